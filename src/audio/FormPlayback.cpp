@@ -1,0 +1,201 @@
+// The playback engine: the held sound from the analysis window's position to its end as one
+// block, the views following the sound five times a second, pause and resume, the play position
+// scroll bar and the two level buttons.
+#include <QStringList>
+
+#include "common/Blocks.h"
+#include "main/TFormMain.h"
+#include "toolkit/AppServices.h"
+
+void TFormMain::PlayButtonClick() { TogglePlayback(); }
+
+void TFormMain::TogglePlayback() {
+    if (Recording) return;
+    if (Playing) {
+        if (Audio->waveOutGetPosition(WaveOutHandle, &PlayTime) != MMSYSERR_NOERROR)
+            ShowMessage("error", "won");
+        ViewOffset = (ViewOffset + PlayTime.cb) & ~1u;
+        const uint32_t windowBytes = WaveFormat.nBlockAlign * FftSize;
+        const uint32_t last = WaveDataSize >= windowBytes ? WaveDataSize - windowBytes : 0;
+        if (ViewOffset > last) ViewOffset = last;
+        PlayScrollBar->SetPosition(ViewOffset);
+        IgnoreNextDone = true;
+        StopPlayback();
+        FullRefresh();
+        return;
+    }
+    HarmonicsFromAnalysis = true;
+    if (SynthActive) {
+        SynthActive = false;
+        WaveData = SavedWaveData;
+        SavedWaveData = nullptr;
+        WaveDataSize = SavedWaveDataSize;
+        CurBits = DataBits, CurRate = DataRate, CurChannels = DataChannels;
+        FillWaveFormat();
+        ResetView();
+        FullRefresh();
+    }
+    PlayButton->setText(QString::fromUtf8("停止"));
+    if (!StartOutput(WaveData, ViewOffset, WaveDataSize))
+        PlayButton->setText(QString::fromUtf8("再生"));  // nothing plays: say so
+}
+
+bool TFormMain::OpenOutput() {
+    const MMRESULT result = Audio->waveOutOpen(&WaveOutHandle, WaveFormat, this);
+    if (result != MMSYSERR_NOERROR) {
+        WaveOutHandle = nullptr;
+        WaveDataHeld = false;
+        ShowMessage(QString::fromStdString(Audio->waveOutGetErrorText(result)), "ERROR");
+        return false;
+    }
+    WaveDataHeld = true;
+    return true;
+}
+
+bool TFormMain::PrepareOutput(uint8_t* data, uint32_t start, uint32_t end) {
+    WaveHeader->dwFlags = 0;
+    WaveHeader->dwLoops = 0;
+    WaveHeader->lpData = reinterpret_cast<char*>(data + start);
+    WaveHeader->dwBufferLength = end - start;
+    const MMRESULT result = Audio->waveOutPrepareHeader(WaveOutHandle, WaveHeader);
+    if (result != MMSYSERR_NOERROR) {
+        CloseOutput();
+        ShowMessage(QString::fromStdString(Audio->waveOutGetErrorText(result)), "wave");
+        return false;
+    }
+    return true;
+}
+
+bool TFormMain::StartOutput(uint8_t* data, uint32_t start, uint32_t end) {
+    if (!data || !WaveHeader || end < start) return false;
+    if (!OpenOutput()) return false;
+    if (!PrepareOutput(data, start, end)) return false;
+    Timer1->start();
+    const MMRESULT result = Audio->waveOutWrite(WaveOutHandle, WaveHeader);
+    if (result != MMSYSERR_NOERROR) {
+        CloseOutput();
+        ShowMessage(QString::fromStdString(Audio->waveOutGetErrorText(result)), "wave");
+        Timer1->stop();
+        return false;
+    }
+    Playing = true;
+    return true;
+}
+
+void TFormMain::Timer1Timer() {
+    if (!Playing) {
+        Timer1->stop();
+        return;
+    }
+    if (Audio->waveOutGetPosition(WaveOutHandle, &PlayTime) != MMSYSERR_NOERROR) {
+        ShowMessage("error", "time");
+        Timer1->stop();
+        return;
+    }
+    const uint32_t frame = static_cast<uint32_t>(CurBits * CurChannels / 8);
+    if (frame == 0) return;
+    const uint32_t position = (ViewOffset + PlayTime.cb) / frame * frame;
+    if (WindowFits(WaveDataSize, position, WaveFormat.nBlockAlign, FftSize)) {
+        LiveRefresh(FftSize, WaveData, PaintBoxFft, PaintBoxGra, CurBits, CurChannels, position);
+        PlayScrollBar->SetPosition(position);
+    }
+    if (position == WaveDataSize) {
+        Timer1->stop();
+        IgnoreNextDone = true;
+        StopPlayback();
+        const uint32_t windowBytes = WaveFormat.nBlockAlign * FftSize;
+        // A sound shorter than one window shows its only window, from the start.
+        const uint32_t last = WaveDataSize >= windowBytes ? WaveDataSize - windowBytes : 0;
+        LiveRefresh(FftSize, WaveData, PaintBoxFft, PaintBoxGra, CurBits, CurChannels, last);
+        PlayScrollBar->SetPosition(last > 0 ? last - 1 : 0);
+    }
+}
+
+void TFormMain::OnWaveOutDone() {
+    Timer1->stop();
+    if (IgnoreNextDone) {
+        IgnoreNextDone = false;
+        return;
+    }
+    if (!WaveOutHandle) return;  // a late message of a device already closed
+    if (Audio->waveOutGetPosition(WaveOutHandle, &PlayTime) != MMSYSERR_NOERROR)
+        ShowMessage("error", "won");
+    ViewOffset = (ViewOffset + PlayTime.cb) & ~1u;
+    if (ViewOffset == WaveDataSize && Playing) {
+        StopPlayback();
+        ViewOffset = 0;
+        PlayScrollBar->SetPosition(0);
+        FullRefresh();
+    } else if (Playing) {
+        // The device gave the block back before its end (it was lost or failed): stop cleanly
+        // where it was, so that the window is usable again.
+        const uint32_t windowBytes = WaveFormat.nBlockAlign * FftSize;
+        const uint32_t last = WaveDataSize >= windowBytes ? WaveDataSize - windowBytes : 0;
+        if (ViewOffset > last) ViewOffset = last;
+        StopPlayback();
+        PlayScrollBar->SetPosition(ViewOffset);
+        FullRefresh();
+    }
+}
+
+void TFormMain::StopPlayback() {
+    Timer1->stop();
+    Playing = false;
+    PlayButton->setText(QString::fromUtf8("再生"));
+    if (!WaveOutHandle) return;
+    Audio->waveOutPause(WaveOutHandle);
+    Audio->waveOutReset(WaveOutHandle);
+    Audio->waveOutUnprepareHeader(WaveOutHandle, WaveHeader);
+    Audio->waveOutClose(WaveOutHandle);
+    WaveOutHandle = nullptr;
+}
+
+void TFormMain::CloseOutput() {
+    if (WaveOutHandle) {
+        Audio->waveOutReset(WaveOutHandle);
+        Audio->waveOutUnprepareHeader(WaveOutHandle, WaveHeader);
+        Audio->waveOutClose(WaveOutHandle);
+    }
+    WaveOutHandle = nullptr;
+    WaveDataHeld = false;
+}
+
+void TFormMain::PlayScrollBarScroll(int, uint32_t& position) {
+    if (Playing || Recording) return;
+    if (WaveDataHeld && WaveFormat.nBlockAlign > 0) {
+        ViewOffset = position - position % WaveFormat.nBlockAlign;
+        position = ViewOffset;
+        PlayScrollBar->SetPosition(ViewOffset);
+        FullRefresh();
+    } else {
+        position = 0;
+    }
+}
+
+bool TFormMain::WindowFits(uint32_t dataSize, uint32_t offset, uint32_t blockAlign,
+                           uint32_t frames) const {
+    return dataSize >= offset + blockAlign * frames;
+}
+
+namespace {
+// The desktop's volume control on its playback or recording page.
+void StartLevelDialog(bool recording) {
+#if defined(Q_OS_WIN)
+    AppServices::Instance().StartProgram("sndvol.exe", {recording ? "-r" : "-p"});
+#elif defined(Q_OS_MACOS)
+    AppServices::Instance().StartProgram("open", {"x-apple.systempreferences:com.apple.preference.sound"});
+#else
+    AppServices::Instance().StartProgram("pavucontrol", {recording ? "--tab=4" : "--tab=3"});
+#endif
+}
+}  // namespace
+
+void TFormMain::ButtonPlayLevelClick() {
+    if (Playing || Recording) return;
+    StartLevelDialog(false);
+}
+
+void TFormMain::ButtonRecLevelClick() {
+    if (Playing || Recording) return;
+    StartLevelDialog(true);
+}

@@ -1,0 +1,217 @@
+// The recording engine: two circulating capture blocks of 0.1 s, the live analysis of every
+// second block, the growing recording, and the hand-over of the recording as the held sound.
+#include <cstring>
+
+#include "common/Blocks.h"
+#include "common/Round.h"
+#include "main/TFormMain.h"
+
+void TFormMain::RecButtonClick() { ToggleRecording(); }
+
+void TFormMain::ToggleRecording() {
+    if (Playing) return;
+    if (Recording) {
+        Recording = false;
+        StopRequested = true;
+        Audio->waveInReset(WaveInHandle);
+        CloseCapture();
+        WaveDataHeld = true;
+        return;
+    }
+    if (StopRequested) return;  // the last recording is still being handed over
+
+    // A start that fails must leave the user's sound as it was, so it is parked, not released.
+    uint8_t* keptData = SynthActive ? SavedWaveData : WaveData;
+    const WAVEFORMATEX keptFormat = WaveFormat;
+    const int kept[6] = {CurBits, CurRate, CurChannels, DataBits, DataRate, DataChannels};
+    const bool keptSynth = SynthActive;
+    uint8_t* keptWave = WaveData;
+    const uint32_t keptWaveSize = WaveDataSize;
+    if (WaveDataHeld) CloseOutput();
+    blocks::ReleaseArray(WaveHeader);
+    WaveData = nullptr;
+
+    RecordedBytes = 0;
+    RecordCapacity = 44100 * 180;
+    blocks::Release(RecordBuffer);
+    StopRequested = false;
+    CaptureRunning = true;
+    Recording = true;
+    HarmonicsFromAnalysis = true;
+    CaptureOpen = true;
+    SynthActive = false;
+    RecButton->setText(QString::fromUtf8("録音停止"));
+    RecButton->hide();
+    CurBits = 16, CurRate = 44100, CurChannels = RadioGroupchan->ItemIndex() + 1;
+    DataBits = CurBits, DataRate = CurRate, DataChannels = CurChannels;
+    TimeGridFineMs = 5;
+    ResetFftParameters();
+    ResetVoiceprint();
+    PeakThreshold = 5.0;
+    FillWaveFormat();
+    WaveDataSize = static_cast<uint32_t>(Round(WaveFormat.nAvgBytesPerSec * CaptureBlockSeconds));
+    PlayScrollBar->SetMax(RecordCapacity);
+    if (OpenCapture(WaveDataSize) && StartCapture()) {
+        RecButton->show();
+        // The user's sound is replaced by the recording from here on.
+        if (keptData != SynthBuffer) blocks::Release(keptData);
+        if (keptSynth) SavedWaveData = nullptr;
+        return;
+    }
+
+    // The device could not be started: back to idle with everything as it was before the press.
+    blocks::Release(WaveData);
+    blocks::ReleaseArray(WaveHeader);
+    ReleaseCaptureBlock2();
+    Recording = CaptureRunning = CaptureOpen = false;
+    WaveInHandle = nullptr;
+    SynthActive = keptSynth;
+    WaveData = keptWave;
+    WaveDataSize = keptWaveSize;
+    WaveFormat = keptFormat;
+    CurBits = kept[0], CurRate = kept[1], CurChannels = kept[2];
+    DataBits = kept[3], DataRate = kept[4], DataChannels = kept[5];
+    WaveHeader = blocks::AllocateArray<WAVEHDR>(1);
+    WaveDataHeld = WaveData != nullptr;
+    RecButton->setText(QString::fromUtf8("録音"));
+    RecButton->show();
+    ResetView();
+}
+
+bool TFormMain::OpenCapture(uint32_t size) {
+    WaveData = blocks::Allocate(size);
+    CaptureBuffer2 = blocks::Allocate(size);
+    if (!WaveData || !CaptureBuffer2) {
+        ShowMessage("No pwavedata", "ERROR");
+        blocks::Release(WaveData);
+        blocks::Release(CaptureBuffer2);
+        return false;
+    }
+    WaveHeader = blocks::AllocateArray<WAVEHDR>(1);
+    WaveHeader2 = blocks::AllocateArray<WAVEHDR>(1);
+    if (!WaveHeader || !WaveHeader2) {
+        ShowMessage("No pwaveheader", "ERROR");
+        blocks::ReleaseArray(WaveHeader);
+        blocks::ReleaseArray(WaveHeader2);
+        blocks::Release(WaveData);
+        blocks::Release(CaptureBuffer2);
+        return false;
+    }
+    MMRESULT result = Audio->waveInOpen(&WaveInHandle, WaveFormat, this);
+    int prepared = 0;
+    if (result == MMSYSERR_NOERROR) {
+        *WaveHeader = WAVEHDR{};
+        *WaveHeader2 = WAVEHDR{};
+        WaveHeader->lpData = reinterpret_cast<char*>(WaveData);
+        WaveHeader2->lpData = reinterpret_cast<char*>(CaptureBuffer2);
+        WaveHeader->dwBufferLength = WaveHeader2->dwBufferLength = size;
+        for (WAVEHDR* h : {WaveHeader, WaveHeader2}) {
+            if ((result = Audio->waveInPrepareHeader(WaveInHandle, h)) != MMSYSERR_NOERROR) break;
+            ++prepared;
+        }
+        if (result == MMSYSERR_NOERROR)
+            for (WAVEHDR* h : {WaveHeader, WaveHeader2})
+                if ((result = Audio->waveInAddBuffer(WaveInHandle, h)) != MMSYSERR_NOERROR) break;
+        if (result == MMSYSERR_NOERROR) return true;
+    }
+    ShowMessage(QString::fromStdString(Audio->waveInGetErrorText(result)), "ERROR");
+    if (WaveInHandle) {
+        Audio->waveInReset(WaveInHandle);
+        if (prepared > 0) Audio->waveInUnprepareHeader(WaveInHandle, WaveHeader);
+        if (prepared > 1) Audio->waveInUnprepareHeader(WaveInHandle, WaveHeader2);
+        Audio->waveInClose(WaveInHandle);
+    }
+    WaveInHandle = nullptr;
+    ReleaseCaptureBlock2();
+    return false;
+}
+
+bool TFormMain::StartCapture() {
+    const MMRESULT result = Audio->waveInStart(WaveInHandle);
+    if (result == MMSYSERR_NOERROR) return true;
+    ShowMessage(QString::fromStdString(Audio->waveInGetErrorText(result)), "ERROR");
+    Audio->waveInReset(WaveInHandle);
+    Audio->waveInUnprepareHeader(WaveInHandle, WaveHeader);
+    Audio->waveInUnprepareHeader(WaveInHandle, WaveHeader2);
+    Audio->waveInClose(WaveInHandle);
+    WaveInHandle = nullptr;
+    ReleaseCaptureBlock2();
+    return false;
+}
+
+void TFormMain::ReleaseCaptureBlock2() {
+    blocks::Release(CaptureBuffer2);
+    blocks::ReleaseArray(WaveHeader2);
+}
+
+void TFormMain::CloseCapture() {
+    if (WaveInHandle) {
+        if (StopRequested) {
+            Audio->waveInUnprepareHeader(WaveInHandle, WaveHeader);
+            Audio->waveInUnprepareHeader(WaveInHandle, WaveHeader2);
+        } else {
+            Audio->waveInUnprepareHeader(WaveInHandle, WaveHeader);
+        }
+        Audio->waveInClose(WaveInHandle);
+    }
+    if (StopRequested) {
+        ReleaseCaptureBlock2();
+        CaptureRunning = false;
+    }
+    WaveInHandle = nullptr;
+    CaptureOpen = false;
+}
+
+void TFormMain::OnWaveInData(WAVEHDR* header) {
+    if (StopRequested && StopFinished) {
+        StopFinished = false;
+        StopRequested = false;
+        return;
+    }
+    if (StopRequested && !StopFinished) {
+        blocks::Release(WaveData);
+        if (RecordBuffer && RecordedBytes > 0) {
+            WaveData = RecordBuffer;
+            WaveDataSize = RecordedBytes;
+        } else {
+            // Stopped before the first block arrived: hold a short silence rather than nothing.
+            blocks::Release(RecordBuffer);
+            WaveDataSize = WaveFormat.nBlockAlign * 2048u;
+            WaveData = blocks::Allocate(WaveDataSize);
+            if (!WaveData) WaveDataSize = 0;
+        }
+        RecordBuffer = nullptr;
+        if (!WaveHeader) WaveHeader = blocks::AllocateArray<WAVEHDR>(1);
+        WaveDataHeld = WaveData != nullptr;
+        RecButton->show();
+        Recording = false;
+        RecButton->setText(QString::fromUtf8("録音"));
+        ResetView();
+        StopFinished = true;
+        const uint32_t windowBytes = WaveFormat.nBlockAlign * FftSize;
+        ViewOffset = WaveDataSize >= windowBytes ? WaveDataSize - windowBytes : 0;
+        FullRefresh();
+        ViewOffset = 0;
+        return;
+    }
+    if (!CaptureRunning || !header) return;
+    if (header == WaveHeader)
+        LiveRefresh(FftSize, reinterpret_cast<uint8_t*>(header->lpData), PaintBoxFft, PaintBoxGra,
+                    WaveFormat.wBitsPerSample, WaveFormat.nChannels, 0);
+    bool append = true;
+    if (RecordedBytes == 0 || RecordedBytes >= RecordCapacity) {
+        RecordedBytes = 0;
+        if (!RecordBuffer) RecordBuffer = blocks::Allocate(RecordCapacity);
+        if (!RecordBuffer) {
+            ShowMessage("No pwavedata[0]", "ERROR");
+            append = false;
+        }
+    }
+    if (append && RecordedBytes + WaveDataSize <= RecordCapacity) {
+        std::memcpy(RecordBuffer + RecordedBytes, header->lpData, WaveDataSize);
+        RecordedBytes += WaveDataSize;
+        PlayScrollBar->SetPosition(RecordedBytes);
+    }
+    // A message box above may have let the stop press run: only a running capture takes blocks.
+    if (CaptureRunning && WaveInHandle) Audio->waveInAddBuffer(WaveInHandle, header);
+}

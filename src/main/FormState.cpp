@@ -1,0 +1,204 @@
+// Start-up, shutdown and the shared operations that change the held sound.
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <algorithm>
+#include <cstring>
+
+#include "common/Blocks.h"
+#include "common/Round.h"
+#include "main/TFormMain.h"
+
+TFormMain::TFormMain(WaveAudio* audio) {
+    if (!audio) {
+        ownAudio_ = CreateQtWaveAudio();
+        audio = ownAudio_.get();
+    }
+    Audio = audio;
+    BuildLayout();
+    AppServices::Instance().Parent = this;
+    FormCreate();
+    qApp->installEventFilter(this);
+}
+
+TFormMain::~TFormMain() {
+    qApp->removeEventFilter(this);
+    FormClose();
+    // Whatever start-up or an interrupted operation left behind.
+    blocks::Release(SynthBuffer);
+    if (SynthActive) blocks::Release(SavedWaveData);
+    blocks::Release(RecordBuffer);
+    ReleaseCaptureBlock2();
+    ReleaseWaveBuffers();
+    FreeFftBuffers();
+}
+
+void TFormMain::ShowMessage(const QString& text, const QString& caption) {
+    AppServices::Instance().MessageBox(text, caption);
+}
+
+void TFormMain::FormCreate() {
+    ViewOffset = 0;
+    ClearAudioHandles();
+    WaveDataHeld = Playing = Recording = CaptureOpen = CaptureRunning = false;
+    StopRequested = StopFinished = Closing = HarmonicsFromAnalysis = false;
+    SynthActive = false;
+    NoiseCapturePending = false;
+    InitialBufferSeconds = 30;
+    CurBits = 16, CurRate = 44100, CurChannels = 1;
+    DataBits = 16, DataRate = 44100, DataChannels = 1;
+    CaptureBlockSeconds = 0.1;
+    TimeGridFineMs = 5, TimeGridCoarseMs = 10, FreqGridFineHz = 100, FreqGridCoarseHz = 500;
+    FftSizeExponent = 3;
+    FftSize = static_cast<uint32_t>(Round(std::pow(2.0, FftSizeExponent))) << 8;
+    AllocateFftBuffers(FftSize);
+    PeakThreshold = 5.0;
+    FftTimes = ScrollBarFftTimes->Max() - ScrollBarFftTimes->Position() + 1;
+    FrequencySpan = 2000.0;
+    LowCutHz = 30;
+    LowCutBin = static_cast<uint32_t>(Round(LowCutHz / (CurRate / static_cast<double>(FftSize - 1))));
+    LowCutX = static_cast<int>(Round(PaintBoxFft->width() * static_cast<double>(LowCutHz) / FrequencySpan));
+    BuildHarmonicSliderTable();
+    HarmonicCount = MaxHarmonicCount();  // the format is not filled yet: 0
+    for (int k = 1; k <= 20; ++k) {
+        HarmonicLevels[k] = 0;
+        HarmonicPhases[k] = 0.0;
+    }
+    FadeSamples = static_cast<int>(Round(CurRate * 0.005 * 10));
+    MixSeconds = TBmixtime->Position() * 0.1;
+    FillWaveFormat();
+    LBmixtime->setText(QString::number(MixSeconds, 'g', 15));
+    Lbamp->setText(QString::number(volume->Position()));
+    SynthBuffer = blocks::Allocate(static_cast<size_t>(Round(TBmixtime->Position() * 88200 / 10.0)));
+    if (!SynthBuffer) {
+        ShowMessage("No Memory", "ERROR");
+        return;
+    }
+    freq->setMaximum(2000);
+    BuildKeyTables();
+    ResetKeyColours();
+    UpdateHarmonicLabels();
+    Label21->setText("");
+    WaveData = blocks::Allocate(static_cast<size_t>(InitialBufferSeconds) * 44100);
+    if (!WaveData) {
+        ShowMessage("No pwavedata", "ERROR");
+        return;
+    }
+    WaveHeader = blocks::AllocateArray<WAVEHDR>(1);
+    if (!WaveHeader) {
+        ShowMessage("No pwaveheader", "ERROR");
+        blocks::Release(WaveData);
+        return;
+    }
+    WaveDataHeld = true;
+    WaveDataSize = 44100;
+    std::memset(WaveData, 0, 44100);
+    ResetView();
+    ViewOffset = 0;
+    VoiceprintX = 0;
+    VoiceprintWidth = PaintBoxSeimon->width();
+    SpanBinCount = static_cast<int>(Round(FftSize / (CurRate / 2.0 / FrequencySpan)));
+    created_ = true;
+}
+
+void TFormMain::FormClose() {
+    if (closed_) return;
+    closed_ = true;
+    ShutdownAudio();
+}
+
+void TFormMain::closeEvent(QCloseEvent* e) {
+    FormClose();
+    e->accept();
+}
+
+void TFormMain::FillWaveFormat() {
+    WaveFormat.wFormatTag = WAVE_FORMAT_PCM;
+    WaveFormat.nChannels = static_cast<uint16_t>(CurChannels);
+    WaveFormat.nSamplesPerSec = static_cast<uint32_t>(CurRate);
+    WaveFormat.wBitsPerSample = static_cast<uint16_t>(CurBits);
+    WaveFormat.nBlockAlign = static_cast<uint16_t>((CurBits / 8) * CurChannels);
+    WaveFormat.nAvgBytesPerSec = static_cast<uint32_t>(CurRate) * WaveFormat.nBlockAlign;
+    WaveFormat.cbSize = 0;
+}
+
+void TFormMain::ResetView() {
+    ViewOffset = 0;
+    PlayScrollBar->SetPosition(0);
+    const uint32_t align = WaveFormat.nBlockAlign;
+    int64_t span = static_cast<int64_t>(WaveDataSize) - static_cast<int64_t>(align) * FftSize;
+    if (span < 0) {
+        FftSize = 256;
+        FftSizeExponent = 0;
+        span = static_cast<int64_t>(WaveDataSize) - static_cast<int64_t>(align) * FftSize;
+        ShowMessage(QString::fromUtf8("プログラムを閉じてください"), "Wait");
+        if (span < 0 && WaveData) {
+            // Shorter than the shortest window: keep the sound as it is, but give its buffer a
+            // silent tail so that the one window shown never reads past the block.
+            const size_t padded = static_cast<size_t>(align) * FftSize;
+            if (uint8_t* bigger = blocks::Allocate(padded)) {
+                std::memcpy(bigger, WaveData, WaveDataSize);
+                if (WaveData != SynthBuffer) blocks::Release(WaveData);
+                WaveData = bigger;
+            }
+        }
+    }
+    PlayScrollBar->SetMax(static_cast<uint32_t>(std::max<int64_t>(span, 0)));
+    PlayScrollBar->SetSteps(FftSize / 2, FftSize / 10);
+    FullRefresh();
+}
+
+void TFormMain::ResetFftParameters() {
+    FrequencySpan = 2000.0;
+    FftSizeExponent = 3;
+    FftSize = static_cast<uint32_t>(Round(std::pow(2.0, FftSizeExponent))) << 8;
+    freq->setMaximum(static_cast<int>(Round(FrequencySpan)));
+}
+
+void TFormMain::ReleaseHeldSound() {
+    if (!(CaptureOpen || WaveDataHeld)) return;
+    if (CaptureOpen && !CaptureRunning) CloseCapture();
+    if (WaveDataHeld) CloseOutput();
+    ReleaseWaveBuffers();
+}
+
+void TFormMain::ReleaseWaveBuffers() {
+    blocks::ReleaseArray(WaveHeader);
+    // The mixer's buffer is owned by SynthBuffer; WaveData only borrows it.
+    if (WaveData == SynthBuffer)
+        WaveData = nullptr;
+    else
+        blocks::Release(WaveData);
+}
+
+void TFormMain::ClearAudioHandles() {
+    WaveOutHandle = nullptr;
+    WaveInHandle = nullptr;
+    WaveHeader = nullptr;
+    WaveData = nullptr;
+}
+
+bool TFormMain::HasWaveBuffers() const { return WaveData != nullptr && WaveHeader != nullptr; }
+
+void TFormMain::ShutdownAudio() {
+    Closing = true;
+    if (Recording && CaptureRunning) ToggleRecording();
+    if (Playing) StopPlayback();
+    if (CaptureOpen || WaveDataHeld) {
+        if (WaveDataHeld) CloseOutput();
+        if (CaptureOpen) CloseCapture();
+        ReleaseWaveBuffers();
+    }
+    FreeFftBuffers();
+}
+
+bool TFormMain::event(QEvent* e) {
+    if (e->type() == WaveAudioEvent::EventType()) {
+        auto* audioEvent = static_cast<WaveAudioEvent*>(e);
+        // After the window has closed, device messages are no longer handled.
+        if (closed_) return true;
+        if (audioEvent->message == MM_WOM_DONE) OnWaveOutDone();
+        if (audioEvent->message == MM_WIM_DATA) OnWaveInData(audioEvent->header);
+        return true;
+    }
+    return QWidget::event(e);
+}

@@ -1,0 +1,44 @@
+// A drawing surface with the pixel conventions the views rely on: a line colours its start point
+// but not its end point; a rectangle (x1, y1)-(x2, y2) covers columns x1..x2-1 and rows y1..y2-1
+// with a 1-pixel outline in the pen colour and the inside in the brush colour; pens are 1 pixel,
+// solid or dotted; text is drawn opaque on the brush colour. Everything is clipped to the image.
+#pragma once
+#include <QFont>
+#include <QImage>
+#include <QString>
+#include <functional>
+
+enum class PenStyle { psSolid, psDot };
+
+class Canvas {
+public:
+    Canvas(int width, int height);
+
+    int Width() const { return image_.width(); }
+    int Height() const { return image_.height(); }
+    const QImage& Image() const { return image_; }
+    QRgb Pixel(int x, int y) const { return image_.pixel(x, y) & 0xFFFFFF; }
+
+    QRgb PenColor = 0x000000;
+    PenStyle Style = PenStyle::psSolid;  // pen style
+    QRgb BrushColor = 0xFFFFFF;
+    QRgb FontColor = 0x000000;
+    QFont Font;
+
+    void MoveTo(int x, int y);
+    void LineTo(int x, int y);  // from the current point; the end point is not drawn
+    void Rectangle(int x1, int y1, int x2, int y2);
+    void FillRect(int x1, int y1, int x2, int y2);  // brush only, no outline
+    void TextOut(int x, int y, const QString& text);
+
+    // Called after every drawing call, so a widget can schedule a repaint.
+    std::function<void()> OnChanged;
+
+private:
+    void Plot(int x, int y, QRgb colour);
+    void Changed();
+
+    QImage image_;
+    int penX_ = 0;
+    int penY_ = 0;
+};

@@ -1,0 +1,185 @@
+#include "toolkit/Controls.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRadioButton>
+#include <QStyleOptionSlider>
+#include <QToolButton>
+#include <climits>
+
+PaintBox::PaintBox(QWidget* parent, int left, int top, int width, int height)
+    : QWidget(parent), canvas_(width, height) {
+    setGeometry(left, top, width, height);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    canvas_.OnChanged = [this] { update(); };
+}
+
+void PaintBox::paintEvent(QPaintEvent*) {
+    if (!painted_) {
+        painted_ = true;
+        if (OnPaint) OnPaint();
+    }
+    QPainter painter(this);
+    // Canvas pixels map to whole device-pixel blocks at any scale: no smoothing.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(QRect(0, 0, canvas_.Width(), canvas_.Height()), canvas_.Image());
+}
+
+void PaintBox::mousePressEvent(QMouseEvent* event) {
+    pressed_ = true;
+    const QPoint p = event->position().toPoint();
+    if (OnMouseDown) OnMouseDown(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void PaintBox::mouseReleaseEvent(QMouseEvent* event) {
+    const bool click = pressed_ && rect().contains(event->position().toPoint());
+    pressed_ = false;
+    if (click && OnClick) OnClick();
+}
+
+TrackBar::TrackBar(QWidget* parent, Qt::Orientation orientation, int left, int top, int width,
+                   int height)
+    : QSlider(orientation, parent) {
+    setGeometry(left, top, width, height);
+    // A vertical track bar has its minimum at the top.
+    if (orientation == Qt::Vertical) {
+        setInvertedAppearance(true);
+        setInvertedControls(true);
+    }
+    connect(this, &QSlider::valueChanged, this, [this](int) {
+        if (OnChange) OnChange(this);
+    });
+}
+
+void TrackBar::SetSelStart(int v) {
+    selStart_ = v;
+    update();
+}
+
+void TrackBar::SetSelEnd(int v) {
+    selEnd_ = v;
+    update();
+}
+
+void TrackBar::paintEvent(QPaintEvent* event) {
+    if (ShowSelection && selEnd_ > selStart_) {
+        // The selection is drawn as a bar along the groove, under the handle.
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        const QRect groove =
+            style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, this);
+        const QRect handle =
+            style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+        const bool vertical = orientation() == Qt::Vertical;
+        const int length = (vertical ? groove.height() : groove.width()) -
+                           (vertical ? handle.height() : handle.width());
+        auto at = [&](int v) {
+            const int offset = QStyle::sliderPositionFromValue(minimum(), maximum(), v, length,
+                                                               option.upsideDown);
+            return offset + (vertical ? handle.height() : handle.width()) / 2;
+        };
+        QPainter painter(this);
+        const int a = at(selStart_), b = at(selEnd_);
+        const QColor colour(0, 120, 215);
+        if (vertical)
+            painter.fillRect(QRect(width() / 2 - 3, std::min(a, b), 6, std::abs(b - a)), colour);
+        else
+            painter.fillRect(QRect(std::min(a, b), height() / 2 - 3, std::abs(b - a), 6), colour);
+    }
+    QSlider::paintEvent(event);
+}
+
+ScrollBar::ScrollBar(QWidget* parent, Qt::Orientation orientation, int left, int top, int width,
+                     int height)
+    : QScrollBar(orientation, parent) {
+    setGeometry(left, top, width, height);
+    setPageStep(0);
+    connect(this, &QAbstractSlider::actionTriggered, this, [this](int action) {
+        uint32_t position = static_cast<uint32_t>(sliderPosition()) * scale_;
+        if (position > max_) position = max_;
+        if (OnScroll) OnScroll(action, position);
+        // The handler's answer is where the thumb goes.
+        setSliderPosition(static_cast<int>(std::min(position, max_) / scale_));
+    });
+}
+
+uint32_t ScrollBar::Position() const { return std::min(static_cast<uint32_t>(value()) * scale_, max_); }
+
+void ScrollBar::SetPosition(uint32_t position) {
+    setValue(static_cast<int>(std::min(position, max_) / scale_));
+}
+
+void ScrollBar::SetMax(uint32_t max) {
+    max_ = max;
+    scale_ = max > static_cast<uint32_t>(INT_MAX) ? max / static_cast<uint32_t>(INT_MAX) + 1 : 1;
+    setMaximum(static_cast<int>(max / scale_));
+}
+
+void ScrollBar::SetSteps(uint32_t large, uint32_t small) {
+    setPageStep(static_cast<int>(std::min<uint32_t>(large / scale_, INT_MAX)));
+    setSingleStep(static_cast<int>(std::min<uint32_t>(small / scale_, INT_MAX)));
+}
+
+UpDown::UpDown(QWidget* parent, int left, int top, int width, int height) : QWidget(parent) {
+    setGeometry(left, top, width, height);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* prev = new QToolButton(this);
+    auto* next = new QToolButton(this);
+    prev->setArrowType(Qt::LeftArrow);
+    next->setArrowType(Qt::RightArrow);
+    prev->setObjectName("prev");
+    next->setObjectName("next");
+    for (QToolButton* b : {prev, next}) {
+        b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        layout->addWidget(b);
+    }
+    connect(prev, &QToolButton::clicked, this, [this] { Click(btPrev); });
+    connect(next, &QToolButton::clicked, this, [this] { Click(btNext); });
+}
+
+RadioGroup::RadioGroup(QWidget* parent, const QStringList& items, int columns, int left,
+                       int top, int width, int height)
+    : QGroupBox(parent) {
+    setGeometry(left, top, width, height);
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->setSpacing(0);
+    for (int i = 0; i < items.size(); ++i) {
+        auto* button = new QRadioButton(items[i], this);
+        layout->addWidget(button, i / columns, i % columns);
+        buttons_.push_back(button);
+    }
+}
+
+int RadioGroup::ItemIndex() const {
+    for (size_t i = 0; i < buttons_.size(); ++i)
+        if (buttons_[i]->isChecked()) return static_cast<int>(i);
+    return -1;
+}
+
+void RadioGroup::SetItemIndex(int index) {
+    if (index >= 0 && index < static_cast<int>(buttons_.size())) buttons_[index]->setChecked(true);
+}
+
+KeyPanel::KeyPanel(QWidget* parent, int left, int top, int width, int height) : QFrame(parent) {
+    setGeometry(left, top, width, height);
+    setFrameStyle(QFrame::Panel | QFrame::Raised);
+    setLineWidth(1);
+    setAutoFillBackground(true);
+}
+
+void KeyPanel::SetColour(uint32_t rgb) {
+    if (rgb == colour_ && palette().color(QPalette::Window) == QColor::fromRgb(rgb)) return;
+    colour_ = rgb;
+    QPalette p = palette();
+    p.setColor(QPalette::Window, QColor::fromRgb(rgb));
+    setPalette(p);
+}
+
+void KeyPanel::mouseReleaseEvent(QMouseEvent* event) {
+    if (rect().contains(event->position().toPoint()) && OnClick) OnClick(this);
+}

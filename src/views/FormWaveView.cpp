@@ -1,0 +1,146 @@
+// The waveform view: the time grid, one polyline per channel, the time of a left click, and the
+// shared clear and grid helpers the other views use.
+#include <cmath>
+#include <cstring>
+
+#include "common/Round.h"
+#include "main/TFormMain.h"
+
+namespace {
+constexpr QRgb kBlack = 0x000000, kRed = 0xFF0000, kBlue = 0x0000FF, kGreen = 0x008000;
+}
+
+void TFormMain::ClearPaintBox(PaintBox* box) {
+    Canvas& c = box->Canvas();
+    c.BrushColor = kBlack;
+    c.FillRect(0, 0, c.Width(), c.Height());
+}
+
+void TFormMain::DrawVerticalGrid(PaintBox* box, int fine, int coarse, double span) {
+    Canvas& c = box->Canvas();
+    const int W = c.Width(), H = c.Height();
+    if (fine <= 0 || coarse <= 0 || !(span > 0)) return;
+    c.PenColor = kGreen;
+    c.Style = PenStyle::psDot;
+    const long long nFine = Round(span / fine) - 1;
+    for (long long k = 1; k <= nFine; ++k) {
+        const int32_t product = static_cast<int32_t>(k * W * fine);
+        const int x = static_cast<int>(Round(product / span));
+        c.MoveTo(x, 0);
+        c.LineTo(x, H);
+    }
+    c.PenColor = kGreen;
+    c.Style = PenStyle::psSolid;
+    c.FontColor = kRed;
+    const long long nCoarse = Round(span / coarse) - 1;
+    for (long long k = 1; k <= nCoarse; ++k) {
+        const int32_t product = static_cast<int32_t>(k * W * coarse);
+        const int x = static_cast<int>(Round(product / span));
+        c.MoveTo(x, 0);
+        c.LineTo(x, H);
+        const QString label = QString::number(k * coarse);
+        c.TextOut(x - static_cast<int>(Round(label.size() / 2.0 * 5)), 0, label);
+    }
+}
+
+void TFormMain::DrawTimeGrid(PaintBox* box, uint32_t rate, int fineMs, int coarseMs) {
+    if (rate == 0) return;  // no format: no time axis
+    const double span = static_cast<uint32_t>(FftSize * 1000u) / static_cast<double>(rate);
+    DrawVerticalGrid(box, fineMs, coarseMs, span);
+}
+
+int TFormMain::WaveGain() const {
+    return static_cast<int>(ScrollBarWaveTimes->Max() - ScrollBarWaveTimes->Position() + 1);
+}
+
+void TFormMain::DrawWaveform(PaintBox* box, uint32_t frames, const uint8_t* data,
+                             uint32_t offset, int channels, int bits) {
+    if (!HasWaveBuffers() || !data) return;
+    const int H = box->Canvas().Height();
+    double unit = 1.0;
+    for (int i = 0; i < bits; ++i) unit /= 2;
+    const double unitScale = unit * H / 2;
+    box->Canvas().PenColor = kRed;
+    const uint8_t* p = data + offset;
+    if (channels == 1) {
+        const double centre = H / 2.0;
+        if (bits == 8) DrawWave8(box, frames, p, 1, centre, unitScale);
+        if (bits == 16) DrawWave16(box, frames, p, 1, centre, unitScale);
+    } else if (channels == 2) {
+        if (bits != 8 && bits != 16) return;
+        const int bytes = bits / 8;
+        auto draw = [&](const uint8_t* first, double centre) {
+            if (bits == 8)
+                DrawWave8(box, frames, first, 2, centre, unitScale);
+            else
+                DrawWave16(box, frames, first, 2, centre, unitScale);
+        };
+        draw(p, H / 3.0);
+        box->Canvas().PenColor = kBlue;
+        draw(p + bytes, (2.0 * H) / 3.0);
+    }
+}
+
+void TFormMain::DrawWave8(PaintBox* box, uint32_t frames, const uint8_t* first, int stride,
+                          double centre, double unitScale) {
+    Canvas& c = box->Canvas();
+    const double xStep = c.Width() / static_cast<double>(frames);
+    const double scale = WaveGain() * unitScale;
+    auto y = [&](int s) { return static_cast<int>(Round((128 - s) * scale + centre)); };
+    c.MoveTo(0, y(first[0]));
+    for (uint32_t i = 1; i < frames; ++i)
+        c.LineTo(static_cast<int>(Round(i * xStep)), y(first[static_cast<size_t>(i) * stride]));
+}
+
+void TFormMain::DrawWave16(PaintBox* box, uint32_t frames, const uint8_t* first, int stride,
+                           double centre, double unitScale) {
+    Canvas& c = box->Canvas();
+    const double xStep = c.Width() / static_cast<double>(frames);
+    const double scale = WaveGain() * unitScale;
+    auto sample = [&](uint32_t i) {
+        int16_t s;
+        std::memcpy(&s, first + static_cast<size_t>(i) * stride * 2, 2);
+        return s;
+    };
+    auto y = [&](int s) { return static_cast<int>(Round(centre - s * scale)); };
+    c.MoveTo(0, y(sample(0)));
+    for (uint32_t i = 1; i < frames; ++i) {
+        const int s = sample(i);
+        // Only the start of the window is checked for clipping: the warning is about the input.
+        if (i <= 19 && s > 32000) {
+            LevelOk = false;
+            return;
+        }
+        c.LineTo(static_cast<int>(Round(i * xStep)), y(s));
+    }
+}
+
+void TFormMain::RedrawWaveform() {
+    ClearPaintBox(PaintBoxGra);
+    DrawTimeGrid(PaintBoxGra, WaveFormat.nSamplesPerSec, TimeGridFineMs, TimeGridCoarseMs);
+    DrawWaveform(PaintBoxGra, FftSize, WaveData, ViewOffset, WaveFormat.nChannels,
+                 WaveFormat.wBitsPerSample);
+}
+
+void TFormMain::PaintBoxGraPaint() {
+    if (Playing || Recording) return;
+    RedrawWaveform();
+}
+
+void TFormMain::ScrollBarWaveTimesScroll(int scrollPos) {
+    ScrollBarWaveTimes->SetPosition(static_cast<uint32_t>(scrollPos));
+    if (!(Playing || Recording)) RedrawWaveform();
+}
+
+void TFormMain::PaintBoxGraMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int) {
+    if (button != Qt::LeftButton || Playing || Recording) return;
+    if (WaveFormat.nSamplesPerSec == 0) return;
+    const double msPerWindow =
+        static_cast<double>(FftSize) / static_cast<double>(WaveFormat.nSamplesPerSec) * 1000;
+    const double t = x * msPerWindow / PaintBoxGra->width();
+    // At most 5 significant digits, then fixed with 3 decimals (23.21995 -> 23.220).
+    const double rounded = QString::number(t, 'g', 5).toDouble();
+    Canvas& c = PaintBoxGra->Canvas();
+    c.FontColor = kRed;
+    c.TextOut(x + 1, 0, QString::number(rounded, 'f', 3));
+}
