@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# sonabi-analyze --info, --help, --version and the exit statuses, against WAV files made here.
+# Usage: test_cli_info.sh PATH/TO/sonabi-analyze
+set -u
+bin="$1"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# expect_eq WHAT EXPECTED ACTUAL
+expect_eq() {
+    if [[ "$2" != "$3" ]]; then
+        fail "$1"
+        printf '  expected: %s\n  actual:   %s\n' "$2" "$3" >&2
+    fi
+}
+
+python3 - <<'PY'
+import struct
+
+def chunk(cid, body, declared=None):
+    size = len(body) if declared is None else declared
+    return cid + struct.pack('<I', size) + body + (b'\0' if len(body) % 2 else b'')
+
+def fmt(tag, ch, rate, bits, size=16):
+    align = ch * bits // 8
+    return struct.pack('<HHIIHH', tag, ch, rate, rate * align, align, bits)[:size]
+
+def riff(*chunks):
+    body = b'WAVE' + b''.join(chunks)
+    return b'RIFF' + struct.pack('<I', len(body)) + body
+
+files = {
+    'mono16.wav': riff(chunk(b'fmt ', fmt(1, 1, 44100, 16)), chunk(b'data', bytes(88200))),
+    # Odd data, a LIST chunk with its pad, an 18-byte fmt.
+    'stereo8 "odd".wav': riff(chunk(b'fmt ', fmt(1, 2, 11025, 8) + b'\0\0'),
+                              chunk(b'LIST', b'abc'), chunk(b'data', bytes(7))),
+    'float.wav': riff(chunk(b'fmt ', fmt(3, 1, 48000, 32)), chunk(b'data', bytes(8))),
+    'datafirst.wav': riff(chunk(b'data', bytes(8)), chunk(b'fmt ', fmt(1, 1, 8000, 8))),
+    'empty.wav': riff(chunk(b'fmt ', fmt(1, 1, 8000, 8)), chunk(b'data', b'')),
+    'nochan.wav': riff(chunk(b'fmt ', fmt(1, 0, 8000, 8)), chunk(b'data', bytes(4))),
+    # A recorder cut off: data declares 0xFFFFFFFF, 22050 bytes are there.
+    'cutoff.wav': riff(chunk(b'fmt ', fmt(1, 1, 22050, 8)),
+                       chunk(b'data', bytes(22050), 0xFFFFFFFF)),
+    'text.wav': b'hello, this is not a wave file',
+}
+for name, data in files.items():
+    with open(name, 'wb') as f:
+        f.write(data)
+# A name with a control character and a byte that is not UTF-8.
+with open(b'ctl\x01\xff.wav', 'wb') as f:
+    f.write(files['mono16.wav'])
+PY
+
+out="$("$bin" --info mono16.wav 'stereo8 "odd".wav' cutoff.wav)"
+expect_eq "all loaded: exit 0" 0 $?
+expect_eq "loaded files" \
+'{"file":"mono16.wav","ok":true,"channels":1,"rate":44100,"bits":16,"blockAlign":2,"dataSize":88200,"frames":44100,"seconds":1.0}
+{"file":"stereo8 \"odd\".wav","ok":true,"channels":2,"rate":11025,"bits":8,"blockAlign":2,"dataSize":7,"frames":3,"seconds":0.000272109}
+{"file":"cutoff.wav","ok":true,"channels":1,"rate":22050,"bits":8,"blockAlign":1,"dataSize":22050,"frames":22050,"seconds":1.0}' \
+    "$out"
+
+out="$("$bin" --info float.wav datafirst.wav empty.wav nochan.wav text.wav missing.wav . mono16.wav)"
+expect_eq "some refused: exit 2" 2 $?
+expect_eq "refused files" \
+'{"file":"float.wav","ok":false,"error":"No fmttag"}
+{"file":"datafirst.wav","ok":false,"error":"No data"}
+{"file":"empty.wav","ok":false,"error":"No read"}
+{"file":"nochan.wav","ok":false,"error":"No channels"}
+{"file":"text.wav","ok":false,"error":"No Wave"}
+{"file":"missing.wav","ok":false,"error":"No File"}
+{"file":".","ok":false,"error":"No File"}
+{"file":"mono16.wav","ok":true,"channels":1,"rate":44100,"bits":16,"blockAlign":2,"dataSize":88200,"frames":44100,"seconds":1.0}' \
+    "$out"
+
+# Every line is valid JSON with the keys in their order, whatever the file name holds.
+out="$("$bin" --info -- "$(printf 'ctl\001\377.wav')" 'stereo8 "odd".wav' float.wav)"
+expect_eq "odd names: exit 2" 2 $?
+keys="$(printf '%s\n' "$out" | python3 -c '
+import json, sys
+for line in sys.stdin:
+    print(",".join(json.loads(line)))')"
+expect_eq "JSON keys" \
+"file,ok,channels,rate,bits,blockAlign,dataSize,frames,seconds
+file,ok,channels,rate,bits,blockAlign,dataSize,frames,seconds
+file,ok,error" "$keys"
+expect_eq "escaped name" '{"file":"ctl\u0001\ufffd.wav"' "${out%%,*}"
+
+# Usage errors: exit 1, usage on stderr, nothing on stdout.
+for args in "" "--info" "--info --bogus mono16.wav" "--info --version-x mono16.wav"; do
+    # shellcheck disable=SC2086
+    "$bin" $args >stdout.txt 2>stderr.txt
+    expect_eq "usage error '$args': exit 1" 1 $?
+    expect_eq "usage error '$args': no output" "" "$(cat stdout.txt)"
+    grep -q "Usage:" stderr.txt || fail "usage error '$args': no usage on stderr"
+done
+
+expect_eq "--version" "sonabi-analyze 1.40" "$("$bin" --version)"
+help="$("$bin" --help)"
+expect_eq "--help: exit 0" 0 $?
+grep -q -- "--info FILE" <<<"$help" || fail "--help does not explain --info"
+grep -q -- "--version" <<<"$help" || fail "--help does not list --version"
+
+if ((failures > 0)); then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "all sonabi-analyze --info checks passed"

@@ -1,0 +1,68 @@
+// sonabi-analyze: verbs and the helpers they share.
+//
+// A verb is chosen by its option anywhere before "--" ("--info", "--help", "--version"); with
+// no verb option the default verb runs (the window-by-window analysis of one FILE). Each verb
+// lives in its own file and registers itself with a static VerbRegistration, so adding a verb
+// needs no change elsewhere:
+//
+//     static const cli::VerbRegistration kInfo{{"--info", "--info FILE...", "...", RunInfo}};
+#pragma once
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+using Args = std::vector<std::string>;
+
+// Exit statuses of every verb.
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;    // bad command line (usage on stderr) or verb not available
+constexpr int kExitRefused = 2;  // some input could not be loaded or analysed
+
+struct Verb {
+    std::string option;    // "--info"; "" for the default verb
+    std::string synopsis;  // "--info FILE..." as shown in the usage
+    std::string summary;   // text for --help, lines separated by '\n'
+    // Runs with every argument except the verb's own option; returns an exit status.
+    int (*run)(const Args& args, std::ostream& out, std::ostream& err);
+};
+
+// All registered verbs: the default verb first, then by option.
+const std::vector<Verb>& Verbs();
+struct VerbRegistration {
+    explicit VerbRegistration(Verb verb);
+};
+
+// The program: chooses the verb and runs it. args excludes the program name.
+int Main(const Args& args, std::ostream& out, std::ostream& err);
+// Usage lines built from the registered verbs.
+void PrintUsage(std::ostream& os);
+// "sonabi-analyze: <message>" and the usage on err; returns kExitUsage.
+int UsageError(std::ostream& err, const std::string& message);
+
+// --info FILE...: one JSON object per file and line; kExitRefused when any file was refused.
+int RunInfo(const Args& args, std::ostream& out, std::ostream& err);
+
+// Options of a verb: "--name value", "--name=value" or a bare flag; "--" ends the options and
+// "-" alone is a positional argument. Unknown options and missing values set error.
+struct OptionSpec {
+    std::string name;  // with the dashes: "--offset"
+    bool takesValue = false;
+};
+struct ParsedArgs {
+    std::map<std::string, std::string> options;  // flags map to ""
+    Args positional;
+    std::string error;  // "" when the command line is fine
+};
+ParsedArgs ParseArgs(const Args& args, const std::vector<OptionSpec>& known);
+
+// s as a quoted JSON string. Bytes that are not valid UTF-8 become U+FFFD, so the line stays
+// valid JSON whatever a file name holds.
+std::string JsonString(const std::string& s);
+// v with up to 6 significant digits, always with a decimal point or an exponent ("1.0", not
+// "1"); non-finite values, which JSON cannot hold, give "null".
+std::string JsonNumber(double v);
+
+}  // namespace cli

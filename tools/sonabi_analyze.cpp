@@ -1,0 +1,92 @@
+// sonabi-analyze: the command-line analyser. It loads WAV files with the window's own reader
+// and analyses them with the window's own functions, so the two never disagree.
+#include <iostream>
+#include <sstream>
+
+#include "cli.h"
+
+#ifndef SONABI_VERSION
+#define SONABI_VERSION "0.0"
+#endif
+
+namespace cli {
+
+namespace {
+
+// The build passes the full project version ("1.40.0"); the program calls itself by major and
+// minor only, as in the window's caption.
+std::string ShortVersion(const std::string& full) {
+    const size_t first = full.find('.');
+    if (first == std::string::npos) return full;
+    return full.substr(0, full.find('.', first + 1));
+}
+
+int RunHelp(const Args&, std::ostream& out, std::ostream&) {
+    out << "sonabi-analyze " << ShortVersion(SONABI_VERSION)
+        << ": looks at PCM WAV files the way the Sonabi window does.\n\n";
+    PrintUsage(out);
+    out << "\nVerbs:\n";
+    for (const Verb& verb : Verbs()) {
+        out << "  " << verb.synopsis << "\n";
+        std::istringstream lines(verb.summary);
+        for (std::string line; std::getline(lines, line);) out << "      " << line << "\n";
+    }
+    out << "\nExit status: 0 success, 1 usage error, 2 some file refused.\n";
+    return kExitOk;
+}
+
+int RunVersion(const Args&, std::ostream& out, std::ostream&) {
+    out << "sonabi-analyze " << ShortVersion(SONABI_VERSION) << "\n";
+    return kExitOk;
+}
+
+const Verb* FindVerb(const std::string& option) {
+    for (const Verb& verb : Verbs()) {
+        if (verb.option == option) return &verb;
+    }
+    return nullptr;
+}
+
+const VerbRegistration kHelpVerb{{"--help", "--help", "Show this text.", RunHelp}};
+const VerbRegistration kVersionVerb{
+    {"--version", "--version", "Print the program's name and version.", RunVersion}};
+
+}  // namespace
+
+void PrintUsage(std::ostream& os) {
+    os << "Usage:\n";
+    for (const Verb& verb : Verbs()) os << "  sonabi-analyze " << verb.synopsis << "\n";
+}
+
+int Main(const Args& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) return UsageError(err, "no FILE given");
+    // --help and --version win wherever they stand; otherwise at most one verb option.
+    const Verb* chosen = nullptr;
+    Args rest;
+    bool optionsEnded = false;
+    for (const std::string& arg : args) {
+        if (!optionsEnded && arg == "--") optionsEnded = true;
+        const Verb* verb = optionsEnded || arg.empty() ? nullptr : FindVerb(arg);
+        if (!verb || verb->option.empty()) {
+            rest.push_back(arg);
+            continue;
+        }
+        if (arg == "--help" || arg == "--version") return verb->run({}, out, err);
+        if (chosen && chosen != verb) {
+            return UsageError(err, chosen->option + " and " + verb->option + " together");
+        }
+        chosen = verb;
+    }
+    if (!chosen) chosen = FindVerb("");
+    if (!chosen) {
+        err << "sonabi-analyze: analysis verb not available\n";
+        return kExitUsage;
+    }
+    return chosen->run(rest, out, err);
+}
+
+}  // namespace cli
+
+int main(int argc, char** argv) {
+    return cli::Main(cli::Args(argv + 1, argv + argc), std::cout, std::cerr);
+}
