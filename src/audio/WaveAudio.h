@@ -22,8 +22,13 @@ public:
     WAVEHDR* header;  // the block concerned
 };
 
-struct WaveOutDevice;  // opaque handles owned by the back-end
-struct WaveInDevice;
+// Handles owned by a back-end; each back-end derives its own device state from these.
+struct WaveOutDevice {
+    virtual ~WaveOutDevice() = default;
+};
+struct WaveInDevice {
+    virtual ~WaveInDevice() = default;
+};
 using HWAVEOUT = WaveOutDevice*;
 using HWAVEIN = WaveInDevice*;
 

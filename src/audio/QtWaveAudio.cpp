@@ -1,0 +1,435 @@
+// The waveform-audio layer over Qt Multimedia: the system's default output and input devices,
+// one output block played from a QBuffer, capture blocks filled in push mode. Everything runs on
+// the thread that opened the device (the GUI thread); the engines hear of blocks only through
+// posted WaveAudioEvents.
+#include <QAudioDevice>
+#include <QAudioSink>
+#include <QAudioSource>
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QMediaDevices>
+#include <QTimer>
+#include <algorithm>
+#include <deque>
+#include <vector>
+
+#include "audio/WaveAudio.h"
+#include "audio/WaveSupport.h"
+
+namespace {
+
+// How often a playing block checks whether its end has been heard (ms).
+constexpr int kPollMs = 10;
+// Extra time granted to the sound server to drain its buffer before a block is given up (ms).
+constexpr qint64 kDrainGraceMs = 1000;
+
+QAudioFormat ToQtFormat(const WAVEFORMATEX& format) {
+    QAudioFormat qt;
+    qt.setSampleRate(static_cast<int>(format.nSamplesPerSec));
+    qt.setChannelCount(format.nChannels);
+    switch (format.wBitsPerSample) {
+        case 8:
+            qt.setSampleFormat(QAudioFormat::UInt8);
+            break;
+        case 16:
+            qt.setSampleFormat(QAudioFormat::Int16);
+            break;
+        default:
+            qt.setSampleFormat(QAudioFormat::Int32);
+            break;
+    }
+    return qt;
+}
+
+// Marks a block as handed back by the device.
+void MarkDone(WAVEHDR* header) { header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE; }
+
+// Plays one block at a time. The position is what the listener has heard: the bytes the sink
+// took from the block less those still waiting in the server's buffer.
+class QtWaveOut final : public WaveOutDevice {
+  public:
+    QtWaveOut(const QAudioDevice& device, const QAudioFormat& format, QObject* notify)
+        : sink_(device, format), notify_(notify), frameBytes_(format.bytesPerFrame()) {
+        poll_.setInterval(kPollMs);
+        QObject::connect(&poll_, &QTimer::timeout, [this] { Poll(); });
+        QObject::connect(&sink_, &QAudioSink::stateChanged, &poll_,
+                         [this](QAudio::State state) { OnStateChanged(state); });
+    }
+    ~QtWaveOut() override { StopSink(); }
+
+    MMRESULT Write(WAVEHDR* header) {
+        if (block_ != nullptr) return WAVERR_STILLPLAYING;
+        block_ = header;
+        length_ = header->dwBufferLength;
+        heard_ = 0;
+        drainClock_.invalidate();
+        header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        if (length_ == 0) {
+            Finish(true);
+            return MMSYSERR_NOERROR;
+        }
+        bytes_ = QByteArray::fromRawData(header->lpData, static_cast<qsizetype>(length_));
+        buffer_.setBuffer(&bytes_);
+        buffer_.open(QIODevice::ReadOnly);
+        starting_ = true;
+        sink_.start(&buffer_);
+        starting_ = false;
+        if (sink_.error() != QAudio::NoError || sink_.state() == QAudio::StoppedState) {
+            StopSink();
+            header->dwFlags &= ~WHDR_INQUEUE;
+            block_ = nullptr;
+            return MMSYSERR_ERROR;
+        }
+        if (paused_) sink_.suspend();
+        poll_.start();
+        return MMSYSERR_NOERROR;
+    }
+
+    // Bytes of the current block heard so far; the block length once it has all been played.
+    uint32_t Position() {
+        if (block_ != nullptr && sink_.state() != QAudio::StoppedState) heard_ = Measure();
+        return heard_;
+    }
+
+    void Pause() {
+        if (block_ != nullptr) {
+            heard_ = Measure();
+            sink_.suspend();
+        }
+        paused_ = true;
+    }
+
+    // Stops at once; a block still queued comes back with one MM_WOM_DONE.
+    void Reset() {
+        WAVEHDR* queued = block_;
+        StopSink();
+        block_ = nullptr;
+        heard_ = 0;
+        paused_ = false;
+        if (queued != nullptr) {
+            MarkDone(queued);
+            PostWaveEvent(notify_, MM_WOM_DONE, queued);
+        }
+    }
+
+    // Closing drops a block still queued without a message: its owner takes it back.
+    void Close() {
+        StopSink();
+        if (block_ != nullptr) block_->dwFlags &= ~WHDR_INQUEUE;
+        block_ = nullptr;
+    }
+
+  private:
+    uint32_t Measure() const {
+        const qint64 written = buffer_.isOpen() ? buffer_.pos() : 0;
+        const qint64 buffered = std::max<qint64>(0, sink_.bufferSize() - sink_.bytesFree());
+        if (written >= length_ && buffered == 0) return length_;
+        // Both are upper bounds of what has sounded; the smaller one is the safer answer.
+        qint64 heard = written - buffered;
+        heard = std::min<qint64>(heard, sink_.format().bytesForDuration(sink_.processedUSecs()));
+        heard = std::clamp<qint64>(heard, 0, length_);
+        heard -= heard % frameBytes_;
+        return std::max(heard_, static_cast<uint32_t>(heard));
+    }
+
+    void Poll() {
+        if (block_ == nullptr) {
+            poll_.stop();
+            return;
+        }
+        heard_ = Measure();
+        if (heard_ >= length_) {
+            Finish(true);
+        } else if (buffer_.atEnd() && !paused_) {
+            // Everything is handed over; wait for the server's buffer, but never for ever.
+            if (!drainClock_.isValid()) drainClock_.start();
+            const qint64 bufferMs = sink_.format().durationForBytes(sink_.bufferSize()) / 1000;
+            if (drainClock_.elapsed() > bufferMs + kDrainGraceMs) Finish(true);
+        }
+    }
+
+    // A server that went away ends the block where it was, so that nothing waits for ever.
+    void OnStateChanged(QAudio::State state) {
+        if (starting_ || stopping_ || block_ == nullptr) return;
+        if (state == QAudio::StoppedState && sink_.error() != QAudio::NoError) Finish(false);
+    }
+
+    void Finish(bool complete) {
+        poll_.stop();
+        if (complete) heard_ = length_;
+        WAVEHDR* done = block_;
+        block_ = nullptr;
+        StopSink();
+        MarkDone(done);
+        PostWaveEvent(notify_, MM_WOM_DONE, done);
+    }
+
+    void StopSink() {
+        poll_.stop();
+        stopping_ = true;
+        if (sink_.state() != QAudio::StoppedState) {
+            sink_.reset();
+            sink_.stop();
+        }
+        stopping_ = false;
+        buffer_.close();
+    }
+
+    QAudioSink sink_;
+    QObject* notify_;
+    int frameBytes_;
+    QByteArray bytes_;  // the block's bytes, not copied
+    QBuffer buffer_;
+    QTimer poll_;
+    QElapsedTimer drainClock_;  // since the whole block was handed to the server
+    WAVEHDR* block_ = nullptr;  // the queued block, or none
+    uint32_t length_ = 0;       // bytes of the current block
+    uint32_t heard_ = 0;        // bytes of it heard so far
+    bool paused_ = false;
+    bool starting_ = false;
+    bool stopping_ = false;
+};
+
+// Fills queued blocks in order from what the source pushes; a full block is reported at once.
+class QtWaveIn final : public WaveInDevice {
+  public:
+    QtWaveIn(const QAudioDevice& device, const QAudioFormat& format, QObject* notify)
+        : source_(device, format), notify_(notify) {
+        QObject::connect(&source_, &QAudioSource::stateChanged, &source_,
+                         [this](QAudio::State state) { OnStateChanged(state); });
+    }
+    ~QtWaveIn() override { StopSource(); }
+
+    bool Queued(const WAVEHDR* header) const {
+        return std::find(queue_.begin(), queue_.end(), header) != queue_.end();
+    }
+
+    void AddBuffer(WAVEHDR* header) {
+        header->dwBytesRecorded = 0;
+        header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        queue_.push_back(header);
+    }
+
+    MMRESULT Start() {
+        if (io_ != nullptr) return MMSYSERR_NOERROR;
+        starting_ = true;
+        QIODevice* io = source_.start();
+        starting_ = false;
+        if (io == nullptr || source_.error() != QAudio::NoError ||
+            source_.state() == QAudio::StoppedState) {
+            StopSource();
+            return MMSYSERR_ERROR;
+        }
+        io_ = io;
+        QObject::connect(io_, &QIODevice::readyRead, &source_, [this] { ReadAvailable(); });
+        return MMSYSERR_NOERROR;
+    }
+
+    // Stops capture and returns every queued block, partly filled ones with their byte count.
+    void Reset() {
+        ReadAvailable();
+        StopSource();
+        ReturnAll();
+    }
+
+    // Closing drops blocks still queued without a message: their owner takes them back.
+    void Close() {
+        StopSource();
+        for (WAVEHDR* header : queue_) header->dwFlags &= ~WHDR_INQUEUE;
+        queue_.clear();
+    }
+
+  private:
+    void ReadAvailable() {
+        while (io_ != nullptr) {
+            if (queue_.empty()) {
+                // No block to fill: what arrives now is lost, as on a real card.
+                char scratch[4096];
+                if (io_->read(scratch, sizeof scratch) <= 0) break;
+                continue;
+            }
+            WAVEHDR* header = queue_.front();
+            const uint32_t room = header->dwBufferLength - header->dwBytesRecorded;
+            if (room > 0) {
+                const qint64 n = io_->read(header->lpData + header->dwBytesRecorded, room);
+                if (n <= 0) break;
+                header->dwBytesRecorded += static_cast<uint32_t>(n);
+            }
+            if (header->dwBytesRecorded == header->dwBufferLength) {
+                queue_.pop_front();
+                MarkDone(header);
+                PostWaveEvent(notify_, MM_WIM_DATA, header);
+            }
+        }
+    }
+
+    // A server that went away returns the blocks, so that the engine is never left waiting.
+    void OnStateChanged(QAudio::State state) {
+        if (starting_ || stopping_ || io_ == nullptr) return;
+        if (state == QAudio::StoppedState && source_.error() != QAudio::NoError) {
+            io_ = nullptr;
+            ReturnAll();
+        }
+    }
+
+    void ReturnAll() {
+        while (!queue_.empty()) {
+            WAVEHDR* header = queue_.front();
+            queue_.pop_front();
+            MarkDone(header);
+            PostWaveEvent(notify_, MM_WIM_DATA, header);
+        }
+    }
+
+    void StopSource() {
+        if (io_ != nullptr) QObject::disconnect(io_, nullptr, &source_, nullptr);
+        io_ = nullptr;
+        stopping_ = true;
+        if (source_.state() != QAudio::StoppedState) source_.stop();
+        stopping_ = false;
+    }
+
+    QAudioSource source_;
+    QObject* notify_;
+    QIODevice* io_ = nullptr;  // the pushing device while capture runs
+    std::deque<WAVEHDR*> queue_;
+    bool starting_ = false;
+    bool stopping_ = false;
+};
+
+MMRESULT Prepare(WAVEHDR* header) {
+    if (header == nullptr || (header->lpData == nullptr && header->dwBufferLength > 0))
+        return MMSYSERR_INVALPARAM;
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT Unprepare(WAVEHDR* header) {
+    if (header == nullptr) return MMSYSERR_INVALPARAM;
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+class QtWaveAudio final : public WaveAudio {
+  public:
+    MMRESULT waveOutOpen(HWAVEOUT* handle, const WAVEFORMATEX& format, QObject* notify) override {
+        if (handle == nullptr) return MMSYSERR_INVALPARAM;
+        *handle = nullptr;
+        if (!IsSupportedPcm(format)) return WAVERR_BADFORMAT;
+        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+        if (device.isNull()) return MMSYSERR_NODRIVER;
+        const QAudioFormat qtFormat = ToQtFormat(format);
+        if (!device.isFormatSupported(qtFormat)) return WAVERR_BADFORMAT;
+        outs_.push_back(std::make_unique<QtWaveOut>(device, qtFormat, notify));
+        *handle = outs_.back().get();
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR* header) override {
+        return Find(outs_, handle) == nullptr ? MMSYSERR_INVALHANDLE : Prepare(header);
+    }
+    MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header) override {
+        QtWaveOut* out = Find(outs_, handle);
+        if (out == nullptr) return MMSYSERR_INVALHANDLE;
+        if (header == nullptr) return MMSYSERR_INVALPARAM;
+        if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+        return out->Write(header);
+    }
+    MMRESULT waveOutGetPosition(HWAVEOUT handle, MMTIME* time) override {
+        QtWaveOut* out = Find(outs_, handle);
+        if (out == nullptr) return MMSYSERR_INVALHANDLE;
+        if (time == nullptr) return MMSYSERR_INVALPARAM;
+        time->wType = TIME_BYTES;
+        time->cb = out->Position();
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT waveOutPause(HWAVEOUT handle) override {
+        QtWaveOut* out = Find(outs_, handle);
+        if (out == nullptr) return MMSYSERR_INVALHANDLE;
+        out->Pause();
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT waveOutReset(HWAVEOUT handle) override {
+        QtWaveOut* out = Find(outs_, handle);
+        if (out == nullptr) return MMSYSERR_INVALHANDLE;
+        out->Reset();
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header) override {
+        return Find(outs_, handle) == nullptr ? MMSYSERR_INVALHANDLE : Unprepare(header);
+    }
+    MMRESULT waveOutClose(HWAVEOUT handle) override {
+        QtWaveOut* out = Find(outs_, handle);
+        if (out == nullptr) return MMSYSERR_INVALHANDLE;
+        out->Close();
+        Erase(outs_, out);
+        return MMSYSERR_NOERROR;
+    }
+    std::string waveOutGetErrorText(MMRESULT code) override { return WaveErrorText(code, false); }
+
+    MMRESULT waveInOpen(HWAVEIN* handle, const WAVEFORMATEX& format, QObject* notify) override {
+        if (handle == nullptr) return MMSYSERR_INVALPARAM;
+        *handle = nullptr;
+        if (!IsSupportedPcm(format)) return WAVERR_BADFORMAT;
+        const QAudioDevice device = QMediaDevices::defaultAudioInput();
+        if (device.isNull()) return MMSYSERR_NODRIVER;
+        const QAudioFormat qtFormat = ToQtFormat(format);
+        if (!device.isFormatSupported(qtFormat)) return WAVERR_BADFORMAT;
+        ins_.push_back(std::make_unique<QtWaveIn>(device, qtFormat, notify));
+        *handle = ins_.back().get();
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR* header) override {
+        return Find(ins_, handle) == nullptr ? MMSYSERR_INVALHANDLE : Prepare(header);
+    }
+    MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR* header) override {
+        QtWaveIn* in = Find(ins_, handle);
+        if (in == nullptr) return MMSYSERR_INVALHANDLE;
+        if (header == nullptr) return MMSYSERR_INVALPARAM;
+        if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+        if (in->Queued(header)) return WAVERR_STILLPLAYING;
+        in->AddBuffer(header);
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT waveInStart(HWAVEIN handle) override {
+        QtWaveIn* in = Find(ins_, handle);
+        return in == nullptr ? MMSYSERR_INVALHANDLE : in->Start();
+    }
+    MMRESULT waveInReset(HWAVEIN handle) override {
+        QtWaveIn* in = Find(ins_, handle);
+        if (in == nullptr) return MMSYSERR_INVALHANDLE;
+        in->Reset();
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR* header) override {
+        return Find(ins_, handle) == nullptr ? MMSYSERR_INVALHANDLE : Unprepare(header);
+    }
+    MMRESULT waveInClose(HWAVEIN handle) override {
+        QtWaveIn* in = Find(ins_, handle);
+        if (in == nullptr) return MMSYSERR_INVALHANDLE;
+        in->Close();
+        Erase(ins_, in);
+        return MMSYSERR_NOERROR;
+    }
+    std::string waveInGetErrorText(MMRESULT code) override { return WaveErrorText(code, true); }
+
+  private:
+    // The open device behind a handle, or null for a handle that is not open here.
+    template <typename Device, typename Handle>
+    static Device* Find(const std::vector<std::unique_ptr<Device>>& devices, Handle handle) {
+        for (const auto& device : devices)
+            if (static_cast<Handle>(device.get()) == handle) return device.get();
+        return nullptr;
+    }
+    template <typename Device>
+    static void Erase(std::vector<std::unique_ptr<Device>>& devices, Device* device) {
+        std::erase_if(devices, [device](const auto& d) { return d.get() == device; });
+    }
+
+    std::vector<std::unique_ptr<QtWaveOut>> outs_;
+    std::vector<std::unique_ptr<QtWaveIn>> ins_;
+};
+
+}  // namespace
+
+std::unique_ptr<WaveAudio> CreateQtWaveAudio() { return std::make_unique<QtWaveAudio>(); }

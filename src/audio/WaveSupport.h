@@ -1,0 +1,18 @@
+// Helpers shared by the waveform-audio back-ends: format checks, error texts and event posting.
+#pragma once
+#include <QObject>
+#include <string>
+
+#include "audio/WaveTypes.h"
+
+// True for a format the back-ends can play and record: PCM, 1..8 channels, 1..384000 frames
+// per second, 8, 16 or 32 bits per sample, and nBlockAlign = channels x bytes per sample.
+bool IsSupportedPcm(const WAVEFORMATEX& format);
+
+// Short English text for a result code, in the style of the platform's texts. `input` selects
+// the wording for the capture device ("No audio input device") or the output device.
+std::string WaveErrorText(MMRESULT code, bool input);
+
+// Posts MM_WOM_DONE or MM_WIM_DATA for `header` to `notify` (nothing when notify is null);
+// it is delivered later by the event loop of notify's thread.
+void PostWaveEvent(QObject* notify, int message, WAVEHDR* header);
