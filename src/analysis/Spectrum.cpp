@@ -1,0 +1,82 @@
+#include "analysis/Spectrum.h"
+
+#include <cmath>
+#include <memory>
+#include <mutex>
+
+#include "analysis/Extended.h"
+#include "analysis/Fft.h"
+
+namespace {
+
+long double HammingWeight(unsigned n, unsigned count) {
+    return 0.54L - 0.46L * std::cos(2 * kPiExtended * n / (count - 1));
+}
+
+// The weights of every power-of-two window length up to the largest transform, built on first
+// use (one cosine per frame would cost more than the transform itself).
+const long double* HammingTable(unsigned count) {
+    constexpr int kSizes = 14;  // 1 .. 8192
+    static std::unique_ptr<long double[]> tables[kSizes];
+    static std::once_flag built[kSizes];
+    if (count < 2 || count > kMaxFftSize || (count & (count - 1)) != 0) return nullptr;
+    int index = 0;
+    while ((1u << index) < count) ++index;
+    std::call_once(built[index], [index, count] {
+        tables[index].reset(new long double[count]);
+        for (unsigned n = 0; n < count; ++n) tables[index][n] = HammingWeight(n, count);
+    });
+    return tables[index].get();
+}
+
+template <typename Sample>
+void FillWeighted(unsigned count, Sample sample, double* input) {
+    if (const long double* w = HammingTable(count)) {
+        for (unsigned n = 0; n < count; ++n) input[n] = static_cast<double>(sample(n) * w[n]);
+    } else {
+        for (unsigned n = 0; n < count; ++n) {
+            input[n] = static_cast<double>(sample(n) * HammingWeight(n, count));
+        }
+    }
+}
+
+}  // namespace
+
+bool FillWindowedInput(unsigned count, const uint8_t* data, int bits, int channels, int channel,
+                       double* input) {
+    if (count < 2 || channel < 0 || channel > 1 || channel >= channels) return false;
+    const size_t stride = static_cast<size_t>(channels);
+    if (bits == 8) {
+        const uint8_t* first = data + channel;
+        FillWeighted(
+            count, [&](unsigned n) { return static_cast<long double>(first[n * stride] - 128); },
+            input);
+        return true;
+    }
+    if (bits == 16) {
+        const uint8_t* first = data + 2 * channel;
+        FillWeighted(
+            count,
+            [&](unsigned n) {
+                const uint8_t* p = first + 2 * n * stride;
+                return static_cast<long double>(static_cast<int16_t>(p[0] | (p[1] << 8)));
+            },
+            input);
+        return true;
+    }
+    return false;
+}
+
+int SpanBinCount(unsigned fftSize, uint32_t rate, double frequencySpan) {
+    const long double bins = fftSize / (static_cast<long double>(rate) / 2 / frequencySpan);
+    if (!(bins >= 0) || std::isinf(bins)) return 0;
+    constexpr long double kMaxBins = 1 << 30;
+    if (bins > kMaxBins) return 1 << 30;
+    return static_cast<int>(RoundExtended(bins));
+}
+
+int ReadableBinCount(int binCount, unsigned fftSize) {
+    const int readable = static_cast<int>(fftSize / 2) - 1;
+    if (binCount > readable) binCount = readable;
+    return binCount < 0 ? 0 : binCount;
+}

@@ -1,0 +1,259 @@
+// The transform and the windowed input: sizes, sign convention, scaling, the table against the
+// direct twiddle factors, and reading 8-bit, 16-bit and stereo frames.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "analysis/Fft.h"
+#include "analysis/Spectrum.h"
+
+namespace {
+
+struct FftArrays {
+    explicit FftArrays(unsigned n) : input(n), work(n), output(n), magnitudes(n / 2 ? n / 2 : 1) {}
+    std::vector<double> input;
+    std::vector<Complex> work, output;
+    std::vector<double> magnitudes;
+    bool Run(unsigned n) {
+        return ComputeFft(n, input.data(), work.data(), output.data(), magnitudes.data());
+    }
+};
+
+std::vector<uint8_t> Pcm16(const std::vector<int>& samples) {
+    std::vector<uint8_t> bytes;
+    for (int s : samples) {
+        bytes.push_back(static_cast<uint8_t>(s & 0xFF));
+        bytes.push_back(static_cast<uint8_t>((s >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+// Windowed and transformed mono 16-bit samples.
+FftArrays Spectrum16(const std::vector<int>& samples) {
+    const unsigned n = static_cast<unsigned>(samples.size());
+    FftArrays a(n);
+    const std::vector<uint8_t> bytes = Pcm16(samples);
+    EXPECT_TRUE(FillWindowedInput(n, bytes.data(), 16, 1, 0, a.input.data()));
+    EXPECT_TRUE(a.Run(n));
+    return a;
+}
+
+bool SameBits(const void* a, const void* b, size_t bytes) { return std::memcmp(a, b, bytes) == 0; }
+
+}  // namespace
+
+TEST(BitReverse, ReversesTheTopFBitsOfB) {
+    EXPECT_EQ(BitReverse(3, 3, 1), 4u);
+    EXPECT_EQ(BitReverse(3, 3, 6), 3u);
+    EXPECT_EQ(BitReverse(3, 1, 5), 1u);  // only the top bit of the three takes part
+    EXPECT_EQ(BitReverse(11, 11, 1), 1024u);
+    EXPECT_EQ(BitReverse(11, 4, 0b00110000000), 0b1100u);
+    for (int b = 1; b <= 13; ++b) {
+        for (int f = 0; f <= b; ++f) EXPECT_EQ(BitReverse(b, f, 0), 0u);
+    }
+    EXPECT_EQ(BitReverse(3, 0, 7), 0u);
+}
+
+TEST(ComputeFft, RefusesSizesOtherThanPowersOfTwoUpTo8192AndTouchesNothing) {
+    for (unsigned n : {0u, 1u, 3u, 6u, 100u, 2047u, 5000u, 16384u}) {
+        const unsigned len = 16384;
+        std::vector<double> input(len, 1.0), magnitudes(len, -7.0);
+        std::vector<Complex> work(len, {-3.0, -4.0}), output(len, {-5.0, -6.0});
+        EXPECT_FALSE(ComputeFft(n, input.data(), work.data(), output.data(), magnitudes.data()));
+        EXPECT_FALSE(
+            ComputeFftDirect(n, input.data(), work.data(), output.data(), magnitudes.data()));
+        for (unsigned k = 0; k < len; ++k) {
+            ASSERT_EQ(magnitudes[k], -7.0);
+            ASSERT_EQ(work[k].re, -3.0);
+            ASSERT_EQ(output[k].im, -6.0);
+        }
+    }
+}
+
+TEST(ComputeFft, UsesThePositiveExponentAndScalesByOneOverN) {
+    FftArrays a(4);
+    a.input = {0.0, 1.0, 0.0, 0.0};  // x[1] = 1: X[k] = e^(+i pi k / 2) / 4
+    ASSERT_TRUE(a.Run(4));
+    EXPECT_NEAR(a.output[0].re, 0.25, 1e-15);
+    EXPECT_NEAR(a.output[1].re, 0.0, 1e-15);
+    EXPECT_NEAR(a.output[1].im, 0.25, 1e-15);  // +i/4, not -i/4
+    EXPECT_NEAR(a.output[2].re, -0.25, 1e-15);
+    EXPECT_NEAR(a.output[3].im, -0.25, 1e-15);
+    EXPECT_NEAR(a.magnitudes[0], 0.25, 1e-15);
+    EXPECT_NEAR(a.magnitudes[1], 0.25, 1e-15);
+}
+
+TEST(ComputeFft, LeavesTheLastButOneStageInWork) {
+    FftArrays a(4);
+    a.input = {3.0, 5.0, 11.0, 17.0};
+    ASSERT_TRUE(a.Run(4));
+    // Stage 1 pairs j with j + 2: sums first, then differences turned by pi.
+    EXPECT_EQ(a.work[0].re, 14.0);
+    EXPECT_EQ(a.work[1].re, 22.0);
+    EXPECT_EQ(a.work[2].re, -8.0);
+    EXPECT_EQ(a.work[3].re, -12.0);
+    EXPECT_EQ(a.work[0].im, 0.0);
+    EXPECT_NEAR(a.work[2].im, 0.0, 1e-14);
+
+    FftArrays two(2);  // one stage only: work is the input as complex values
+    two.input = {2.0, 6.0};
+    ASSERT_TRUE(two.Run(2));
+    EXPECT_EQ(two.work[1].re, 6.0);
+    EXPECT_EQ(two.output[0].re, 4.0);
+    EXPECT_EQ(two.output[1].re, -2.0);
+    EXPECT_EQ(two.magnitudes[0], 4.0);
+}
+
+TEST(ComputeFft, TableGivesBitIdenticalResultsToDirectTwiddles) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    for (unsigned n = 2; n <= kMaxFftSize; n *= 2) {
+        FftArrays table(n), direct(n);
+        for (unsigned k = 0; k < n; ++k) table.input[k] = sample(random) * 0.7310585786300049;
+        direct.input = table.input;
+        ASSERT_TRUE(table.Run(n));
+        ASSERT_TRUE(ComputeFftDirect(n, direct.input.data(), direct.work.data(),
+                                     direct.output.data(), direct.magnitudes.data()));
+        EXPECT_TRUE(SameBits(table.output.data(), direct.output.data(), n * sizeof(Complex))) << n;
+        EXPECT_TRUE(SameBits(table.work.data(), direct.work.data(), n * sizeof(Complex))) << n;
+        EXPECT_TRUE(SameBits(table.magnitudes.data(), direct.magnitudes.data(),
+                             n / 2 * sizeof(double)))
+            << n;
+    }
+}
+
+TEST(ComputeFft, AgreesWithADirectSumOfTheWindowedInput) {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> sample(-20000, 20000);
+    for (unsigned n : {256u, 512u, 1024u, 2048u}) {
+        std::vector<int> samples(n);
+        for (int& s : samples) s = sample(random);
+        const FftArrays a = Spectrum16(samples);
+        std::vector<long double> cosine(n), sine(n), re(n), im(n);
+        for (unsigned m = 0; m < n; ++m) {
+            const long double angle = 2 * 3.141592653589793238462643383279502884L * m / n;
+            cosine[m] = std::cos(angle);
+            sine[m] = std::sin(angle);
+        }
+        long double largest = 0;
+        for (unsigned k = 0; k < n; ++k) {
+            long double sr = 0, si = 0;
+            for (unsigned t = 0; t < n; ++t) {
+                const unsigned m = static_cast<unsigned>((static_cast<unsigned long long>(t) * k) % n);
+                sr += a.input[t] * cosine[m];
+                si += a.input[t] * sine[m];
+            }
+            re[k] = sr / n;
+            im[k] = si / n;
+            largest = std::max(largest, std::hypot(re[k], im[k]));
+        }
+        for (unsigned k = 0; k < n; ++k) {
+            ASSERT_LE(std::fabs(a.output[k].re - re[k]), 1e-9 * largest) << n << " bin " << k;
+            ASSERT_LE(std::fabs(a.output[k].im - im[k]), 1e-9 * largest) << n << " bin " << k;
+        }
+        for (unsigned k = 0; k < n / 2; ++k) {
+            ASSERT_NEAR(a.magnitudes[k], std::hypot(re[k], im[k]), 1e-9 * largest);
+        }
+    }
+}
+
+TEST(Spectrum, SilenceGivesZeroInEveryBin) {
+    for (unsigned n : {256u, 2048u}) {
+        const FftArrays a = Spectrum16(std::vector<int>(n, 0));
+        for (unsigned k = 0; k < n / 2; ++k) ASSERT_EQ(a.magnitudes[k], 0.0);
+
+        FftArrays b(n);
+        const std::vector<uint8_t> bytes(n, 128);
+        ASSERT_TRUE(FillWindowedInput(n, bytes.data(), 8, 1, 0, b.input.data()));
+        ASSERT_TRUE(b.Run(n));
+        for (unsigned k = 0; k < n / 2; ++k) ASSERT_EQ(b.magnitudes[k], 0.0);
+    }
+}
+
+TEST(Spectrum, ConstantValueGivesTheWindowMeanInBinZero) {
+    for (unsigned n : {256u, 512u, 1024u, 2048u}) {
+        const double v = 1234.0;
+        const FftArrays a = Spectrum16(std::vector<int>(n, 1234));
+        EXPECT_NEAR(a.magnitudes[0], v * (0.54 - 0.46 / n), 1e-9 * v) << n;
+        // The window's own spectrum leaks into bins 1 and 2 only, and less than bin 0.
+        EXPECT_GT(a.magnitudes[1], 0.1);
+        EXPECT_LT(a.magnitudes[1], a.magnitudes[0]);
+        EXPECT_GT(a.magnitudes[2], 1e-3);
+        EXPECT_LT(a.magnitudes[2], a.magnitudes[1]);
+        EXPECT_LT(a.magnitudes[5], 1e-4 * v);  // only the N - 1 period of the weights leaks further
+    }
+}
+
+TEST(Spectrum, SineOnABinGivesAboutHalfTheMeanWeightTimesTheAmplitude) {
+    const unsigned n = 2048, bin = 40;
+    const double amplitude = 10000.0;
+    std::vector<int> samples(n);
+    for (unsigned t = 0; t < n; ++t) {
+        samples[t] = static_cast<int>(std::lrint(amplitude * std::sin(2 * M_PI * bin * t / n)));
+    }
+    const FftArrays a = Spectrum16(samples);
+    EXPECT_NEAR(a.magnitudes[bin], 0.54 * amplitude / 2, 0.01 * 0.54 * amplitude / 2);
+    EXPECT_LT(a.magnitudes[bin + 3], 0.01 * a.magnitudes[bin]);
+}
+
+TEST(FillWindowedInput, WeightsFallToEightHundredthsAtBothEnds) {
+    const unsigned n = 256;
+    const std::vector<uint8_t> bytes = Pcm16(std::vector<int>(n, -1000));
+    std::vector<double> input(n);
+    ASSERT_TRUE(FillWindowedInput(n, bytes.data(), 16, 1, 0, input.data()));
+    EXPECT_NEAR(input[0], -80.0, 1e-12);
+    EXPECT_NEAR(input[n - 1], -80.0, 1e-12);
+    EXPECT_NEAR(input[n / 2], -1000.0, 0.1);  // the window peaks in the middle
+    for (unsigned k = 0; k < n; ++k) EXPECT_EQ(input[k], input[n - 1 - k]) << k;
+}
+
+TEST(FillWindowedInput, ReadsOneUnsignedByteOrTwoSignedBytesPerSampleOfTheChosenChannel) {
+    const unsigned n = 64;
+    std::vector<double> mono8(n), left(n), right(n), left8(n), right8(n);
+    ASSERT_TRUE(FillWindowedInput(n, std::vector<uint8_t>(n, 228).data(), 8, 1, 0, mono8.data()));
+
+    std::vector<int> stereo;
+    for (unsigned k = 0; k < n; ++k) {
+        stereo.push_back(100);
+        stereo.push_back(-300);
+    }
+    const std::vector<uint8_t> bytes = Pcm16(stereo);
+    ASSERT_TRUE(FillWindowedInput(n, bytes.data(), 16, 2, 0, left.data()));
+    ASSERT_TRUE(FillWindowedInput(n, bytes.data(), 16, 2, 1, right.data()));
+
+    std::vector<uint8_t> stereo8;
+    for (unsigned k = 0; k < n; ++k) {
+        stereo8.push_back(138);  // +10
+        stereo8.push_back(98);   // -30
+    }
+    ASSERT_TRUE(FillWindowedInput(n, stereo8.data(), 8, 2, 0, left8.data()));
+    ASSERT_TRUE(FillWindowedInput(n, stereo8.data(), 8, 2, 1, right8.data()));
+    for (unsigned k = 0; k < n; ++k) {
+        EXPECT_EQ(mono8[k], left[k]);  // 228 - 128 = 100
+        EXPECT_NEAR(right[k], -3 * left[k], 1e-12);
+        EXPECT_NEAR(left8[k], left[k] / 10, 1e-12);
+        EXPECT_NEAR(right8[k], -3 * left8[k], 1e-12);
+    }
+}
+
+TEST(FillWindowedInput, RefusesOtherWidthsAndChannelsAndTouchesNothing) {
+    std::vector<uint8_t> bytes(4096, 7);
+    std::vector<double> input(512, -1.0);
+    EXPECT_FALSE(FillWindowedInput(256, bytes.data(), 24, 1, 0, input.data()));
+    EXPECT_FALSE(FillWindowedInput(256, bytes.data(), 32, 1, 0, input.data()));
+    EXPECT_FALSE(FillWindowedInput(256, bytes.data(), 0, 1, 0, input.data()));
+    EXPECT_FALSE(FillWindowedInput(256, bytes.data(), 16, 1, 1, input.data()));
+    EXPECT_FALSE(FillWindowedInput(256, bytes.data(), 16, 4, 2, input.data()));
+    EXPECT_FALSE(FillWindowedInput(1, bytes.data(), 16, 1, 0, input.data()));
+    for (double v : input) ASSERT_EQ(v, -1.0);
+    // A length that is not a power of two is weighted the same way, without the table.
+    ASSERT_TRUE(FillWindowedInput(300, Pcm16(std::vector<int>(300, 50)).data(), 16, 1, 0,
+                                  input.data()));
+    EXPECT_NEAR(input[0], 4.0, 1e-12);
+    EXPECT_NEAR(input[299], 4.0, 1e-12);
+    EXPECT_EQ(input[300], -1.0);
+}
