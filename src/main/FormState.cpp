@@ -7,6 +7,7 @@
 #include "common/Blocks.h"
 #include "common/Round.h"
 #include "main/TFormMain.h"
+#include "toolkit/AppServices.h"
 
 TFormMain::TFormMain(WaveAudio* audio) {
     if (!audio) {

@@ -4,25 +4,25 @@
 #include <QPainter>
 #include <cstdlib>
 
-Canvas::Canvas(int width, int height) : image_(width, height, QImage::Format_RGB32) {
+TCanvas::TCanvas(int width, int height) : image_(width, height, QImage::Format_RGB32) {
     image_.fill(Qt::black);
 }
 
-void Canvas::Plot(int x, int y, QRgb colour) {
+void TCanvas::Plot(int x, int y, QRgb colour) {
     if (x < 0 || y < 0 || x >= image_.width() || y >= image_.height()) return;
     reinterpret_cast<QRgb*>(image_.scanLine(y))[x] = 0xFF000000u | colour;
 }
 
-void Canvas::Changed() {
+void TCanvas::Changed() {
     if (OnChanged) OnChanged();
 }
 
-void Canvas::MoveTo(int x, int y) {
+void TCanvas::MoveTo(int x, int y) {
     penX_ = x;
     penY_ = y;
 }
 
-void Canvas::LineTo(int x, int y) {
+void TCanvas::LineTo(int x, int y) {
     // Bresenham from the current point; the end point is left out. A dotted pen alternates one
     // pixel on, one pixel off, starting with a drawn pixel.
     int x0 = penX_, y0 = penY_;
@@ -49,7 +49,7 @@ void Canvas::LineTo(int x, int y) {
     Changed();
 }
 
-void Canvas::FillRect(int x1, int y1, int x2, int y2) {
+void TCanvas::FillRect(int x1, int y1, int x2, int y2) {
     if (x2 < x1) std::swap(x1, x2);
     if (y2 < y1) std::swap(y1, y2);
     const int left = std::max(x1, 0), right = std::min(x2, image_.width());
@@ -59,7 +59,7 @@ void Canvas::FillRect(int x1, int y1, int x2, int y2) {
     Changed();
 }
 
-void Canvas::Rectangle(int x1, int y1, int x2, int y2) {
+void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
     if (x2 < x1) std::swap(x1, x2);
     if (y2 < y1) std::swap(y1, y2);
     if (x2 - x1 < 1 || y2 - y1 < 1) return;
@@ -75,7 +75,7 @@ void Canvas::Rectangle(int x1, int y1, int x2, int y2) {
     Changed();
 }
 
-void Canvas::TextOut(int x, int y, const QString& text) {
+void TCanvas::TextOut(int x, int y, const QString& text) {
     if (text.isEmpty()) return;
     QFont font = Font;
     font.setStyleStrategy(QFont::NoAntialias);

@@ -10,9 +10,9 @@
 
 enum class PenStyle { psSolid, psDot };
 
-class Canvas {
+class TCanvas {
 public:
-    Canvas(int width, int height);
+    TCanvas(int width, int height);
 
     int Width() const { return image_.width(); }
     int Height() const { return image_.height(); }

@@ -20,7 +20,7 @@ class PaintBox : public QWidget {
     Q_OBJECT
 public:
     PaintBox(QWidget* parent, int left, int top, int width, int height);
-    Canvas& Canvas() { return canvas_; }
+    TCanvas& Canvas() { return canvas_; }
 
     std::function<void()> OnPaint;  // the first time the box is shown
     std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y)> OnMouseDown;
@@ -32,7 +32,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent*) override;
 
 private:
-    ::Canvas canvas_;
+    TCanvas canvas_;
     bool painted_ = false;
     bool pressed_ = false;
 };

@@ -5,22 +5,20 @@
 
 #include "common/Round.h"
 #include "main/TFormMain.h"
+#include "views/Colours.h"
 
-namespace {
-constexpr QRgb kBlack = 0x000000, kRed = 0xFF0000, kBlue = 0x0000FF, kGreen = 0x008000;
-}
 
 void TFormMain::ClearPaintBox(PaintBox* box) {
-    Canvas& c = box->Canvas();
+    TCanvas& c = box->Canvas();
     c.BrushColor = kBlack;
     c.FillRect(0, 0, c.Width(), c.Height());
 }
 
 void TFormMain::DrawVerticalGrid(PaintBox* box, int fine, int coarse, double span) {
-    Canvas& c = box->Canvas();
+    TCanvas& c = box->Canvas();
     const int W = c.Width(), H = c.Height();
     if (fine <= 0 || coarse <= 0 || !(span > 0)) return;
-    c.PenColor = kGreen;
+    c.PenColor = kGridGreen;
     c.Style = PenStyle::psDot;
     const long long nFine = Round(span / fine) - 1;
     for (long long k = 1; k <= nFine; ++k) {
@@ -29,7 +27,7 @@ void TFormMain::DrawVerticalGrid(PaintBox* box, int fine, int coarse, double spa
         c.MoveTo(x, 0);
         c.LineTo(x, H);
     }
-    c.PenColor = kGreen;
+    c.PenColor = kGridGreen;
     c.Style = PenStyle::psSolid;
     c.FontColor = kRed;
     const long long nCoarse = Round(span / coarse) - 1;
@@ -83,7 +81,7 @@ void TFormMain::DrawWaveform(PaintBox* box, uint32_t frames, const uint8_t* data
 
 void TFormMain::DrawWave8(PaintBox* box, uint32_t frames, const uint8_t* first, int stride,
                           double centre, double unitScale) {
-    Canvas& c = box->Canvas();
+    TCanvas& c = box->Canvas();
     const double xStep = c.Width() / static_cast<double>(frames);
     const double scale = WaveGain() * unitScale;
     auto y = [&](int s) { return static_cast<int>(Round((128 - s) * scale + centre)); };
@@ -94,7 +92,7 @@ void TFormMain::DrawWave8(PaintBox* box, uint32_t frames, const uint8_t* first, 
 
 void TFormMain::DrawWave16(PaintBox* box, uint32_t frames, const uint8_t* first, int stride,
                            double centre, double unitScale) {
-    Canvas& c = box->Canvas();
+    TCanvas& c = box->Canvas();
     const double xStep = c.Width() / static_cast<double>(frames);
     const double scale = WaveGain() * unitScale;
     auto sample = [&](uint32_t i) {
@@ -140,7 +138,7 @@ void TFormMain::PaintBoxGraMouseDown(Qt::MouseButton button, Qt::KeyboardModifie
     const double t = x * msPerWindow / PaintBoxGra->width();
     // At most 5 significant digits, then fixed with 3 decimals (23.21995 -> 23.220).
     const double rounded = QString::number(t, 'g', 5).toDouble();
-    Canvas& c = PaintBoxGra->Canvas();
+    TCanvas& c = PaintBoxGra->Canvas();
     c.FontColor = kRed;
     c.TextOut(x + 1, 0, QString::number(rounded, 'f', 3));
 }

@@ -1,0 +1,117 @@
+// The refresh cycle: waveform, spectrum and detection of the window shown, for the held sound
+// (FullRefresh) and for a block being captured or played (LiveRefresh), and the FFT arrays.
+#include "analysis/Spectrum.h"
+#include "common/Blocks.h"
+#include "common/Round.h"
+#include "main/TFormMain.h"
+#include "views/Colours.h"
+
+namespace {
+constexpr uint32_t kFftCapacity = 2048;  // the largest window; the arrays serve every length
+}
+
+bool TFormMain::AllocateFftBuffers(uint32_t size) {
+    SpectrumMagnitudes = blocks::AllocateArray<double>(size);
+    NoiseSpectrum = blocks::AllocateArray<double>(size);
+    FftInput = blocks::AllocateArray<double>(size);
+    FftWork = blocks::AllocateArray<Complex>(size);
+    FftOutput = blocks::AllocateArray<Complex>(size);
+    if (SpectrumMagnitudes && NoiseSpectrum && FftInput && FftWork && FftOutput) return true;
+    FreeFftBuffers();
+    ShowMessage("No memory", "ERROR");
+    return false;
+}
+
+void TFormMain::FreeFftBuffers() {
+    blocks::ReleaseArray(SpectrumMagnitudes);
+    blocks::ReleaseArray(NoiseSpectrum);
+    blocks::ReleaseArray(FftInput);
+    blocks::ReleaseArray(FftWork);
+    blocks::ReleaseArray(FftOutput);
+}
+
+void TFormMain::ComputeSpectrum(uint32_t count, const uint8_t* data, PaintBox* view,
+                                int bitsPerSample, int channels, uint32_t byteOffset) {
+    if (Closing || !HasWaveBuffers() || !data || !SpectrumMagnitudes) return;
+    if (count > kFftCapacity || (bitsPerSample != 8 && bitsPerSample != 16)) return;
+    const uint8_t* window = data + byteOffset;
+    TCanvas& c = view->Canvas();
+    const double unitScale = bitsPerSample == 8 ? -1.0 : -1.0 / 255;
+    if (!FillWindowedInput(count, window, bitsPerSample, channels, 0, FftInput)) return;
+    if (!ComputeFft(count, FftInput, FftWork, FftOutput, SpectrumMagnitudes)) return;
+    c.BrushColor = kRed;
+    const int firstBaseline = channels == 1 ? c.Height() - 1 : static_cast<int>(Round(c.Height() / 2.0));
+    DrawSpectrumPeaks(CurRate, FftSize, view, firstBaseline, unitScale, SpectrumMagnitudes);
+    if (channels != 2) return;
+    FillWindowedInput(count, window, bitsPerSample, channels, 1, FftInput);
+    if (!ComputeFft(count, FftInput, FftWork, FftOutput, SpectrumMagnitudes)) {
+        ShowMessage("error", "");
+        return;
+    }
+    c.BrushColor = kBlue;
+    DrawSpectrumPeaks(CurRate, FftSize, view, c.Height() - 1, unitScale, SpectrumMagnitudes);
+}
+
+void TFormMain::FullRefresh() {
+    RedrawWaveform();
+    ClearPaintBox(PaintBoxFft);
+    DrawFreqGrid(PaintBoxFft, FreqGridFineHz, FreqGridCoarseHz);
+    ComputeSpectrum(FftSize, WaveData, PaintBoxFft, WaveFormat.wBitsPerSample,
+                    WaveFormat.nChannels, ViewOffset);
+    RunDetection();
+}
+
+void TFormMain::LiveRefresh(uint32_t count, const uint8_t* data, PaintBox* spectrumView,
+                            PaintBox* waveformView, int bitsPerSample, int channels,
+                            uint32_t byteOffset) {
+    LevelOk = true;
+    ClearPaintBox(waveformView);
+    DrawTimeGrid(PaintBoxGra, WaveFormat.nSamplesPerSec, TimeGridFineMs, TimeGridCoarseMs);
+    DrawWaveform(waveformView, count, data, byteOffset, channels, bitsPerSample);
+    if (!LevelOk) {
+        TCanvas& c = waveformView->Canvas();
+        c.FontColor = kRed;
+        c.TextOut(c.Width() / 2, c.Height() / 2, QString::fromUtf8("音を小さくしてください。"));
+        return;
+    }
+    ClearPaintBox(spectrumView);
+    DrawFreqGrid(PaintBoxFft, FreqGridFineHz, FreqGridCoarseHz);
+    ComputeSpectrum(count, data, spectrumView, bitsPerSample, channels, byteOffset);
+    RunDetection();
+}
+
+void TFormMain::RunDetection() {
+    if (WaveFormat.nAvgBytesPerSec == 0) return;
+    ResetKeyColours();
+    if (DetectPitch()) {
+        PublishAnalysis();
+    } else {
+        LbfftValue->setText("");
+        Label21->setText("");
+        ResetHarmonicSliders();
+    }
+}
+
+bool TFormMain::DetectPitch() {
+    if (!SpectrumMagnitudes) return false;
+    DetectionInput in;
+    in.magnitudes = SpectrumMagnitudes;
+    in.noise = NoiseSpectrum;
+    in.fftOutput = FftOutput;
+    in.fftSize = FftSize;
+    in.sampleRate = WaveFormat.nSamplesPerSec;
+    in.curRate = static_cast<uint32_t>(std::max(CurRate, 0));
+    in.frequencySpan = FrequencySpan;
+    in.lowCutBin = LowCutBin;
+    in.peakThreshold = PeakThreshold;
+    in.harmonicsFromAnalysis = HarmonicsFromAnalysis;
+    const bool found = ::DetectPitch(in, Detection);
+    SpanBinCount = Detection.SpanBinCount;
+    if (Detection.frequencyWritten) {
+        DetectedFrequency = Detection.DetectedFrequency;
+        PeakLevel = Detection.PeakLevel;
+    }
+    if (Detection.harmonicLevelsCleared)
+        for (int k = 1; k <= 20; ++k) HarmonicLevels[k] = 0;
+    return found;
+}

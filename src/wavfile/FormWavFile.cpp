@@ -1,0 +1,100 @@
+// The open and save commands and the window's side of reading and writing WAV files.
+#include <QFile>
+
+#include "common/Blocks.h"
+#include "common/Round.h"
+#include "main/TFormMain.h"
+#include "toolkit/AppServices.h"
+#include "wavfile/WavFile.h"
+
+namespace {
+std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+}  // namespace
+
+bool TFormMain::ReadWaveFile(const QString& path) {
+    // Everything is read into new buffers first: a file that cannot be read leaves the held
+    // sound untouched.
+    WaveFileData file;
+    file.format = WaveFormat;
+    const std::string error = ::ReadWaveFile(NativePath(path), file);
+    if (!error.empty()) {
+        ShowMessage(QString::fromStdString(error), "ERROR");
+        return false;
+    }
+    WAVEHDR* header = blocks::AllocateArray<WAVEHDR>(1);
+    if (!header) {
+        blocks::Release(file.data);
+        ShowMessage("No pwaveheader", "ERROR");
+        return false;
+    }
+    uint8_t* synth = blocks::Allocate(static_cast<size_t>(Round(TBmixtime->Position() * 88200 / 10.0)));
+    if (!synth) {
+        blocks::Release(file.data);
+        blocks::ReleaseArray(header);
+        ShowMessage("No Memory", "ERROR");
+        return false;
+    }
+
+    // The new sound replaces the held one (and a parked sound behind a mixer tone).
+    if (SynthActive) WaveData = SavedWaveData;
+    SavedWaveData = nullptr;
+    ReleaseHeldSound();
+    ReleaseWaveBuffers();
+    WaveFormat = file.format;
+    WaveData = file.data;
+    WaveHeader = header;
+    WaveDataSize = file.size;
+    DataBits = CurBits = WaveFormat.wBitsPerSample;
+    DataRate = CurRate = static_cast<int>(WaveFormat.nSamplesPerSec);
+    DataChannels = CurChannels = WaveFormat.nChannels;
+    SynthActive = false;
+    blocks::Release(SynthBuffer);
+    SynthBuffer = synth;
+    PeakThreshold = CurBits == 16 ? 5.0 : 0.1;
+    ResetFftParameters();
+    TimeGridFineMs = 5;
+    ResetView();
+    return true;
+}
+
+void TFormMain::OpenClick() {
+    if (Playing || Recording) return;
+    const QString path = AppServices::Instance().OpenFileName("wav|*.wav");
+    if (path.isEmpty()) return;
+    OpenPath(path);
+}
+
+void TFormMain::OpenPath(const QString& path) {
+    if (Playing || Recording || StopRequested) return;
+    if (ReadWaveFile(path)) {
+        WaveDataHeld = true;
+        ResetView();
+        ResetVoiceprint();
+    } else {
+        ShowMessage("stop", AppServices::Instance().Title);
+    }
+}
+
+bool TFormMain::WriteWaveFile(const QString& path, uint32_t byteCount) {
+    const std::string error = ::WriteWaveFile(NativePath(path), WaveFormat, WaveData, byteCount);
+    if (error.empty()) return true;
+    ShowMessage(QString::fromStdString(error), "ERROR");
+    return false;
+}
+
+void TFormMain::SaveClick() {
+    if (Playing || Recording) return;
+    if (!WaveDataHeld || !WaveData) {
+        ShowMessage("no data", "error");
+        return;
+    }
+    AppServices& app = AppServices::Instance();
+    const QString name = app.SaveFileName("wav|*.wav");
+    if (name.isEmpty()) return;
+    if (app.FileExists(name) || app.FileExists(name + ".wav") || app.FileExists(name + ".WAV")) {
+        if (app.Confirm(QString::fromUtf8("上書きしていいですか？ %1").arg(name)) != Answer::Yes)
+            return;
+    }
+    const QString path = QString::fromStdString(SaveFileName(name.toStdString()));
+    if (!WriteWaveFile(path, WaveDataSize)) ShowMessage("no save file", path);
+}
