@@ -2,7 +2,11 @@
 # sonabi-analyze --info, --help, --version and the exit statuses, against WAV files made here.
 # Usage: test_cli_info.sh PATH/TO/sonabi-analyze
 set -u
-bin="$1"
+if [[ $# -ne 1 || ! -x "$1" ]]; then
+    echo "usage: $0 PATH/TO/sonabi-analyze" >&2
+    exit 1
+fi
+bin="$(realpath "$1")"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
