@@ -48,6 +48,10 @@ TrackBar::TrackBar(QWidget* parent, Qt::Orientation orientation, int left, int t
         setInvertedAppearance(true);
         setInvertedControls(true);
     }
+    // The style's own fill between the minimum and the thumb would look like a level: hide it.
+    QPalette p = palette();
+    p.setColor(QPalette::Highlight, p.color(QPalette::Button));
+    setPalette(p);
     connect(this, &QSlider::valueChanged, this, [this](int) {
         if (OnChange) OnChange(this);
     });
@@ -63,32 +67,34 @@ void TrackBar::SetSelEnd(int v) {
     update();
 }
 
-void TrackBar::paintEvent(QPaintEvent* event) {
+void TrackBar::paintEvent(QPaintEvent*) {
+    // Groove and ticks, then the selection bar, then the thumb above it.
+    QPainter painter(this);
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    option.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderTickmarks;
+    style()->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);
     if (ShowSelection && selEnd_ > selStart_) {
-        // The selection is drawn as a bar along the groove, under the handle.
-        QStyleOptionSlider option;
-        initStyleOption(&option);
         const QRect groove =
             style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, this);
         const QRect handle =
             style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
         const bool vertical = orientation() == Qt::Vertical;
-        const int length = (vertical ? groove.height() : groove.width()) -
-                           (vertical ? handle.height() : handle.width());
+        const int handleLength = vertical ? handle.height() : handle.width();
+        const int span = (vertical ? groove.height() : groove.width()) - handleLength;
         auto at = [&](int v) {
-            const int offset = QStyle::sliderPositionFromValue(minimum(), maximum(), v, length,
-                                                               option.upsideDown);
-            return offset + (vertical ? handle.height() : handle.width()) / 2;
+            return (vertical ? groove.top() : groove.left()) + handleLength / 2 +
+                   QStyle::sliderPositionFromValue(minimum(), maximum(), v, span, option.upsideDown);
         };
-        QPainter painter(this);
         const int a = at(selStart_), b = at(selEnd_);
         const QColor colour(0, 120, 215);
         if (vertical)
-            painter.fillRect(QRect(width() / 2 - 3, std::min(a, b), 6, std::abs(b - a)), colour);
+            painter.fillRect(QRect(groove.center().x() - 2, std::min(a, b), 5, std::abs(b - a)), colour);
         else
-            painter.fillRect(QRect(std::min(a, b), height() / 2 - 3, std::abs(b - a), 6), colour);
+            painter.fillRect(QRect(std::min(a, b), groove.center().y() - 2, std::abs(b - a), 5), colour);
     }
-    QSlider::paintEvent(event);
+    option.subControls = QStyle::SC_SliderHandle;
+    style()->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);
 }
 
 ScrollBar::ScrollBar(QWidget* parent, Qt::Orientation orientation, int left, int top, int width,
