@@ -1,0 +1,91 @@
+#include "views/ScaleGeometry.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+long long RoundExt(long double x) { return std::llrintl(x); }
+
+// The 32-bit integer products of the grid formulas wrap around as 32-bit arithmetic does.
+int32_t Product32(long long a, long long b, long long c) {
+    const uint64_t product =
+        static_cast<uint64_t>(a) * static_cast<uint64_t>(b) * static_cast<uint64_t>(c);
+    return static_cast<int32_t>(static_cast<uint32_t>(product));
+}
+
+int ClampToInt(long long v) {
+    return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
+}
+
+// Lines k = 1 .. Round(span / step) - 1; none for a step or span that gives no line.
+int LineCount(double span, int step) {
+    if (step == 0 || !std::isfinite(span)) return 0;
+    const long double ratio = span / static_cast<long double>(step);
+    if (!(std::fabs(ratio) < 1e9)) return 0;
+    return static_cast<int>(std::max<long long>(RoundExt(ratio) - 1, 0));
+}
+
+HorizontalLines MakeScaleLines(int height, int step, double top, double bottom) {
+    HorizontalLines lines;
+    lines.height = height;
+    lines.step = step;
+    lines.top = top;
+    lines.bottom = bottom;
+    if (step != 0 && top != bottom && std::isfinite(top) && std::isfinite(bottom)) {
+        lines.kLow = ClampToInt(RoundExt(bottom / static_cast<long double>(step)));
+        lines.kHigh = ClampToInt(RoundExt(top / static_cast<long double>(step)));
+    }
+    return lines;
+}
+
+}  // namespace
+
+int VerticalLines::X(int k) const {
+    return ClampToInt(RoundExt(Product32(k, width, step) / static_cast<long double>(span)));
+}
+
+int VerticalLines::LabelX(int k) const {
+    return X(k) - static_cast<int>(RoundExt(LabelLength(Value(k)) / 2.0L * 5));
+}
+
+VerticalGrid VerticalGridLines(int width, int fine, int coarse, double span) {
+    VerticalGrid grid;
+    grid.fine = {width, fine, span, LineCount(span, fine)};
+    grid.coarse = {width, coarse, span, LineCount(span, coarse)};
+    return grid;
+}
+
+int HorizontalLines::Y(int k) const {
+    const long double range = top - bottom;
+    const long double frequency = static_cast<long double>(Product32(k, step, 1)) - bottom;
+    return ClampToInt(RoundExt((1 - frequency / range) * height));
+}
+
+FreqScale FreqScaleLines(int width, int height, int fine, int coarse, double top, double bottom) {
+    FreqScale scale;
+    scale.width = width;
+    scale.dotted = MakeScaleLines(height, fine, top, bottom);
+    scale.dotted.labelled = static_cast<long long>(scale.dotted.kHigh) - scale.dotted.kLow < 10;
+    scale.solid = MakeScaleLines(height, coarse, top, bottom);
+    scale.solid.labelled = true;
+    return scale;
+}
+
+int LabelLength(int value) {
+    int length = value < 0 ? 2 : 1;
+    for (long long v = std::llabs(value); v >= 10; v /= 10) ++length;
+    return length;
+}
+
+int VoiceprintRow(uint32_t bin, int spanBins, int height) {
+    if (spanBins <= 0) return -1;
+    const uint32_t doubled = 2u * bin;
+    const long double y = (1 - doubled / static_cast<long double>(spanBins)) * height;
+    return static_cast<int>(std::clamp<long double>(std::nearbyint(y), -1, height));
+}
+
+int ColourBarX(int level, int width) {
+    return static_cast<int>(
+        RoundExt(static_cast<long double>(static_cast<long long>(level) * width) / 255));
+}
