@@ -3,6 +3,7 @@
 #include "common/Round.h"
 #include "main/TFormMain.h"
 #include "views/Colours.h"
+#include "views/ScaleGeometry.h"
 
 void TFormMain::DrawVoiceprintColumn(int count, const double* levels, int spanBins,
                                      const int* bins) {
@@ -16,10 +17,7 @@ void TFormMain::DrawVoiceprintColumn(int count, const double* levels, int spanBi
             ClearPaintBox(PaintBoxSeimon);
         }
         const long long L = Round(levels[j] * 255);
-        const uint32_t twiceBin = 2u * static_cast<uint32_t>(bins[j]);
-        const int y = spanBins != 0
-                          ? static_cast<int>(Round((1 - static_cast<double>(twiceBin) / spanBins) * H))
-                          : 0;
+        const int y = VoiceprintRow(static_cast<uint32_t>(bins[j]), spanBins, H);
         c.PenColor = LevelColour(static_cast<int>(std::clamp<long long>(L, -1, 256)));
         c.Rectangle(VoiceprintX, y, VoiceprintX + 2, y + 1);
     }
@@ -34,30 +32,18 @@ void TFormMain::ResetVoiceprint() {
 
 void TFormMain::DrawFreqScale(PaintBox* box, int fine, int coarse, double top, double bottom) {
     TCanvas& c = box->Canvas();
-    const int W = c.Width(), H = c.Height();
-    const double range = top - bottom;
-    if (fine <= 0 || coarse <= 0 || !(range > 0)) return;
-    auto rowOf = [&](long long k, int step) {
-        return static_cast<int>(Round((1 - (k * step - bottom) / range) * H));
-    };
-    c.PenColor = kGridGreen;
-    c.Style = PenStyle::psDot;
+    if (fine <= 0 || coarse <= 0 || !(top > bottom)) return;
+    const FreqScale scale = FreqScaleLines(c.Width(), c.Height(), fine, coarse, top, bottom);
     c.FontColor = kRed;
-    long long kLow = Round(bottom / fine), kHigh = Round(top / fine);
-    for (long long k = kLow + 1; k <= kHigh - 1; ++k) {
-        const int y = rowOf(k, fine);
-        c.MoveTo(0, y);
-        c.LineTo(W, y);
-        if (kHigh - kLow < 10) c.TextOut(1, y - 5, QString::number(k * fine));
-    }
     c.PenColor = kGridGreen;
-    c.Style = PenStyle::psSolid;
-    kLow = Round(bottom / coarse), kHigh = Round(top / coarse);
-    for (long long k = kLow + 1; k <= kHigh - 1; ++k) {
-        const int y = rowOf(k, coarse);
-        c.MoveTo(0, y);
-        c.LineTo(W, y);
-        c.TextOut(1, y - 5, QString::number(k * coarse));
+    for (const HorizontalLines* lines : {&scale.dotted, &scale.solid}) {
+        c.Style = lines == &scale.dotted ? PenStyle::psDot : PenStyle::psSolid;
+        for (int k = lines->First(); k <= lines->Last(); ++k) {
+            c.MoveTo(0, lines->Y(k));
+            c.LineTo(c.Width(), lines->Y(k));
+            if (lines->labelled)
+                c.TextOut(HorizontalLines::kLabelX, lines->LabelY(k), QString::number(lines->Value(k)));
+        }
     }
 }
 
@@ -76,7 +62,7 @@ void TFormMain::SeimonAmpGraPaint() {
     c.Style = PenStyle::psSolid;
     for (int L = 0; L <= 255; ++L) {
         c.PenColor = LevelColour(L);
-        const int x = static_cast<int>(Round(static_cast<double>(L * W) / 255));
+        const int x = ColourBarX(L, W);
         c.MoveTo(x, 0);
         c.LineTo(x, H);
     }

@@ -6,6 +6,7 @@
 #include "common/Round.h"
 #include "main/TFormMain.h"
 #include "views/Colours.h"
+#include "views/ScaleGeometry.h"
 
 
 void TFormMain::ClearPaintBox(PaintBox* box) {
@@ -16,28 +17,20 @@ void TFormMain::ClearPaintBox(PaintBox* box) {
 
 void TFormMain::DrawVerticalGrid(PaintBox* box, int fine, int coarse, double span) {
     TCanvas& c = box->Canvas();
-    const int W = c.Width(), H = c.Height();
     if (fine <= 0 || coarse <= 0 || !(span > 0)) return;
+    const VerticalGrid grid = VerticalGridLines(c.Width(), fine, coarse, span);
     c.PenColor = kGridGreen;
     c.Style = PenStyle::psDot;
-    const long long nFine = Round(span / fine) - 1;
-    for (long long k = 1; k <= nFine; ++k) {
-        const int32_t product = static_cast<int32_t>(k * W * fine);
-        const int x = static_cast<int>(Round(product / span));
-        c.MoveTo(x, 0);
-        c.LineTo(x, H);
+    for (int k = 1; k <= grid.fine.count; ++k) {
+        c.MoveTo(grid.fine.X(k), 0);
+        c.LineTo(grid.fine.X(k), c.Height());
     }
-    c.PenColor = kGridGreen;
     c.Style = PenStyle::psSolid;
     c.FontColor = kRed;
-    const long long nCoarse = Round(span / coarse) - 1;
-    for (long long k = 1; k <= nCoarse; ++k) {
-        const int32_t product = static_cast<int32_t>(k * W * coarse);
-        const int x = static_cast<int>(Round(product / span));
-        c.MoveTo(x, 0);
-        c.LineTo(x, H);
-        const QString label = QString::number(k * coarse);
-        c.TextOut(x - static_cast<int>(Round(label.size() / 2.0 * 5)), 0, label);
+    for (int k = 1; k <= grid.coarse.count; ++k) {
+        c.MoveTo(grid.coarse.X(k), 0);
+        c.LineTo(grid.coarse.X(k), c.Height());
+        c.TextOut(grid.coarse.LabelX(k), 0, QString::number(grid.coarse.Value(k)));
     }
 }
 
