@@ -1,0 +1,108 @@
+// Cost of the analysis core: the transform with cached against direct twiddle factors, the
+// spectrum computation of one window, and the whole analysis of one window.
+// Run with --benchmark_repetitions=5 --benchmark_report_aggregates_only=true for medians.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "analysis/Fft.h"
+#include "analysis/Spectrum.h"
+#include "analysis/WindowAnalysis.h"
+
+namespace {
+
+// Two seconds of a 220 Hz tone with two overtones, 16-bit, `channels` channels at 44100 Hz.
+std::vector<uint8_t> Tone(int channels) {
+    std::vector<uint8_t> bytes;
+    for (int t = 0; t < 88200; ++t) {
+        const double x = 2 * M_PI * 220 * t / 44100;
+        const int s = static_cast<int>(
+            std::lrint(6000 * std::sin(x) + 3000 * std::sin(2 * x) + 1500 * std::sin(3 * x)));
+        for (int c = 0; c < channels; ++c) {
+            bytes.push_back(static_cast<uint8_t>(s & 0xFF));
+            bytes.push_back(static_cast<uint8_t>((s >> 8) & 0xFF));
+        }
+    }
+    return bytes;
+}
+
+WAVEFORMATEX Format(int channels) {
+    WAVEFORMATEX f;
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = static_cast<uint16_t>(channels);
+    f.nSamplesPerSec = 44100;
+    f.nBlockAlign = static_cast<uint16_t>(2 * channels);
+    f.nAvgBytesPerSec = 44100 * f.nBlockAlign;
+    f.wBitsPerSample = 16;
+    return f;
+}
+
+template <bool kDirect>
+void BM_ComputeFft(benchmark::State& state) {
+    const unsigned n = static_cast<unsigned>(state.range(0));
+    std::vector<double> input(n), magnitudes(n / 2);
+    std::vector<Complex> work(n), output(n);
+    const std::vector<uint8_t> bytes = Tone(1);
+    FillWindowedInput(n, bytes.data(), 16, 1, 0, input.data());
+    for (auto _ : state) {
+        if (kDirect) {
+            ComputeFftDirect(n, input.data(), work.data(), output.data(), magnitudes.data());
+        } else {
+            ComputeFft(n, input.data(), work.data(), output.data(), magnitudes.data());
+        }
+        benchmark::DoNotOptimize(magnitudes.data());
+    }
+}
+BENCHMARK(BM_ComputeFft<false>)->Name("ComputeFft/table")->RangeMultiplier(2)->Range(256, 2048);
+BENCHMARK(BM_ComputeFft<true>)->Name("ComputeFft/direct")->RangeMultiplier(2)->Range(256, 2048);
+
+void BM_FillWindowedInput(benchmark::State& state) {
+    const std::vector<uint8_t> bytes = Tone(1);
+    std::vector<double> input(2048);
+    for (auto _ : state) {
+        FillWindowedInput(2048, bytes.data(), 16, 1, 0, input.data());
+        benchmark::DoNotOptimize(input.data());
+    }
+}
+BENCHMARK(BM_FillWindowedInput);
+
+// Windowing, transform and peak pass of each channel of one 2048-frame window.
+void BM_Spectrum(benchmark::State& state) {
+    const int channels = static_cast<int>(state.range(0));
+    const std::vector<uint8_t> bytes = Tone(channels);
+    auto ws = std::make_unique<AnalysisWorkspace>();
+    bool capture = false;
+    double threshold = 5.0;
+    for (auto _ : state) {
+        for (int c = 0; c < channels; ++c) {
+            FillWindowedInput(2048, bytes.data(), 16, channels, c, ws->input);
+            ComputeFft(2048, ws->input, ws->work, ws->output, ws->magnitudes);
+            double sum = 0;
+            benchmark::DoNotOptimize(ScanSpectrumPeaks(186, 2048, ws->magnitudes, ws->noise, 1,
+                                                       capture, threshold,
+                                                       [&sum](int, double v) { sum += v; }));
+            benchmark::DoNotOptimize(sum);
+        }
+    }
+}
+BENCHMARK(BM_Spectrum)->Arg(1)->Arg(2)->ArgName("channels");
+
+void BM_AnalyzeWindow(benchmark::State& state) {
+    const int channels = static_cast<int>(state.range(0));
+    const std::vector<uint8_t> bytes = Tone(channels);
+    const WAVEFORMATEX format = Format(channels);
+    auto ws = std::make_unique<AnalysisWorkspace>();
+    AnalysisSettings settings;
+    WindowResult result;
+    uint64_t offset = 0;
+    for (auto _ : state) {
+        AnalyzeWindow(bytes.data(), bytes.size(), format, offset, settings, *ws, result);
+        benchmark::DoNotOptimize(result);
+        offset = (offset + 1024 * format.nBlockAlign) % (bytes.size() / 2);
+    }
+}
+BENCHMARK(BM_AnalyzeWindow)->Arg(1)->Arg(2)->ArgName("channels");
+
+}  // namespace

@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# sonabi-analyze FILE: the window-by-window analysis, its options and output forms, against
+# WAV files made here.
+# Usage: test_cli_analyze.sh PATH/TO/sonabi-analyze
+set -u
+if [[ $# -ne 1 || ! -x "$1" ]]; then
+    echo "usage: $0 PATH/TO/sonabi-analyze" >&2
+    exit 1
+fi
+bin="$(realpath "$1")"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# expect_eq WHAT EXPECTED ACTUAL
+expect_eq() {
+    if [[ "$2" != "$3" ]]; then
+        fail "$1"
+        printf '  expected: %s\n  actual:   %s\n' "$2" "$3" >&2
+    fi
+}
+
+python3 - <<'PY'
+import math, struct
+
+def wav(name, frames, rate=44100, bits=16):
+    """frames: list of tuples, one sample per channel."""
+    ch = len(frames[0]) if frames else 1
+    if bits == 16:
+        data = b''.join(struct.pack('<%dh' % ch, *f) for f in frames)
+    else:
+        data = bytes(s for f in frames for s in f)
+    align = ch * bits // 8
+    fmt = struct.pack('<HHIIHH', 1, ch, rate, rate * align, align, bits)
+    body = (b'WAVE' + b'fmt ' + struct.pack('<I', 16) + fmt + b'data' +
+            struct.pack('<I', len(data)) + data + (b'\0' if len(data) % 2 else b''))
+    with open(name, 'wb') as f:
+        f.write(b'RIFF' + struct.pack('<I', len(body)) + body)
+
+def tone(n, *partials):
+    # round() halves to even, as the window's Round does.
+    return [round(sum(a * math.sin(2 * math.pi * hz * t / 44100) for a, hz in partials))
+            for t in range(n)]
+
+wav('sine440.wav', [(s,) for s in tone(44100, (10000, 440))])
+wav('three.wav', [(s,) for s in tone(4096, (6000, 220), (3000, 440), (1500, 660))])
+wav('stereo.wav', list(zip(tone(4096, (10000, 440)), tone(4096, (8000, 261.63)))))
+wav('eight.wav', [(128 + s,) for s in tone(4096, (100, 440))], bits=8)
+wav('short.wav', [(s,) for s in tone(1000, (10000, 440))])
+wav('tiny.wav', [(s,) for s in tone(255, (10000, 440))])
+wav('silence.wav', [(0,)] * 4096)
+wav('ten.wav', [(s,) for s in tone(441000, (5000, 330))])
+PY
+
+# The worked examples, exactly.
+zeros17="0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"
+expect_eq "440 Hz sine, first window" \
+    "{\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":440,\"level\":2324,\"harmonics\":[100,0,0,$zeros17]}" \
+    "$("$bin" --count 1 sine440.wav)"
+expect_eq "three harmonics" \
+    "{\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":219,\"level\":1563,\"harmonics\":[100,45,24,$zeros17]}" \
+    "$("$bin" --count 1 three.wav)"
+
+# Every window of one second: 42 windows half a window apart, all at 440 Hz.
+out="$("$bin" sine440.wav)"
+expect_eq "exit 0" 0 $?
+summary="$(printf '%s\n' "$out" | python3 -c '
+import json, sys
+lines = [json.loads(l) for l in sys.stdin]
+print(len(lines), {l["frequency"] for l in lines}, all(l["offset"] == 2048 * i for i, l in enumerate(lines)),
+      all(len(l["harmonics"]) == 20 for l in lines), list(lines[0]))')"
+expect_eq "one second of 440 Hz" \
+    "42 {440} True True ['offset', 'time', 'detected', 'frequency', 'level', 'harmonics']" "$summary"
+expect_eq "time of the third window" '"time":0.046' "$(sed -n 3p <<<"$out" | grep -o '"time":[0-9.]*')"
+
+# Offsets, steps and counts.
+offsets="$("$bin" --offset 100 --step 500 --count 3 sine440.wav | grep -o '"offset":[0-9]*' | tr '\n' ' ')"
+expect_eq "--offset --step --count" '"offset":100 "offset":1100 "offset":2100 ' "$offsets"
+expect_eq "--count 0" "" "$("$bin" --count 0 sine440.wav)"
+expect_eq "offset past the end" "" "$("$bin" --offset 88200 sine440.wav)"
+
+# Ten seconds, analysed on every core, come out in order.
+order="$("$bin" ten.wav | python3 -c '
+import json, sys
+lines = [json.loads(l) for l in sys.stdin]
+print(len(lines), all(l["offset"] == 2048 * i for i, l in enumerate(lines)), {l["frequency"] for l in lines})')"
+expect_eq "ten seconds in order" "429 True {330}" "$order"
+
+# The last channel of a stereo window is searched; 8-bit data use the lower threshold.
+expect_eq "stereo" '"frequency":260' "$("$bin" --count 1 stereo.wav | grep -o '"frequency":[0-9]*')"
+expect_eq "8-bit" '"frequency":440' "$("$bin" --count 1 eight.wav | grep -o '"frequency":[0-9]*')"
+
+# Sounds shorter than one window fall back to 256 frames; under 256 frames nothing is analysed.
+expect_eq "short sound: 256-frame windows" "6" "$("$bin" short.wav | wc -l | tr -d ' ')"
+expect_eq "tiny sound: no windows" "" "$("$bin" tiny.wav)"
+expect_eq "tiny sound: exit 0" 0 $?
+expect_eq "silence" '{"offset":0,"time":0.0,"detected":false}' "$("$bin" --count 1 silence.wav)"
+
+# Analysis settings.
+first() { "$bin" --count 1 "$@" sine440.wav | grep -o '"detected":[a-z]*\(,"frequency":[0-9]*\)\?'; }
+expect_eq "--threshold above the peak" '"detected":false' "$(first --threshold 3000)"
+expect_eq "--low-cut above the tone" '"detected":false' "$(first --low-cut 1000)"
+expect_eq "--span still covering it" '"detected":true,"frequency":440' "$(first --span 250)"
+expect_eq "--span below it" '"detected":false' "$(first --span 100)"
+f256="$("$bin" --count 1 --fft-size 256 sine440.wav | grep -o '"frequency":[0-9]*' | cut -d: -f2)"
+((f256 > 380 && f256 < 500)) || fail "--fft-size 256 finds about 440 Hz, not '$f256'"
+expect_eq "--fft-size 512 windows" "171" "$("$bin" --fft-size 512 sine440.wav | wc -l | tr -d ' ')"
+
+# CSV: a header, then the same values as the JSON lines.
+csv="$("$bin" --csv three.wav)"
+expect_eq "csv header and first row" \
+"offset,time,detected,frequency,level,h1,h2,h3,h4,h5,h6,h7,h8,h9,h10,h11,h12,h13,h14,h15,h16,h17,h18,h19,h20
+0,0.0,true,219,1563,100,45,24,$zeros17" "$(head -2 <<<"$csv")"
+from_json="$("$bin" three.wav | python3 -c '
+import json, sys
+for l in map(json.loads, sys.stdin):
+    print(",".join([str(l["offset"]), str(l["time"]), "true", str(l["frequency"]), str(l["level"])] +
+                   [str(h) for h in l["harmonics"]]))')"
+expect_eq "csv rows match the JSON lines" "$from_json" "$(tail -n +2 <<<"$csv")"
+expect_eq "csv silence" "0,0.0,false,,,,,,,,,,,,,,,,,,,,,," "$("$bin" --csv --count 1 silence.wav | tail -1)"
+
+# Refusals: the --info error object and exit 2; usage errors exit 1 with nothing on stdout.
+out="$("$bin" missing.wav)"
+expect_eq "missing file: exit 2" 2 $?
+expect_eq "missing file" '{"file":"missing.wav","ok":false,"error":"No File"}' "$out"
+for args in "sine440.wav sine440.wav" "--fft-size 300 sine440.wav" "--step 0 sine440.wav" \
+    "--span -5 sine440.wav" "--count x sine440.wav" "--bogus sine440.wav"; do
+    # shellcheck disable=SC2086
+    "$bin" $args >stdout.txt 2>stderr.txt
+    expect_eq "usage error '$args': exit 1" 1 $?
+    expect_eq "usage error '$args': no output" "" "$(cat stdout.txt)"
+done
+
+if ((failures > 0)); then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "all sonabi-analyze analysis checks passed"

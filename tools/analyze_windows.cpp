@@ -1,0 +1,244 @@
+// The default verb: the pitch analysis of a WAV file, window by window, each window analysed
+// as the window program analyses it right after opening the file.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "analysis/Extended.h"
+#include "analysis/WindowAnalysis.h"
+#include "cli.h"
+#include "common/Blocks.h"
+#include "wavfile/WavFile.h"
+
+namespace cli {
+
+namespace {
+
+struct Options {
+    uint64_t offset = 0;       // bytes
+    uint64_t step = 0;         // frames; 0 = half a window
+    uint64_t count = UINT64_MAX;
+    unsigned fftSize = 0;      // 0 = 2048, or 256 for a sound shorter than that
+    double span = 2000.0;      // Hz
+    double lowCutHz = 30.0;
+    double threshold = -1.0;   // < 0: 5.0 for 16-bit data, else 0.1
+    bool csv = false;
+};
+
+bool ParseUnsigned(const std::string& text, uint64_t& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty();
+}
+
+bool ParseReal(const std::string& text, double& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty() && std::isfinite(value);
+}
+
+// Fills options from the command line; returns "" or what is wrong.
+std::string ReadOptions(const ParsedArgs& parsed, Options& o) {
+    auto has = [&](const char* name) { return parsed.options.count(name) != 0; };
+    auto text = [&](const char* name) { return parsed.options.at(name); };
+    uint64_t n;
+    if (has("--offset") && !ParseUnsigned(text("--offset"), o.offset)) return "bad --offset";
+    if (has("--step") && (!ParseUnsigned(text("--step"), o.step) || o.step == 0)) {
+        return "bad --step (frames, at least 1)";
+    }
+    if (has("--count") && !ParseUnsigned(text("--count"), o.count)) return "bad --count";
+    if (has("--fft-size")) {
+        if (!ParseUnsigned(text("--fft-size"), n) || (n != 256 && n != 512 && n != 1024 && n != 2048)) {
+            return "bad --fft-size (256, 512, 1024 or 2048)";
+        }
+        o.fftSize = static_cast<unsigned>(n);
+    }
+    if (has("--span") && (!ParseReal(text("--span"), o.span) || o.span <= 0)) {
+        return "bad --span (Hz, above 0)";
+    }
+    if (has("--low-cut") && (!ParseReal(text("--low-cut"), o.lowCutHz) || o.lowCutHz < 0)) {
+        return "bad --low-cut (Hz, 0 or more)";
+    }
+    if (has("--threshold") && !ParseReal(text("--threshold"), o.threshold)) {
+        return "bad --threshold";
+    }
+    o.csv = has("--csv");
+    return "";
+}
+
+// What the window holds before a file is opened: 16-bit mono at 44100 Hz. A short format chunk
+// keeps these values for the fields it lacks.
+WAVEFORMATEX StartUpFormat() {
+    WAVEFORMATEX f;
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = 1;
+    f.nSamplesPerSec = 44100;
+    f.nAvgBytesPerSec = 88200;
+    f.nBlockAlign = 2;
+    f.wBitsPerSample = 16;
+    return f;
+}
+
+struct Job {
+    const uint8_t* data;
+    uint32_t size;
+    WAVEFORMATEX format;
+    AnalysisSettings settings;
+    uint64_t firstOffset, stepBytes;
+    double bytesPerSecond;
+    bool csv;
+};
+
+void AppendInt(std::string& out, long long v) {
+    char buf[24];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, end);
+}
+
+void AppendLine(std::string& out, uint64_t offset, const Job& job, const WindowResult& r) {
+    // Milliseconds are enough to tell windows apart; the offset is exact.
+    const double time = std::round(offset / job.bytesPerSecond * 1000) / 1000;
+    if (job.csv) {
+        AppendInt(out, static_cast<long long>(offset));
+        out += ',' + JsonNumber(time) + (r.detected ? ",true," : ",false,");
+        if (r.detected) {
+            AppendInt(out, r.frequency);
+            out += ',';
+            AppendInt(out, r.level);
+        } else {
+            out += ',';
+        }
+        for (int k = 1; k <= 20; ++k) {
+            out += ',';
+            if (r.detected) AppendInt(out, r.harmonicLevels[k]);
+        }
+        out += '\n';
+        return;
+    }
+    out += "{\"offset\":";
+    AppendInt(out, static_cast<long long>(offset));
+    out += ",\"time\":" + JsonNumber(time);
+    if (!r.detected) {
+        out += ",\"detected\":false}\n";
+        return;
+    }
+    out += ",\"detected\":true,\"frequency\":";
+    AppendInt(out, r.frequency);
+    out += ",\"level\":";
+    AppendInt(out, r.level);
+    out += ",\"harmonics\":[";
+    for (int k = 1; k <= 20; ++k) {
+        if (k > 1) out += ',';
+        AppendInt(out, r.harmonicLevels[k]);
+    }
+    out += "]}\n";
+}
+
+// Windows first .. first + count - 1 into text, in order.
+void AnalyzeRange(const Job& job, uint64_t first, uint64_t count, std::string& text) {
+    auto workspace = std::make_unique<AnalysisWorkspace>();
+    WindowResult result;
+    text.reserve(count * 110);
+    for (uint64_t i = first; i < first + count; ++i) {
+        const uint64_t offset = job.firstOffset + i * job.stepBytes;
+        AnalyzeWindow(job.data, job.size, job.format, offset, job.settings, *workspace, result);
+        AppendLine(text, offset, job, result);
+    }
+}
+
+// Every window, a batch at a time, each batch shared between the cores.
+void AnalyzeAll(const Job& job, uint64_t windows, std::ostream& out) {
+    const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+    constexpr uint64_t kBatch = 16384;
+    for (uint64_t start = 0; start < windows; start += kBatch) {
+        const uint64_t batch = std::min(kBatch, windows - start);
+        const uint64_t share = (batch + threads - 1) / threads;
+        std::vector<std::string> texts(threads);
+        std::vector<std::thread> workers;
+        for (unsigned t = 1; t < threads && t * share < batch; ++t) {
+            workers.emplace_back(AnalyzeRange, std::cref(job), start + t * share,
+                                 std::min(share, batch - t * share), std::ref(texts[t]));
+        }
+        AnalyzeRange(job, start, std::min(share, batch), texts[0]);
+        for (std::thread& w : workers) w.join();
+        for (const std::string& text : texts) out << text;
+    }
+}
+
+int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
+    const ParsedArgs parsed =
+        ParseArgs(args, {{"--offset", true}, {"--step", true}, {"--count", true},
+                         {"--fft-size", true}, {"--span", true}, {"--low-cut", true},
+                         {"--threshold", true}, {"--csv", false}});
+    if (!parsed.error.empty()) return UsageError(err, parsed.error);
+    if (parsed.positional.size() != 1) return UsageError(err, "give exactly one FILE");
+    Options o;
+    if (const std::string error = ReadOptions(parsed, o); !error.empty()) {
+        return UsageError(err, error);
+    }
+    const std::string& file = parsed.positional[0];
+    WaveFileData wave;
+    wave.format = StartUpFormat();
+    if (const std::string error = ReadWaveFile(file, wave); !error.empty()) {
+        out << "{\"file\":" << JsonString(file) << ",\"ok\":false,\"error\":" << JsonString(error)
+            << "}\n";
+        return kExitRefused;
+    }
+
+    Job job{wave.data, wave.size, wave.format, {}, o.offset, 0, 0.0, o.csv};
+    const WAVEFORMATEX& f = wave.format;
+    const uint64_t frames = wave.size / f.nBlockAlign;
+    AnalysisSettings& s = job.settings;
+    s.fftSize = o.fftSize ? o.fftSize : frames < 2048 ? 256 : 2048;
+    s.frequencySpan = o.span;
+    const long double lowCutBin =
+        o.lowCutHz / (static_cast<long double>(f.nSamplesPerSec) / (s.fftSize - 1));
+    s.lowCutBin = lowCutBin < 4e9L ? static_cast<unsigned>(RoundExtended(lowCutBin)) : UINT32_MAX;
+    s.peakThreshold = o.threshold >= 0 ? o.threshold : f.wBitsPerSample == 16 ? 5.0 : 0.1;
+    s.harmonicsFromAnalysis = true;
+    s.freqPosition = 100;
+    job.stepBytes = (o.step ? o.step : s.fftSize / 2) * f.nBlockAlign;
+    job.bytesPerSecond = static_cast<double>(f.nSamplesPerSec) * f.nBlockAlign;
+
+    const uint64_t windowBytes = uint64_t{s.fftSize} * f.nBlockAlign;
+    uint64_t windows = 0;
+    if (o.offset <= wave.size && windowBytes <= wave.size - o.offset) {
+        windows = std::min(o.count, (wave.size - o.offset - windowBytes) / job.stepBytes + 1);
+    }
+    if (o.csv) {
+        out << "offset,time,detected,frequency,level";
+        for (int k = 1; k <= 20; ++k) out << ",h" << k;
+        out << "\n";
+    }
+    AnalyzeAll(job, windows, out);
+    out.flush();
+    blocks::Release(wave.data);
+    return kExitOk;
+}
+
+const VerbRegistration kAnalyzeVerb{{
+    "",
+    "[--offset BYTES] [--step FRAMES] [--count N] [--fft-size N] [--span HZ] [--low-cut HZ] "
+    "[--threshold X] [--csv] FILE",
+    "Analyse FILE window by window as the window does after opening it, and print one JSON\n"
+    "object per window and line:\n"
+    "  {\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":440,\"level\":2324,\n"
+    "   \"harmonics\":[100,0,...]} (the 20 harmonic levels) or\n"
+    "  {\"offset\":4096,\"time\":0.046,\"detected\":false}\n"
+    "Windows start at byte --offset (0) and advance by --step frames (half a window) while a\n"
+    "whole window fits; --count stops after N. --fft-size: 256, 512, 1024 or 2048 (2048, or 256\n"
+    "for a sound shorter than that); --span: searched range in Hz (2000, bins up to twice it);\n"
+    "--low-cut: lowest frequency in Hz (30); --threshold: peak threshold (5.0 for 16-bit data,\n"
+    "else 0.1). --csv prints a header and comma-separated rows instead. A file that cannot be\n"
+    "loaded prints the --info error object; exit status 2.",
+    RunAnalyze,
+}};
+
+}  // namespace
+
+}  // namespace cli
