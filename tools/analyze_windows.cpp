@@ -20,13 +20,13 @@ namespace cli {
 namespace {
 
 struct Options {
-    uint64_t offset = 0;       // bytes
-    uint64_t step = 0;         // frames; 0 = half a window
+    uint64_t offset = 0;  // bytes
+    uint64_t step = 0;    // frames; 0 = half a window
     uint64_t count = UINT64_MAX;
-    unsigned fftSize = 0;      // 0 = 2048, or 256 for a sound shorter than that
-    double span = 2000.0;      // Hz
+    unsigned fftSize = 0;  // 0 = 2048, or 256 for a sound shorter than that
+    double span = 2000.0;  // Hz
     double lowCutHz = 30.0;
-    double threshold = -1.0;   // < 0: 5.0 for 16-bit data, else 0.1
+    double threshold = -1.0;  // < 0: 5.0 for 16-bit data, else 0.1
     bool csv = false;
 };
 
@@ -53,7 +53,8 @@ std::string ReadOptions(const ParsedArgs& parsed, Options& o) {
     }
     if (has("--count") && !ParseUnsigned(text("--count"), o.count)) return "bad --count";
     if (has("--fft-size")) {
-        if (!ParseUnsigned(text("--fft-size"), n) || (n != 256 && n != 512 && n != 1024 && n != 2048)) {
+        if (!ParseUnsigned(text("--fft-size"), n) ||
+            (n != 256 && n != 512 && n != 1024 && n != 2048)) {
             return "bad --fft-size (256, 512, 1024 or 2048)";
         }
         o.fftSize = static_cast<unsigned>(n);
@@ -171,10 +172,14 @@ void AnalyzeAll(const Job& job, uint64_t windows, std::ostream& out) {
 }
 
 int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
-    const ParsedArgs parsed =
-        ParseArgs(args, {{"--offset", true}, {"--step", true}, {"--count", true},
-                         {"--fft-size", true}, {"--span", true}, {"--low-cut", true},
-                         {"--threshold", true}, {"--csv", false}});
+    const ParsedArgs parsed = ParseArgs(args, {{"--offset", true},
+                                               {"--step", true},
+                                               {"--count", true},
+                                               {"--fft-size", true},
+                                               {"--span", true},
+                                               {"--low-cut", true},
+                                               {"--threshold", true},
+                                               {"--csv", false}});
     if (!parsed.error.empty()) return UsageError(err, parsed.error);
     if (parsed.positional.size() != 1) return UsageError(err, "give exactly one FILE");
     Options o;

@@ -7,7 +7,9 @@
 
 #include "analysis/Extended.h"
 
-#if defined(__x86_64__) || defined(__SSE2__)
+// SONABI_FFT_SCALAR builds the portable paths only, to check them against the vector ones.
+#if (defined(__x86_64__) || defined(__SSE2__)) && !defined(SONABI_FFT_SCALAR)
+#define SONABI_FFT_X86 1
 #include <immintrin.h>
 #endif
 
@@ -37,7 +39,7 @@ inline Complex Butterfly(Complex lo, Complex hi, Complex w) {
     return {hi.re * w.re + lo.re - hi.im * w.im, hi.re * w.im + lo.im + hi.im * w.re};
 }
 
-void FillWork(unsigned n, const double* input, Complex* work) {
+void FillWorkScalar(unsigned n, const double* input, Complex* work) {
     for (unsigned k = 0; k < n; ++k) work[k] = {input[k], 0.0};
 }
 
@@ -83,7 +85,7 @@ const FftPlan& PlanFor(int b) {
     return plans[b];
 }
 
-#if defined(__x86_64__) || defined(__SSE2__)
+#if defined(SONABI_FFT_X86)
 // The same arithmetic as Butterfly on one complex value per register [re, im]; w is [cos, sin]
 // and wSwapped [-sin, cos]. Adding the negated product equals subtracting it exactly.
 inline __m128d ButterflyVec(__m128d lo, __m128d hiRe, __m128d hiIm, __m128d w, __m128d wSwapped) {
@@ -139,8 +141,26 @@ __attribute__((target("avx"))) void RunStageAvx(unsigned n, unsigned m, const Co
     }
 }
 
-void RunLastStage(unsigned n, const FftPlan& plan, const Complex* src, Complex* dst) {
-    const __m128d scale = _mm_set1_pd(1.0 / n);  // exact: n is a power of two
+// The last stage: outputs j and j + 1 share their inputs and go to bit-reversed places.
+__attribute__((target("avx"))) void RunLastStageAvx(unsigned n, const FftPlan& plan,
+                                                    const Complex* src, Complex* dst) {
+    const __m256d scale = _mm256_set1_pd(1.0 / n);  // exact: n is a power of two
+    const __m256d signLow = _mm256_set_pd(0.0, -0.0, 0.0, -0.0);
+    for (unsigned j = 0; j < n; j += 2) {
+        const __m256d l = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(&src[j]));
+        const __m256d hRe = _mm256_broadcast_sd(&src[j + 1].re);
+        const __m256d hIm = _mm256_broadcast_sd(&src[j + 1].im);
+        const __m256d w = _mm256_loadu_pd(&plan.lastTwiddles[j].re);
+        const __m256d ws = _mm256_xor_pd(_mm256_permute_pd(w, 5), signLow);
+        const __m256d v = _mm256_mul_pd(
+            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(hRe, w), l), _mm256_mul_pd(hIm, ws)), scale);
+        _mm_storeu_pd(&dst[plan.lastTargets[j]].re, _mm256_castpd256_pd128(v));
+        _mm_storeu_pd(&dst[plan.lastTargets[j + 1]].re, _mm256_extractf128_pd(v, 1));
+    }
+}
+
+void RunLastStageSse(unsigned n, const FftPlan& plan, const Complex* src, Complex* dst) {
+    const __m128d scale = _mm_set1_pd(1.0 / n);
     for (unsigned j = 0; j < n; j += 2) {
         const __m128d l = _mm_loadu_pd(&src[j].re);
         const __m128d h = _mm_loadu_pd(&src[j + 1].re);
@@ -164,8 +184,35 @@ void FillMagnitudes(unsigned n, const Complex* output, double* magnitudes) {
     }
 }
 
-void RunStages(unsigned n, int b, const FftPlan& plan, Complex* work, Complex* output) {
+// SONABI_FFT_NO_AVX forces the SSE2 paths, to check them on a machine that has AVX.
+bool HasAvx() {
+#if defined(SONABI_FFT_NO_AVX)
+    return false;
+#else
     static const bool avx = __builtin_cpu_supports("avx");
+    return avx;
+#endif
+}
+
+void RunLastStage(unsigned n, const FftPlan& plan, const Complex* src, Complex* dst) {
+    if (HasAvx()) {
+        RunLastStageAvx(n, plan, src, dst);
+    } else {
+        RunLastStageSse(n, plan, src, dst);
+    }
+}
+
+void FillWork(unsigned n, const double* input, Complex* work) {
+    const __m128d zero = _mm_setzero_pd();
+    for (unsigned k = 0; k < n; k += 2) {
+        const __m128d x = _mm_loadu_pd(input + k);
+        _mm_storeu_pd(&work[k].re, _mm_unpacklo_pd(x, zero));
+        _mm_storeu_pd(&work[k + 1].re, _mm_unpackhi_pd(x, zero));
+    }
+}
+
+void RunStages(unsigned n, int b, const FftPlan& plan, Complex* work, Complex* output) {
+    const bool avx = HasAvx();
     for (int f = 1; f < b; ++f) {
         const unsigned m = n >> f;
         const Complex* twiddles = plan.stageTwiddles.get() + ((1u << f) - 2);
@@ -205,6 +252,8 @@ void RunLastStage(unsigned n, const FftPlan& plan, const Complex* src, Complex* 
 void FillMagnitudes(unsigned n, const Complex* output, double* magnitudes) {
     FillMagnitudesScalar(n, output, magnitudes);
 }
+
+void FillWork(unsigned n, const double* input, Complex* work) { FillWorkScalar(n, input, work); }
 #endif
 
 }  // namespace
@@ -229,7 +278,7 @@ bool ComputeFftDirect(unsigned n, const double* input, Complex* work, Complex* o
                       double* magnitudes) {
     const int b = StageCount(n);
     if (b == 0) return false;
-    FillWork(n, input, work);
+    FillWorkScalar(n, input, work);
     for (int f = 1; f < b; ++f) {
         const unsigned mask = 1u << (b - f);
         for (unsigned j = 0; j < n; ++j) {

@@ -28,7 +28,8 @@ Complex FftTwiddle(unsigned t, unsigned n);
 // it. Returns false, touching nothing, unless n is a power of two in 2 .. 8192.
 // Twiddle factors come from a table built once per size (the first call of a size allocates it;
 // later calls allocate nothing). Thread-safe.
-bool ComputeFft(unsigned n, const double* input, Complex* work, Complex* output, double* magnitudes);
+bool ComputeFft(unsigned n, const double* input, Complex* work, Complex* output,
+                double* magnitudes);
 
 // The same transform computing every twiddle factor on the spot, one cosine and one sine per
 // butterfly. Gives bit-identical results; kept as the reference for ComputeFft.

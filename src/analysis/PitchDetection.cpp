@@ -61,7 +61,8 @@ double FindPeaks(const DetectionInput& in, DetectionResult& r, double& logHigh, 
         r.PeakBins[i] = j;
         if (m > strongest) strongest = m;
         if (m > 0) {
-            const double level = static_cast<double>(100.0L * std::log10(static_cast<long double>(m)));
+            const double level =
+                static_cast<double>(100.0L * std::log10(static_cast<long double>(m)));
             const int e = ++r.PeakLogCount;
             r.PeakLogLevels[e] = level;
             r.PeakLogBins[e] = j;
@@ -118,8 +119,8 @@ double LineIntersectPeak(double x1, double x4, double y1, double y2, double y3, 
     const long double fall = static_cast<long double>(y4) - y3;
     const long double denominator = rise - fall;
     if (denominator == 0) return std::numeric_limits<double>::quiet_NaN();
-    return static_cast<double>(
-        ((static_cast<long double>(y4) - y1) + rise * x1 - fall * x4) / denominator);
+    return static_cast<double>(((static_cast<long double>(y4) - y1) + rise * x1 - fall * x4) /
+                               denominator);
 }
 
 bool DetectPitch(const DetectionInput& in, DetectionResult& r) {
@@ -135,8 +136,9 @@ bool DetectPitch(const DetectionInput& in, DetectionResult& r) {
     if (strongest == 0.0) return false;
     if (!(logHigh > logLow)) return false;
     for (int i = 1; i <= r.PeakLogCount; ++i) {
-        r.PeakLogLevels[i] = static_cast<double>((r.PeakLogLevels[i] - static_cast<long double>(logLow)) /
-                                                 (static_cast<long double>(logHigh) - logLow));
+        r.PeakLogLevels[i] =
+            static_cast<double>((r.PeakLogLevels[i] - static_cast<long double>(logLow)) /
+                                (static_cast<long double>(logHigh) - logLow));
     }
 
     // Weak peaks, then a lowest peak far below the mean spacing, then a lone non-multiple.
@@ -146,13 +148,14 @@ bool DetectPitch(const DetectionInput& in, DetectionResult& r) {
     if (r.PeakCount > 3) {
         const int b1 = r.PeakBins[1];
         long double ratio = 1;
-        for (int i = 2; i <= r.PeakCount; ++i) ratio += static_cast<long double>(r.PeakBins[i]) / b1;
+        for (int i = 2; i <= r.PeakCount; ++i)
+            ratio += static_cast<long double>(r.PeakBins[i]) / b1;
         ratio /= r.PeakCount;
         if (2.2L * b1 < ratio) RemovePeaks(r, 1, [](int i) { return i == 1; });
     }
     if (r.PeakCount == 2) {
-        const long long dist =
-            std::llabs(r.PeakBins[2] - NearestMultiple(r.PeakBins[2], r.PeakBins[1]) * r.PeakBins[1]);
+        const long long dist = std::llabs(
+            r.PeakBins[2] - NearestMultiple(r.PeakBins[2], r.PeakBins[1]) * r.PeakBins[1]);
         if (dist > 3 && r.PeakLevels[1] < r.PeakLevels[2]) {
             MovePeak(r, 2, 1);
             r.PeakCount = 1;
@@ -162,14 +165,17 @@ bool DetectPitch(const DetectionInput& in, DetectionResult& r) {
     const double x = InterpolatePeak(in.magnitudes, r.PeakBins[1]);
     const long double hz = static_cast<long double>(in.sampleRate) * x / (in.fftSize - 1);
     const bool representable = hz < 2147483647.5L && hz > -2147483648.5L;
-    r.DetectedFrequency = representable ? static_cast<int>(RoundExtended(hz)) : hz < 0 ? INT_MIN : INT_MAX;
+    r.DetectedFrequency = representable ? static_cast<int>(RoundExtended(hz))
+                          : hz < 0      ? INT_MIN
+                                        : INT_MAX;
     r.PeakLevel = static_cast<int>(RoundExtended(strongest));
     r.FundamentalPosition = x;
     r.frequencyWritten = true;
     if (!representable || r.DetectedFrequency < 0) return false;
 
     for (int i = 1; i <= r.PeakCount; ++i) {
-        r.PeakLevels[i] = static_cast<double>(r.PeakLevels[i] / static_cast<long double>(strongest));
+        r.PeakLevels[i] =
+            static_cast<double>(r.PeakLevels[i] / static_cast<long double>(strongest));
     }
     if (!in.harmonicsFromAnalysis) return true;
     r.harmonicLevelsCleared = true;

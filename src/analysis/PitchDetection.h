@@ -28,7 +28,8 @@ struct DetectionInput {
 // HarmonicLevels[1 .. 20] to 0.
 struct DetectionResult {
     int PeakCount = 0;
-    double PeakLevels[kPeakCapacity + 1] = {};  // D at the peak; relative to the strongest 0..1 later
+    double PeakLevels[kPeakCapacity + 1] =
+        {};  // D at the peak; relative to the strongest 0..1 later
     Complex PeakValues[kPeakCapacity + 1] = {};  // FftOutput at the peak bin (phase for the mixer)
     int PeakBins[kPeakCapacity + 1] = {};
     int PeakHarmonics[kPeakCapacity + 1] = {};  // harmonic number, 1 = fundamental
@@ -37,10 +38,10 @@ struct DetectionResult {
     double PeakLogLevels[kPeakCapacity + 1] = {};  // 100 log10 D, then normalised to 0..1
     int PeakLogBins[kPeakCapacity + 1] = {};
 
-    int SpanBinCount = 0;             // Round(fftSize / (curRate / 2 / frequencySpan))
+    int SpanBinCount = 0;            // Round(fftSize / (curRate / 2 / frequencySpan))
     double FundamentalPosition = 0;  // interpolated bin of the fundamental (with the frequency)
-    int DetectedFrequency = 0;        // Hz: Round(sampleRate x position / (fftSize - 1))
-    int PeakLevel = 0;                // rounded D of the strongest peak
+    int DetectedFrequency = 0;       // Hz: Round(sampleRate x position / (fftSize - 1))
+    int PeakLevel = 0;               // rounded D of the strongest peak
     bool frequencyWritten = false;
     bool harmonicLevelsCleared = false;
 };

@@ -12,12 +12,12 @@
 constexpr unsigned kMaxWindowFrames = 2048;
 
 struct AnalysisSettings {
-    unsigned fftSize = 2048;         // frames per window: 256, 512, 1024 or 2048
-    double frequencySpan = 2000.0;   // Hz
-    unsigned lowCutBin = 1;          // Round(LowCutHz / (rate / (fftSize - 1)))
-    double peakThreshold = 5.0;      // magnitude
+    unsigned fftSize = 2048;        // frames per window: 256, 512, 1024 or 2048
+    double frequencySpan = 2000.0;  // Hz
+    unsigned lowCutBin = 1;         // Round(LowCutHz / (rate / (fftSize - 1)))
+    double peakThreshold = 5.0;     // magnitude
     bool harmonicsFromAnalysis = true;
-    int freqPosition = 100;          // Hz, the mixer frequency slider when the levels are shown
+    int freqPosition = 100;  // Hz, the mixer frequency slider when the levels are shown
 };
 
 // Scratch arrays and the detection lists for one thread. noise is all zeros unless a caller
@@ -34,9 +34,9 @@ struct AnalysisWorkspace {
 
 struct WindowResult {
     bool detected = false;
-    int frequency = 0;                // Hz (DetectedFrequency)
-    int level = 0;                    // PeakLevel
-    int harmonicLevels[21] = {};      // 0 .. 100 for harmonics 1 .. 20, [0] unused
+    int frequency = 0;            // Hz (DetectedFrequency)
+    int level = 0;                // PeakLevel
+    int harmonicLevels[21] = {};  // 0 .. 100 for harmonics 1 .. 20, [0] unused
 };
 
 // Analyses the fftSize frames of `data` (dataSize bytes) starting at byte `offset`, in the

@@ -47,7 +47,8 @@ struct ToneSpectrum {
         std::vector<uint8_t> bytes;
         for (unsigned t = 0; t < n; ++t) {
             double v = 0;
-            for (auto [amplitude, hz] : partials) v += amplitude * std::sin(2 * M_PI * hz * t / 44100);
+            for (auto [amplitude, hz] : partials)
+                v += amplitude * std::sin(2 * M_PI * hz * t / 44100);
             const int s = static_cast<int>(std::lrint(v));
             bytes.push_back(static_cast<uint8_t>(s & 0xFF));
             bytes.push_back(static_cast<uint8_t>((s >> 8) & 0xFF));
@@ -177,9 +178,9 @@ TEST(DetectPitch, ThresholdIsStrictAndNoiseIsSubtracted) {
 TEST(DetectPitch, RelativeFilterKeepsFivePercentAndDropsLess) {
     Crafted c;
     c.in.peakThreshold = 1.0;
-    c.M[10] = 10.0;   // exactly 5 % of 200: stays
+    c.M[10] = 10.0;  // exactly 5 % of 200: stays
     c.M[20] = 200.0;
-    c.M[30] = 9.99;   // below 5 %: removed
+    c.M[30] = 9.99;  // below 5 %: removed
     c.M[40] = 9.99;
     ASSERT_TRUE(c.Detect());
     EXPECT_EQ(c.Bins(), (std::vector<int>{10, 20}));

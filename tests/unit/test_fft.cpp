@@ -120,8 +120,8 @@ TEST(ComputeFft, TableGivesBitIdenticalResultsToDirectTwiddles) {
                                      direct.output.data(), direct.magnitudes.data()));
         EXPECT_TRUE(SameBits(table.output.data(), direct.output.data(), n * sizeof(Complex))) << n;
         EXPECT_TRUE(SameBits(table.work.data(), direct.work.data(), n * sizeof(Complex))) << n;
-        EXPECT_TRUE(SameBits(table.magnitudes.data(), direct.magnitudes.data(),
-                             n / 2 * sizeof(double)))
+        EXPECT_TRUE(
+            SameBits(table.magnitudes.data(), direct.magnitudes.data(), n / 2 * sizeof(double)))
             << n;
     }
 }
@@ -143,7 +143,8 @@ TEST(ComputeFft, AgreesWithADirectSumOfTheWindowedInput) {
         for (unsigned k = 0; k < n; ++k) {
             long double sr = 0, si = 0;
             for (unsigned t = 0; t < n; ++t) {
-                const unsigned m = static_cast<unsigned>((static_cast<unsigned long long>(t) * k) % n);
+                const unsigned m =
+                    static_cast<unsigned>((static_cast<unsigned long long>(t) * k) % n);
                 sr += a.input[t] * cosine[m];
                 si += a.input[t] * sine[m];
             }
@@ -251,8 +252,8 @@ TEST(FillWindowedInput, RefusesOtherWidthsAndChannelsAndTouchesNothing) {
     EXPECT_FALSE(FillWindowedInput(1, bytes.data(), 16, 1, 0, input.data()));
     for (double v : input) ASSERT_EQ(v, -1.0);
     // A length that is not a power of two is weighted the same way, without the table.
-    ASSERT_TRUE(FillWindowedInput(300, Pcm16(std::vector<int>(300, 50)).data(), 16, 1, 0,
-                                  input.data()));
+    ASSERT_TRUE(
+        FillWindowedInput(300, Pcm16(std::vector<int>(300, 50)).data(), 16, 1, 0, input.data()));
     EXPECT_NEAR(input[0], 4.0, 1e-12);
     EXPECT_NEAR(input[299], 4.0, 1e-12);
     EXPECT_EQ(input[300], -1.0);

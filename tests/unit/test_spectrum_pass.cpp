@@ -45,7 +45,7 @@ TEST(ScanSpectrumPeaks, ReportsStrictMaximaAboveTheLowCutInOrder) {
     p.M[10] = p.M[11] = 9;  // plateau
     p.M[20] = 30;
     p.M[40] = 3;
-    p.N[40] = 4;            // noise above the magnitude: D = -1, below both neighbours' 0
+    p.N[40] = 4;  // noise above the magnitude: D = -1, below both neighbours' 0
     p.M[41] = 2;
     p.M[60] = 12;
     EXPECT_EQ(p.Run(186), 30.0);
