@@ -20,8 +20,9 @@ namespace {
 
 // How often a playing block checks whether its end has been heard (ms).
 constexpr int kPollMs = 10;
-// Extra time granted to the sound server to drain its buffer before a block is given up (ms).
-constexpr qint64 kDrainGraceMs = 1000;
+// A playing block whose heard position stands still this long is given up (ms): the server
+// stalled. A fresh or resuming sink may take a few hundred milliseconds to start.
+constexpr qint64 kStallMs = 3000;
 
 QAudioFormat ToQtFormat(const WAVEFORMATEX& format) {
     QAudioFormat qt;
@@ -39,6 +40,13 @@ QAudioFormat ToQtFormat(const WAVEFORMATEX& format) {
             break;
     }
     return qt;
+}
+
+// A stream that cannot be opened, or a connection found unusable, means the sound server is gone
+// (the device list that Qt keeps still names it); anything else is a failure of the device.
+MMRESULT StartFailure(QAudio::Error error) {
+    return (error == QAudio::OpenError || error == QAudio::FatalError) ? MMSYSERR_NODRIVER
+                                                                       : MMSYSERR_ERROR;
 }
 
 // Marks a block as handed back by the device.
@@ -62,7 +70,7 @@ class QtWaveOut final : public WaveOutDevice {
         block_ = header;
         length_ = header->dwBufferLength;
         heard_ = 0;
-        drainClock_.invalidate();
+        progressClock_.start();
         header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
         if (length_ == 0) {
             Finish(true);
@@ -75,10 +83,11 @@ class QtWaveOut final : public WaveOutDevice {
         sink_.start(&buffer_);
         starting_ = false;
         if (sink_.error() != QAudio::NoError || sink_.state() == QAudio::StoppedState) {
+            const MMRESULT result = StartFailure(sink_.error());
             StopSink();
             header->dwFlags &= ~WHDR_INQUEUE;
             block_ = nullptr;
-            return MMSYSERR_ERROR;
+            return result;
         }
         if (paused_) sink_.suspend();
         poll_.start();
@@ -137,14 +146,14 @@ class QtWaveOut final : public WaveOutDevice {
             poll_.stop();
             return;
         }
+        const uint32_t before = heard_;
         heard_ = Measure();
         if (heard_ >= length_) {
             Finish(true);
-        } else if (buffer_.atEnd() && !paused_) {
-            // Everything is handed over; wait for the server's buffer, but never for ever.
-            if (!drainClock_.isValid()) drainClock_.start();
-            const qint64 bufferMs = sink_.format().durationForBytes(sink_.bufferSize()) / 1000;
-            if (drainClock_.elapsed() > bufferMs + kDrainGraceMs) Finish(true);
+        } else if (heard_ != before || paused_) {
+            progressClock_.start();
+        } else if (progressClock_.elapsed() > kStallMs) {
+            Finish(false);
         }
     }
 
@@ -181,10 +190,10 @@ class QtWaveOut final : public WaveOutDevice {
     QByteArray bytes_;  // the block's bytes, not copied
     QBuffer buffer_;
     QTimer poll_;
-    QElapsedTimer drainClock_;  // since the whole block was handed to the server
-    WAVEHDR* block_ = nullptr;  // the queued block, or none
-    uint32_t length_ = 0;       // bytes of the current block
-    uint32_t heard_ = 0;        // bytes of it heard so far
+    QElapsedTimer progressClock_;  // since the heard position last moved
+    WAVEHDR* block_ = nullptr;     // the queued block, or none
+    uint32_t length_ = 0;          // bytes of the current block
+    uint32_t heard_ = 0;           // bytes of it heard so far
     bool paused_ = false;
     bool starting_ = false;
     bool stopping_ = false;
@@ -217,8 +226,9 @@ class QtWaveIn final : public WaveInDevice {
         starting_ = false;
         if (io == nullptr || source_.error() != QAudio::NoError ||
             source_.state() == QAudio::StoppedState) {
+            const MMRESULT result = StartFailure(source_.error());
             StopSource();
-            return MMSYSERR_ERROR;
+            return result;
         }
         io_ = io;
         QObject::connect(io_, &QIODevice::readyRead, &source_, [this] { ReadAvailable(); });

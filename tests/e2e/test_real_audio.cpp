@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 #include <vector>
@@ -464,6 +465,163 @@ TEST(RealAudioChild, DISABLED_NoServer) {
     EXPECT_EQ(in, nullptr);
     EXPECT_EQ(audio->waveOutGetErrorText(outResult), "No audio output device");
     EXPECT_EQ(audio->waveInGetErrorText(inResult), "No audio input device");
+}
+
+// A private sound server that a test can kill and bring back at the same address.
+class PrivateServer {
+  public:
+    explicit PrivateServer(QString dir) : dir_(std::move(dir)) {}
+    ~PrivateServer() { Kill(); }
+    QString Address() const { return "unix:" + dir_ + "/pulse.sock"; }
+
+    bool Start() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", dir_);
+        env.insert("PULSE_SERVER", Address());
+        server_.setProcessEnvironment(env);
+        server_.setStandardOutputFile(QProcess::nullDevice());
+        server_.setStandardErrorFile(QProcess::nullDevice());
+        server_.start(
+            "pulseaudio",
+            {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no",
+             "--log-target=file:" + dir_ + "/pulse.log",
+             "--load=module-native-protocol-unix socket=" + dir_ + "/pulse.sock auth-anonymous=1",
+             "--load=module-null-sink sink_name=dying_sink rate=44100",
+             "--load=module-remap-source master=dying_sink.monitor "
+             "source_name=dying_mic"});
+        if (!server_.waitForStarted(5000)) return false;
+        for (int i = 0; i < 100; ++i) {
+            QProcess info;
+            info.setProcessEnvironment(env);
+            info.start("pactl", {"info"});
+            if (info.waitForFinished(2000) && info.exitCode() == 0) return true;
+            QTest::qWait(100);
+        }
+        return false;
+    }
+    void Kill() {
+        if (server_.state() == QProcess::NotRunning) return;
+        ::kill(static_cast<pid_t>(server_.processId()), SIGKILL);
+        server_.waitForFinished(5000);
+    }
+
+  private:
+    QString dir_;
+    QProcess server_;
+};
+
+TEST(RealAudioServerDeath, BlocksComeBackAndTheNextOpenWorks) {
+    if (!HaveServer()) GTEST_SKIP() << "PULSE_SERVER is not set: no test sound server";
+    QTemporaryDir dir("/tmp/sonabi-dying.XXXXXX");
+    ASSERT_TRUE(dir.isValid());
+    QByteArray output;
+    const int code = RunChild("RealAudioChild.DISABLED_ServerDies",
+                              {"SONABI_PRIVATE_SERVER_DIR=" + dir.path(),
+                               "PULSE_SERVER=unix:" + dir.path() + "/pulse.sock"},
+                              &output);
+    EXPECT_EQ(code, 0) << output.constData();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+    std::printf("%s", output.mid(output.indexOf("[ measured ]")).left(600).constData());
+}
+
+TEST(RealAudioChild, DISABLED_ServerDies) {
+    PrivateServer server(qEnvironmentVariable("SONABI_PRIVATE_SERVER_DIR"));
+    ASSERT_TRUE(server.Start());
+    std::unique_ptr<WaveAudio> audio = CreateQtWaveAudio();
+    EventLog log;
+
+    std::vector<int16_t> tone = Tone(440, 3.0);
+    WAVEHDR played;
+    played.lpData = reinterpret_cast<char*>(tone.data());
+    played.dwBufferLength = static_cast<uint32_t>(tone.size() * 2);
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(audio->waveOutOpen(&out, Mono16(), &log), MMSYSERR_NOERROR);
+    ASSERT_EQ(audio->waveOutPrepareHeader(out, &played), MMSYSERR_NOERROR);
+    ASSERT_EQ(audio->waveOutWrite(out, &played), MMSYSERR_NOERROR);
+
+    std::vector<char> bufferA(8820), bufferB(8820);
+    WAVEHDR a, b;
+    a.lpData = bufferA.data();
+    b.lpData = bufferB.data();
+    a.dwBufferLength = b.dwBufferLength = 8820;
+    HWAVEIN in = nullptr;
+    ASSERT_EQ(audio->waveInOpen(&in, Mono16(), &log), MMSYSERR_NOERROR);
+    for (WAVEHDR* h : {&a, &b}) {
+        ASSERT_EQ(audio->waveInPrepareHeader(in, h), MMSYSERR_NOERROR);
+        ASSERT_EQ(audio->waveInAddBuffer(in, h), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(audio->waveInStart(in), MMSYSERR_NOERROR);
+    // A fresh null sink takes a moment to start playing.
+    MMTIME early;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return audio->waveOutGetPosition(out, &early) == 0 && early.cb > 0; }, 3000));
+    QTest::qWait(200);
+    audio->waveOutGetPosition(out, &early);
+
+    // The server dies mid-stream: the output block and both capture blocks come back.
+    const size_t before = log.entries.size();
+    const double killedMs = NowMs();
+    server.Kill();
+    auto count = [&](int message) {
+        return std::count_if(log.entries.begin() + before, log.entries.end(),
+                             [message](const EventLog::Entry& e) { return e.message == message; });
+    };
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return count(MM_WOM_DONE) == 1 && !(a.dwFlags & WHDR_INQUEUE) &&
+                   !(b.dwFlags & WHDR_INQUEUE);
+        },
+        5000));
+    const double tookMs = log.entries.empty() ? -1 : log.entries.back().ms - killedMs;
+    MMTIME time;
+    ASSERT_EQ(audio->waveOutGetPosition(out, &time), MMSYSERR_NOERROR);
+    EXPECT_LT(time.cb, played.dwBufferLength);
+    EXPECT_GE(time.cb, early.cb) << "the position heard before the death is kept";
+    std::printf("[ measured ] server killed: blocks back after %.0f ms, output position %u\n",
+                tookMs, time.cb);
+    EXPECT_EQ(audio->waveOutReset(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio->waveOutUnprepareHeader(out, &played), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio->waveOutClose(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio->waveInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio->waveInUnprepareHeader(in, &a), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio->waveInUnprepareHeader(in, &b), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio->waveInClose(in), MMSYSERR_NOERROR);
+    QTest::qWait(100);
+    EXPECT_EQ(count(MM_WOM_DONE), 1);
+
+    // While it is away, starting fails with the clear text (the open itself may still pass:
+    // Qt keeps its list of devices).
+    WAVEHDR again;
+    again.lpData = reinterpret_cast<char*>(tone.data());
+    again.dwBufferLength = kRate * 2 / 5;
+    MMRESULT away = audio->waveOutOpen(&out, Mono16(), &log);
+    if (away == MMSYSERR_NOERROR) {
+        EXPECT_EQ(audio->waveOutPrepareHeader(out, &again), MMSYSERR_NOERROR);
+        away = audio->waveOutWrite(out, &again);
+        EXPECT_EQ(audio->waveOutUnprepareHeader(out, &again), MMSYSERR_NOERROR);
+        EXPECT_EQ(audio->waveOutClose(out), MMSYSERR_NOERROR);
+    }
+    EXPECT_EQ(audio->waveOutGetErrorText(away), "No audio output device");
+    away = audio->waveInOpen(&in, Mono16(), &log);
+    if (away == MMSYSERR_NOERROR) {
+        away = audio->waveInStart(in);
+        EXPECT_EQ(audio->waveInClose(in), MMSYSERR_NOERROR);
+    }
+    EXPECT_EQ(audio->waveInGetErrorText(away), "No audio input device");
+
+    // Qt tries once to reconnect, 3 s after it lost the server: a server back by then is used.
+    ASSERT_TRUE(server.Start());
+    QTest::qWait(4000);
+    const MMRESULT reopened = audio->waveOutOpen(&out, Mono16(), &log);
+    ASSERT_EQ(reopened, MMSYSERR_NOERROR) << audio->waveOutGetErrorText(reopened);
+    ASSERT_EQ(audio->waveOutPrepareHeader(out, &again), MMSYSERR_NOERROR);
+    const size_t beforeAgain = log.entries.size();
+    ASSERT_EQ(audio->waveOutWrite(out, &again), MMSYSERR_NOERROR);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return log.entries.size() > beforeAgain; }, 3000));
+    ASSERT_EQ(audio->waveOutGetPosition(out, &time), MMSYSERR_NOERROR);
+    EXPECT_EQ(time.cb, again.dwBufferLength);
+    EXPECT_EQ(audio->waveOutUnprepareHeader(out, &again), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio->waveOutClose(out), MMSYSERR_NOERROR);
 }
 
 }  // namespace
