@@ -501,27 +501,39 @@ class PrivateServer {
     }
     void Kill() {
         if (server_.state() == QProcess::NotRunning) return;
-        ::kill(static_cast<pid_t>(server_.processId()), SIGKILL);
+        Signal(SIGKILL);
         server_.waitForFinished(5000);
     }
+    void Signal(int signal) { ::kill(static_cast<pid_t>(server_.processId()), signal); }
 
   private:
     QString dir_;
     QProcess server_;
 };
 
-TEST(RealAudioServerDeath, BlocksComeBackAndTheNextOpenWorks) {
-    if (!HaveServer()) GTEST_SKIP() << "PULSE_SERVER is not set: no test sound server";
-    QTemporaryDir dir("/tmp/sonabi-dying.XXXXXX");
+// Runs one child test against a private server of its own (the child starts it).
+void RunWithPrivateServer(const QString& childTest) {
+    QTemporaryDir dir("/tmp/sonabi-private.XXXXXX");
     ASSERT_TRUE(dir.isValid());
     QByteArray output;
-    const int code = RunChild("RealAudioChild.DISABLED_ServerDies",
+    const int code = RunChild(childTest,
                               {"SONABI_PRIVATE_SERVER_DIR=" + dir.path(),
                                "PULSE_SERVER=unix:" + dir.path() + "/pulse.sock"},
                               &output);
     EXPECT_EQ(code, 0) << output.constData();
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
-    std::printf("%s", output.mid(output.indexOf("[ measured ]")).left(600).constData());
+    for (const QByteArray& line : output.split('\n'))
+        if (line.startsWith("[ measured ]")) std::printf("%s\n", line.constData());
+}
+
+TEST(RealAudioServerDeath, BlocksComeBackAndTheNextOpenWorks) {
+    if (!HaveServer()) GTEST_SKIP() << "PULSE_SERVER is not set: no test sound server";
+    RunWithPrivateServer("RealAudioChild.DISABLED_ServerDies");
+}
+
+TEST(RealAudioServerDeath, AStalledServerDoesNotHoldTheBlockForEver) {
+    if (!HaveServer()) GTEST_SKIP() << "PULSE_SERVER is not set: no test sound server";
+    RunWithPrivateServer("RealAudioChild.DISABLED_ServerStalls");
 }
 
 TEST(RealAudioChild, DISABLED_ServerDies) {
@@ -622,6 +634,41 @@ TEST(RealAudioChild, DISABLED_ServerDies) {
     EXPECT_EQ(time.cb, again.dwBufferLength);
     EXPECT_EQ(audio->waveOutUnprepareHeader(out, &again), MMSYSERR_NOERROR);
     EXPECT_EQ(audio->waveOutClose(out), MMSYSERR_NOERROR);
+}
+
+TEST(RealAudioChild, DISABLED_ServerStalls) {
+    PrivateServer server(qEnvironmentVariable("SONABI_PRIVATE_SERVER_DIR"));
+    ASSERT_TRUE(server.Start());
+    std::unique_ptr<WaveAudio> audio = CreateQtWaveAudio();
+    EventLog log;
+    std::vector<int16_t> tone = Tone(440, 10.0);
+    WAVEHDR played;
+    played.lpData = reinterpret_cast<char*>(tone.data());
+    played.dwBufferLength = static_cast<uint32_t>(tone.size() * 2);
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(audio->waveOutOpen(&out, Mono16(), &log), MMSYSERR_NOERROR);
+    ASSERT_EQ(audio->waveOutPrepareHeader(out, &played), MMSYSERR_NOERROR);
+    ASSERT_EQ(audio->waveOutWrite(out, &played), MMSYSERR_NOERROR);
+    MMTIME time;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return audio->waveOutGetPosition(out, &time) == 0 && time.cb > 0; }, 3000));
+
+    // The server stops answering: the block comes back where it stood, after a few seconds.
+    server.Signal(SIGSTOP);
+    const double stoppedMs = NowMs();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !log.entries.empty(); }, 8000));
+    server.Signal(SIGCONT);
+    ASSERT_EQ(log.entries.size(), 1u);
+    EXPECT_EQ(log.entries[0].message, MM_WOM_DONE);
+    ASSERT_EQ(audio->waveOutGetPosition(out, &time), MMSYSERR_NOERROR);
+    EXPECT_LT(time.cb, played.dwBufferLength / 2);
+    std::printf("[ measured ] server stalled: block back after %.0f ms at %u bytes\n",
+                log.entries[0].ms - stoppedMs, time.cb);
+    EXPECT_EQ(audio->waveOutReset(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio->waveOutUnprepareHeader(out, &played), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio->waveOutClose(out), MMSYSERR_NOERROR);
+    QTest::qWait(100);
+    EXPECT_EQ(log.entries.size(), 1u);
 }
 
 }  // namespace
