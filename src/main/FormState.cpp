@@ -24,12 +24,13 @@ TFormMain::TFormMain(WaveAudio* audio) {
 TFormMain::~TFormMain() {
     qApp->removeEventFilter(this);
     FormClose();
-    // Whatever start-up or an interrupted operation left behind.
+    // Whatever start-up or an interrupted operation left behind. The held sound goes first: it
+    // may be the mixer's buffer, which only SynthBuffer owns.
+    ReleaseWaveBuffers();
     blocks::Release(SynthBuffer);
     if (SynthActive) blocks::Release(SavedWaveData);
     blocks::Release(RecordBuffer);
     ReleaseCaptureBlock2();
-    ReleaseWaveBuffers();
     FreeFftBuffers();
 }
 

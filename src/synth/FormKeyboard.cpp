@@ -41,19 +41,31 @@ void TFormMain::FormKeyPress(QChar key) {
 
 void TFormMain::keyPressEvent(QKeyEvent* e) { QWidget::keyPressEvent(e); }
 
+namespace {
+// The key press being delivered. The application's filter sees one press once for the control
+// that has the focus and again for each parent it travels up to when a control ignores it.
+const QEvent* pressSeen = nullptr;
+}  // namespace
+
 bool TFormMain::eventFilter(QObject* watched, QEvent* e) {
-    // The window sees typed characters before the focused control, which still receives them.
-    if (e->type() == QEvent::KeyPress && watched->isWidgetType() &&
-        (watched == this || isAncestorOf(static_cast<QWidget*>(watched)))) {
-        const auto* key = static_cast<QKeyEvent*>(e);
-        // An event that travels up from a child to its parents is seen once.
-        static const QEvent* lastEvent = nullptr;
-        static quint64 lastStamp = 0;
-        const bool seen = lastEvent == e && lastStamp == key->timestamp();
-        lastEvent = e;
-        lastStamp = key->timestamp();
-        const QString text = key->text();
-        if (!seen && text.size() == 1) FormKeyPress(text[0]);
+    switch (e->type()) {
+        case QEvent::ShortcutOverride:  // sent ahead of every new press
+        case QEvent::KeyRelease:
+            // A later press may be built at the same address: it must not pass for this one.
+            pressSeen = nullptr;
+            break;
+        case QEvent::KeyPress:
+            // The window sees typed characters before the focused control, which still
+            // receives them: the event is looked at, never consumed.
+            if (e != pressSeen && watched->isWidgetType() &&
+                (watched == this || isAncestorOf(static_cast<QWidget*>(watched)))) {
+                pressSeen = e;
+                const QString text = static_cast<QKeyEvent*>(e)->text();
+                if (text.size() == 1) FormKeyPress(text[0]);
+            }
+            break;
+        default:
+            break;
     }
     return QWidget::eventFilter(watched, e);
 }
