@@ -200,6 +200,8 @@ class QtWaveOut final : public WaveOutDevice {
 };
 
 // Fills queued blocks in order from what the source pushes; a full block is reported at once.
+// The source is always stopped before it is destroyed: Qt 6.4 may otherwise run a pending read
+// on a freed stream and abort.
 class QtWaveIn final : public WaveInDevice {
   public:
     QtWaveIn(const QAudioDevice& device, const QAudioFormat& format, QObject* notify)
@@ -217,6 +219,7 @@ class QtWaveIn final : public WaveInDevice {
         header->dwBytesRecorded = 0;
         header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
         queue_.push_back(header);
+        ReadAvailable();  // sound that waited for a block
     }
 
     MMRESULT Start() {
@@ -251,13 +254,9 @@ class QtWaveIn final : public WaveInDevice {
 
   private:
     void ReadAvailable() {
-        while (io_ != nullptr) {
-            if (queue_.empty()) {
-                // No block to fill: what arrives now is lost, as on a real card.
-                char scratch[4096];
-                if (io_->read(scratch, sizeof scratch) <= 0) break;
-                continue;
-            }
+        // With no block queued the sound waits in the server until the next block comes, so an
+        // engine that hands a block back late loses nothing.
+        while (io_ != nullptr && !queue_.empty()) {
             WAVEHDR* header = queue_.front();
             const uint32_t room = header->dwBufferLength - header->dwBytesRecorded;
             if (room > 0) {

@@ -174,6 +174,7 @@ MMRESULT SimulatedWaveAudio::waveInOpen(HWAVEIN* handle, const WAVEFORMATEX& for
     inQueue_.clear();
     inStarted_ = false;
     inDelivered_ = 0;
+    inWaiting_ = 0;
     *handle = &inDevice_;
     return MMSYSERR_NOERROR;
 }
@@ -194,6 +195,7 @@ MMRESULT SimulatedWaveAudio::waveInAddBuffer(HWAVEIN handle, WAVEHDR* header) {
     header->dwBytesRecorded = 0;
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     inQueue_.push_back(header);
+    DeliverWaitingInput();
     return MMSYSERR_NOERROR;
 }
 
@@ -207,6 +209,8 @@ MMRESULT SimulatedWaveAudio::waveInStart(HWAVEIN handle) {
 MMRESULT SimulatedWaveAudio::waveInReset(HWAVEIN handle) {
     if (MMRESULT r = Planned("waveInReset", faults.inReset)) return r;
     if (MMRESULT r = CheckIn(handle)) return r;
+    DeliverWaitingInput();
+    inWaiting_ = 0;
     inStarted_ = false;
     while (!inQueue_.empty()) {
         WAVEHDR* header = inQueue_.front();
@@ -229,6 +233,7 @@ MMRESULT SimulatedWaveAudio::waveInClose(HWAVEIN handle) {
     // As on the real device, blocks still queued are dropped without a message.
     for (WAVEHDR* header : inQueue_) header->dwFlags &= ~WHDR_INQUEUE;
     inQueue_.clear();
+    inWaiting_ = 0;
     inOpen_ = false;
     inStarted_ = false;
     inNotify_ = nullptr;
@@ -245,15 +250,16 @@ void SimulatedWaveAudio::SetInputGenerator(InputGenerator generator) {
 
 uint32_t SimulatedWaveAudio::FeedInput(uint32_t bytes) {
     if (!inOpen_ || !inStarted_) return 0;
+    inWaiting_ += bytes;
+    return DeliverWaitingInput();
+}
+
+uint32_t SimulatedWaveAudio::DeliverWaitingInput() {
     uint32_t placed = 0;
-    while (bytes > 0) {
-        if (inQueue_.empty()) {
-            // No block to fill: the sound goes by unrecorded, as on a real card.
-            inDelivered_ += bytes;
-            break;
-        }
+    while (inWaiting_ > 0 && !inQueue_.empty()) {
         WAVEHDR* header = inQueue_.front();
-        const uint32_t n = std::min(bytes, header->dwBufferLength - header->dwBytesRecorded);
+        const uint32_t n = static_cast<uint32_t>(
+            std::min<uint64_t>(inWaiting_, header->dwBufferLength - header->dwBytesRecorded));
         uint8_t* dst = reinterpret_cast<uint8_t*>(header->lpData) + header->dwBytesRecorded;
         if (generator_) {
             generator_(dst, n, inDelivered_);
@@ -262,8 +268,8 @@ uint32_t SimulatedWaveAudio::FeedInput(uint32_t bytes) {
         }
         header->dwBytesRecorded += n;
         inDelivered_ += n;
+        inWaiting_ -= n;
         placed += n;
-        bytes -= n;
         if (header->dwBytesRecorded == header->dwBufferLength) {
             inQueue_.pop_front();
             MarkDone(header);

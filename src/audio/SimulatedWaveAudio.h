@@ -47,8 +47,10 @@ class SimulatedWaveAudio : public WaveAudio {
     void FinishOutput();
     // The source of capture bytes; silence (zero bytes) when none is set.
     void SetInputGenerator(InputGenerator generator);
-    // Delivers up to `bytes` capture bytes into the queued blocks in order while capture runs;
-    // each block that becomes full posts one MM_WIM_DATA. Returns the bytes delivered.
+    // The card delivers `bytes` capture bytes while capture runs (nothing otherwise). They go
+    // into the queued blocks in order; each block that becomes full posts one MM_WIM_DATA.
+    // Bytes for which no block is queued wait for the next waveInAddBuffer, as with the real
+    // back-end; a reset discards them. Returns the bytes placed into blocks now.
     uint32_t FeedInput(uint32_t bytes);
     // Fills the next `count` queued blocks completely (the first one from where it stands), one
     // MM_WIM_DATA each. Returns how many were filled: fewer when fewer were queued or stopped.
@@ -67,7 +69,8 @@ class SimulatedWaveAudio : public WaveAudio {
     int PreparedInputHeaders() const { return static_cast<int>(inPrepared_.size()); }
     const WAVEFORMATEX& LastOutputFormat() const { return outFormat_; }
     const WAVEFORMATEX& LastInputFormat() const { return inFormat_; }
-    uint64_t InputBytesDelivered() const { return inDelivered_; }
+    uint64_t InputBytesDelivered() const { return inDelivered_; }  // into blocks, since open
+    uint64_t InputBytesWaiting() const { return inWaiting_; }      // for a block to be queued
     // How often a call was made (failed calls included), e.g. CallCount("waveOutReset").
     int CallCount(const std::string& call) const;
 
@@ -98,6 +101,7 @@ class SimulatedWaveAudio : public WaveAudio {
     MMRESULT CheckOut(HWAVEOUT handle) const;
     MMRESULT CheckIn(HWAVEIN handle) const;
     void FinishOutputBlock();
+    uint32_t DeliverWaitingInput();
 
     std::map<std::string, int> calls_;
 
@@ -118,5 +122,6 @@ class SimulatedWaveAudio : public WaveAudio {
     std::deque<WAVEHDR*> inQueue_;
     bool inStarted_ = false;
     uint64_t inDelivered_ = 0;
+    uint64_t inWaiting_ = 0;
     InputGenerator generator_;
 };

@@ -276,13 +276,34 @@ TEST_F(SimulatedInput, ResetReturnsEveryQueuedBlockWithWhatItHolds) {
     EXPECT_EQ(audio.PreparedInputHeaders(), 1);  // c was never released
 }
 
-TEST_F(SimulatedInput, SoundWithNoBlockQueuedIsLostButTimeGoesOn) {
+TEST_F(SimulatedInput, SoundWaitsForTheNextQueuedBlockUntilAReset) {
     ASSERT_EQ(audio.waveInStart(handle), MMSYSERR_NOERROR);
     EXPECT_EQ(audio.FeedInput(200), 0u);
+    EXPECT_EQ(audio.InputBytesWaiting(), 200u);
+    // The waiting sound goes into the block as soon as it is queued, and the signal runs on.
     ASSERT_EQ(audio.waveInAddBuffer(handle, &a.header), MMSYSERR_NOERROR);
+    EXPECT_EQ(a.header.dwBytesRecorded, 200u);
     EXPECT_EQ(audio.FillInputBlocks(1), 1);
-    EXPECT_EQ(SampleAt(a, 0), 100);
-    EXPECT_EQ(audio.InputBytesDelivered(), 200u + 8820u);
+    EXPECT_EQ(SampleAt(a, 0), 0);
+    EXPECT_EQ(SampleAt(a, 4409), 4409);
+    EXPECT_EQ(audio.InputBytesDelivered(), 8820u);
+    ASSERT_EQ(log.Take().size(), 1u);
+
+    // More than one block's worth waits for two blocks; a reset drops what is left over.
+    EXPECT_EQ(audio.FeedInput(8820 + 100), 0u);
+    ASSERT_EQ(audio.waveInAddBuffer(handle, &b.header), MMSYSERR_NOERROR);
+    ASSERT_EQ(audio.waveInAddBuffer(handle, &c.header), MMSYSERR_NOERROR);
+    EXPECT_EQ(b.header.dwBytesRecorded, 8820u);
+    EXPECT_EQ(c.header.dwBytesRecorded, 100u);
+    EXPECT_EQ(SampleAt(b, 0), 4410);
+    EXPECT_EQ(audio.FeedInput(300), 300u);
+    ASSERT_EQ(audio.waveInReset(handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(c.header.dwBytesRecorded, 400u);
+    EXPECT_EQ(audio.InputBytesWaiting(), 0u);
+    const auto events = log.Take();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].header, &b.header);
+    EXPECT_EQ(events[1].header, &c.header);
 }
 
 TEST_F(SimulatedInput, CloseDropsQueuedBlocksAndFreesTheDevice) {
