@@ -16,6 +16,7 @@ TFormMain::TFormMain(WaveAudio* audio) {
     }
     Audio = audio;
     BuildLayout();
+    setAcceptDrops(true);  // a WAV file dropped on the window is opened (FormDrop.cpp)
     AppServices::Instance().Parent = this;
     FormCreate();
     qApp->installEventFilter(this);

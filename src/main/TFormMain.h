@@ -266,6 +266,8 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;  // FormDrop.cpp
+    void dropEvent(QDropEvent* e) override;
 
 private:
     void BuildLayout();
