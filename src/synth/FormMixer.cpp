@@ -1,5 +1,6 @@
 // The harmonic mixer: the 20 harmonic sliders and their change rule, the fundamental, volume and
 // length sliders, and the synthesis of a tone that takes the held sound's place and plays.
+#include <QSignalBlocker>
 #include <cstring>
 
 #include "analysis/Harmonics.h"
@@ -68,6 +69,11 @@ void TFormMain::TBmixtimeChange() {
     uint8_t* resized = blocks::Allocate(toneHeld ? std::max<size_t>(length, WaveDataSize) : length);
     if (!resized) {
         ShowMessage("No Memory", "ERROR");
+        // The old buffer stays, so the length shown goes back to the one it holds: a synthesis
+        // at the slider's length must never write past the buffer.
+        const QSignalBlocker quiet(TBmixtime);
+        TBmixtime->SetPosition(static_cast<int>(Round(MixSeconds * 10)));
+        LBmixtime->setText(QString::number(MixSeconds, 'g', 15));
         return;
     }
     if (toneHeld) {

@@ -212,6 +212,26 @@ TEST_F(MixerTest, LengthSliderMovedWhileBusyIsPutBack) {
     EXPECT_FALSE(form->Recording);
 }
 
+TEST_F(MixerTest, LengthWithoutMemoryKeepsTheOldLengthEverywhere) {
+    SetLevel(1, 100);
+    uint8_t* buffer = form->SynthBuffer;
+    blocks::FailHook = [](size_t bytes) { return bytes == 20u * 8820; };
+    form->TBmixtime->SetPosition(20);
+    blocks::FailHook = nullptr;
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "No Memory");
+    EXPECT_EQ(messages[0].caption, "ERROR");
+    EXPECT_EQ(form->SynthBuffer, buffer);
+    EXPECT_DOUBLE_EQ(form->MixSeconds, 0.5);
+    EXPECT_EQ(form->FadeSamples, 2205);
+    // Slider and read-out show the length the buffer holds, and the tone is made at it.
+    EXPECT_EQ(form->TBmixtime->Position(), 5);
+    EXPECT_EQ(form->LBmixtime->text(), "0.5");
+    form->Transmit->click();
+    ASSERT_NE(audio->OutputBlock(), nullptr);
+    EXPECT_EQ(audio->OutputBlock()->dwBufferLength, 44100u);
+}
+
 TEST_F(MixerTest, ShorterLengthKeepsTheHeldToneWholeAndSavesIt) {
     SetLevel(1, 100);
     SetLevel(2, 50);
