@@ -2,15 +2,22 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <algorithm>
 #include <cstdlib>
 
 TCanvas::TCanvas(int width, int height) : image_(width, height, QImage::Format_RGB32) {
     image_.fill(Qt::black);
 }
 
-void TCanvas::Plot(int x, int y, QRgb colour) {
+QRgb* TCanvas::Pixels() {
+    // One detach per drawing call; then plain pointer writes.
+    stride_ = image_.bytesPerLine() / 4;
+    return reinterpret_cast<QRgb*>(image_.bits());
+}
+
+void TCanvas::Plot(QRgb* pixels, int x, int y, QRgb colour) const {
     if (x < 0 || y < 0 || x >= image_.width() || y >= image_.height()) return;
-    reinterpret_cast<QRgb*>(image_.scanLine(y))[x] = 0xFF000000u | colour;
+    pixels[static_cast<size_t>(y) * stride_ + x] = 0xFF000000u | colour;
 }
 
 void TCanvas::Changed() {
@@ -30,9 +37,10 @@ void TCanvas::LineTo(int x, int y) {
     const int dy = -std::abs(y - y0), sy = y0 < y ? 1 : -1;
     int err = dx + dy;
     bool on = true;
+    QRgb* pixels = Pixels();
     // Long lines far outside the image are cut short: nothing after leaving the far edge counts.
     while (!(x0 == x && y0 == y)) {
-        if (Style == PenStyle::psSolid || on) Plot(x0, y0, PenColor);
+        if (Style == PenStyle::psSolid || on) Plot(pixels, x0, y0, PenColor);
         on = !on;
         const int e2 = 2 * err;
         if (e2 >= dy) {
@@ -54,8 +62,10 @@ void TCanvas::FillRect(int x1, int y1, int x2, int y2) {
     if (y2 < y1) std::swap(y1, y2);
     const int left = std::max(x1, 0), right = std::min(x2, image_.width());
     const int top = std::max(y1, 0), bottom = std::min(y2, image_.height());
+    QRgb* pixels = Pixels();
     for (int y = top; y < bottom; ++y)
-        for (int x = left; x < right; ++x) Plot(x, y, BrushColor);
+        std::fill(pixels + static_cast<size_t>(y) * stride_ + left,
+                  pixels + static_cast<size_t>(y) * stride_ + right, 0xFF000000u | BrushColor);
     Changed();
 }
 
@@ -64,25 +74,31 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
     if (y2 < y1) std::swap(y1, y2);
     if (x2 - x1 < 1 || y2 - y1 < 1) return;
     FillRect(x1, y1, x2, y2);
+    QRgb* pixels = Pixels();
     for (int x = x1; x < x2; ++x) {
-        Plot(x, y1, PenColor);
-        Plot(x, y2 - 1, PenColor);
+        Plot(pixels, x, y1, PenColor);
+        Plot(pixels, x, y2 - 1, PenColor);
     }
     for (int y = y1; y < y2; ++y) {
-        Plot(x1, y, PenColor);
-        Plot(x2 - 1, y, PenColor);
+        Plot(pixels, x1, y, PenColor);
+        Plot(pixels, x2 - 1, y, PenColor);
     }
     Changed();
 }
 
 void TCanvas::TextOut(int x, int y, const QString& text) {
     if (text.isEmpty()) return;
-    QFont font = Font;
-    font.setStyleStrategy(QFont::NoAntialias);
-    const QFontMetrics metrics(font);
+    // Looking a font up is costly: the metrics are kept until the font changes.
+    if (!metrics_ || metricsFont_ != Font) {
+        metricsFont_ = Font;
+        textFont_ = Font;
+        textFont_.setStyleStrategy(QFont::NoAntialias);
+        metrics_.emplace(textFont_);
+    }
+    const QFontMetrics& metrics = *metrics_;
     const QRect box(x, y, metrics.horizontalAdvance(text), metrics.height());
     QPainter painter(&image_);
-    painter.setFont(font);
+    painter.setFont(textFont_);
     painter.fillRect(box, QColor::fromRgb(BrushColor));
     painter.setPen(QColor::fromRgb(FontColor));
     painter.drawText(x, y + metrics.ascent(), text);

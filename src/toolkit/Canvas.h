@@ -4,9 +4,11 @@
 // solid or dotted; text is drawn opaque on the brush colour. Everything is clipped to the image.
 #pragma once
 #include <QFont>
+#include <QFontMetrics>
 #include <QImage>
 #include <QString>
 #include <functional>
+#include <optional>
 
 enum class PenStyle { psSolid, psDot };
 
@@ -35,10 +37,15 @@ public:
     std::function<void()> OnChanged;
 
 private:
-    void Plot(int x, int y, QRgb colour);
+    QRgb* Pixels();
+    void Plot(QRgb* pixels, int x, int y, QRgb colour) const;
     void Changed();
 
     QImage image_;
     int penX_ = 0;
     int penY_ = 0;
+    qsizetype stride_ = 0;  // pixels per row
+    QFont metricsFont_;
+    QFont textFont_;
+    std::optional<QFontMetrics> metrics_;
 };
