@@ -22,14 +22,14 @@ struct DetectionInput {
 };
 
 // The window's peak lists and results. Lists are 1-based: entries 1 .. count, index 0 unused.
-// DetectPitch writes exactly what a run writes: spanBinCount and the lists always (once the
-// magnitudes exist), detectedFrequency and peakLevel only when frequencyWritten is set (they
+// DetectPitch writes exactly what a run writes: SpanBinCount and the lists always (once the
+// magnitudes exist), DetectedFrequency and PeakLevel only when frequencyWritten is set (they
 // keep the previous values otherwise), and harmonicLevelsCleared tells the caller to set
-// HarmonicLevels[1 .. 20] to 0.
+// HarmonicLevels[1 .. 20] to 0. Removals move all four peak lists together.
 struct DetectionResult {
     int PeakCount = 0;
-    double PeakLevels[kPeakCapacity + 1] =
-        {};  // D at the peak; relative to the strongest 0..1 later
+    // D at the peak; once the run has passed the interpolation, relative to the strongest (0..1).
+    double PeakLevels[kPeakCapacity + 1] = {};
     Complex PeakValues[kPeakCapacity + 1] = {};  // FftOutput at the peak bin (phase for the mixer)
     int PeakBins[kPeakCapacity + 1] = {};
     int PeakHarmonics[kPeakCapacity + 1] = {};  // harmonic number, 1 = fundamental

@@ -12,7 +12,7 @@
 constexpr unsigned kMaxWindowFrames = 2048;
 
 struct AnalysisSettings {
-    unsigned fftSize = 2048;        // frames per window: 256, 512, 1024 or 2048
+    unsigned fftSize = 2048;        // frames per window: a power of two, at most 2048
     double frequencySpan = 2000.0;  // Hz
     unsigned lowCutBin = 1;         // Round(LowCutHz / (rate / (fftSize - 1)))
     double peakThreshold = 5.0;     // magnitude
@@ -43,7 +43,7 @@ struct WindowResult {
 // format `format` (8- or 16-bit PCM, 1 or 2 channels, nBlockAlign = channels x bytes). For two
 // channels both are transformed and the detection searches the second, like the window does.
 // Returns false (and a result with detected false) when the window does not fit in the data,
-// the format cannot be read or fftSize is not 256 .. 2048; otherwise true, with
+// the format cannot be read or fftSize is not a power of two up to 2048; otherwise true, with
 // result.detected telling whether a fundamental was found. Allocates nothing.
 bool AnalyzeWindow(const uint8_t* data, size_t dataSize, const WAVEFORMATEX& format,
                    uint64_t offset, const AnalysisSettings& settings, AnalysisWorkspace& workspace,
