@@ -13,26 +13,39 @@ long double HammingWeight(unsigned n, unsigned count) {
     return 0.54L - 0.46L * std::cos(2 * kPiExtended * n / (count - 1));
 }
 
+// An extended-precision weight held as two doubles whose sum is exactly the weight: loading
+// them costs far less than loading an 80-bit value, and the sum restores every bit.
+struct SplitWeight {
+    double hi, lo;
+};
+
 // The weights of every power-of-two window length up to the largest transform, built on first
 // use (one cosine per frame would cost more than the transform itself).
-const long double* HammingTable(unsigned count) {
+const SplitWeight* HammingTable(unsigned count) {
     constexpr int kSizes = 14;  // 1 .. 8192
-    static std::unique_ptr<long double[]> tables[kSizes];
+    static std::unique_ptr<SplitWeight[]> tables[kSizes];
     static std::once_flag built[kSizes];
     if (count < 2 || count > kMaxFftSize || (count & (count - 1)) != 0) return nullptr;
     int index = 0;
     while ((1u << index) < count) ++index;
     std::call_once(built[index], [index, count] {
-        tables[index].reset(new long double[count]);
-        for (unsigned n = 0; n < count; ++n) tables[index][n] = HammingWeight(n, count);
+        tables[index].reset(new SplitWeight[count]);
+        for (unsigned n = 0; n < count; ++n) {
+            const long double w = HammingWeight(n, count);
+            const double hi = static_cast<double>(w);
+            tables[index][n] = {hi, static_cast<double>(w - hi)};
+        }
     });
     return tables[index].get();
 }
 
 template <typename Sample>
 void FillWeighted(unsigned count, Sample sample, double* input) {
-    if (const long double* w = HammingTable(count)) {
-        for (unsigned n = 0; n < count; ++n) input[n] = static_cast<double>(sample(n) * w[n]);
+    if (const SplitWeight* w = HammingTable(count)) {
+        for (unsigned n = 0; n < count; ++n) {
+            const long double weight = static_cast<long double>(w[n].hi) + w[n].lo;
+            input[n] = static_cast<double>(sample(n) * weight);
+        }
     } else {
         for (unsigned n = 0; n < count; ++n) {
             input[n] = static_cast<double>(sample(n) * HammingWeight(n, count));
