@@ -212,6 +212,23 @@ TEST(FillWindowedInput, WeightsFallToEightHundredthsAtBothEnds) {
     for (unsigned k = 0; k < n; ++k) EXPECT_EQ(input[k], input[n - 1 - k]) << k;
 }
 
+TEST(FillWindowedInput, ProductsAreRoundedOnceFromExtendedPrecision) {
+    // Plain double weights would change about a quarter of these products in the last bit.
+    for (unsigned n : {256u, 2048u}) {
+        for (int v : {-32768, -20001, -3, 1, 7, 12345, 32767}) {
+            std::vector<double> input(n);
+            ASSERT_TRUE(
+                FillWindowedInput(n, Pcm16(std::vector<int>(n, v)).data(), 16, 1, 0, input.data()));
+            for (unsigned k = 0; k < n; ++k) {
+                const long double w =
+                    0.54L -
+                    0.46L * std::cos(2 * 3.141592653589793238462643383279502884L * k / (n - 1));
+                ASSERT_EQ(input[k], static_cast<double>(v * w)) << n << " " << v << " " << k;
+            }
+        }
+    }
+}
+
 TEST(FillWindowedInput, ReadsOneUnsignedByteOrTwoSignedBytesPerSampleOfTheChosenChannel) {
     const unsigned n = 64;
     std::vector<double> mono8(n), left(n), right(n), left8(n), right8(n);
