@@ -10,7 +10,8 @@
 void TFormMain::PlayButtonClick() { TogglePlayback(); }
 
 void TFormMain::TogglePlayback() {
-    if (Recording) return;
+    // While a stopped recording is still being handed over, WaveData is a capture block.
+    if (Recording || StopRequested) return;
     if (Playing) {
         if (Audio->waveOutGetPosition(WaveOutHandle, &PlayTime) != MMSYSERR_NOERROR)
             ShowMessage("error", "won");
@@ -43,8 +44,8 @@ void TFormMain::TogglePlayback() {
 bool TFormMain::OpenOutput() {
     const MMRESULT result = Audio->waveOutOpen(&WaveOutHandle, WaveFormat, this);
     if (result != MMSYSERR_NOERROR) {
+        // The sound is still held and whole: it can be scrolled, saved and played again.
         WaveOutHandle = nullptr;
-        WaveDataHeld = false;
         ShowMessage(QString::fromStdString(Audio->waveOutGetErrorText(result)), "ERROR");
         return false;
     }
@@ -60,6 +61,7 @@ bool TFormMain::PrepareOutput(uint8_t* data, uint32_t start, uint32_t end) {
     const MMRESULT result = Audio->waveOutPrepareHeader(WaveOutHandle, WaveHeader);
     if (result != MMSYSERR_NOERROR) {
         CloseOutput();
+        WaveDataHeld = true;  // only the device was given up, not the sound
         ShowMessage(QString::fromStdString(Audio->waveOutGetErrorText(result)), "wave");
         return false;
     }
@@ -70,10 +72,12 @@ bool TFormMain::StartOutput(uint8_t* data, uint32_t start, uint32_t end) {
     if (!data || !WaveHeader || end < start) return false;
     if (!OpenOutput()) return false;
     if (!PrepareOutput(data, start, end)) return false;
+    PlayTime = MMTIME{};  // a position of an earlier block means nothing for this one
     Timer1->start();
     const MMRESULT result = Audio->waveOutWrite(WaveOutHandle, WaveHeader);
     if (result != MMSYSERR_NOERROR) {
         CloseOutput();
+        WaveDataHeld = true;
         ShowMessage(QString::fromStdString(Audio->waveOutGetErrorText(result)), "wave");
         Timer1->stop();
         return false;
@@ -161,7 +165,7 @@ void TFormMain::CloseOutput() {
 }
 
 void TFormMain::PlayScrollBarScroll(int, uint32_t& position) {
-    if (Playing || Recording) return;
+    if (Playing || Recording || StopRequested) return;
     if (WaveDataHeld && WaveFormat.nBlockAlign > 0) {
         ViewOffset = position - position % WaveFormat.nBlockAlign;
         position = ViewOffset;

@@ -1,5 +1,6 @@
 // The recording engine: two circulating capture blocks of 0.1 s, the live analysis of every
 // second block, the growing recording, and the hand-over of the recording as the held sound.
+#include <algorithm>
 #include <cstring>
 
 #include "common/Blocks.h"
@@ -27,8 +28,10 @@ void TFormMain::ToggleRecording() {
     const bool keptSynth = SynthActive;
     uint8_t* keptWave = WaveData;
     const uint32_t keptWaveSize = WaveDataSize;
+    WAVEHDR* keptHeader = WaveHeader;
+    const bool keptHeld = WaveDataHeld;
     if (WaveDataHeld) CloseOutput();
-    blocks::ReleaseArray(WaveHeader);
+    WaveHeader = nullptr;
     WaveData = nullptr;
 
     RecordedBytes = 0;
@@ -56,6 +59,7 @@ void TFormMain::ToggleRecording() {
         // The user's sound is replaced by the recording from here on.
         if (keptData != SynthBuffer) blocks::Release(keptData);
         if (keptSynth) SavedWaveData = nullptr;
+        blocks::ReleaseArray(keptHeader);
         return;
     }
 
@@ -71,8 +75,8 @@ void TFormMain::ToggleRecording() {
     WaveFormat = keptFormat;
     CurBits = kept[0], CurRate = kept[1], CurChannels = kept[2];
     DataBits = kept[3], DataRate = kept[4], DataChannels = kept[5];
-    WaveHeader = blocks::AllocateArray<WAVEHDR>(1);
-    WaveDataHeld = WaveData != nullptr;
+    WaveHeader = keptHeader;
+    WaveDataHeld = keptHeld;
     RecButton->setText(QString::fromUtf8("録音"));
     RecButton->show();
     ResetView();
@@ -169,16 +173,18 @@ void TFormMain::OnWaveInData(WAVEHDR* header) {
         return;
     }
     if (StopRequested && !StopFinished) {
-        blocks::Release(WaveData);
+        // Set first: a message box below must not let the second message finish again.
+        StopFinished = true;
         if (RecordBuffer && RecordedBytes > 0) {
+            blocks::Release(WaveData);
             WaveData = RecordBuffer;
             WaveDataSize = RecordedBytes;
         } else {
-            // Stopped before the first block arrived: hold a short silence rather than nothing.
+            // Stopped before the first block arrived: the first capture block (4410 frames)
+            // becomes one window of silence, so there is always a sound to show and play.
             blocks::Release(RecordBuffer);
-            WaveDataSize = WaveFormat.nBlockAlign * 2048u;
-            WaveData = blocks::Allocate(WaveDataSize);
-            if (!WaveData) WaveDataSize = 0;
+            WaveDataSize = std::min<uint32_t>(WaveFormat.nBlockAlign * 2048u, WaveDataSize);
+            if (WaveData) std::memset(WaveData, 0, WaveDataSize);
         }
         RecordBuffer = nullptr;
         if (!WaveHeader) WaveHeader = blocks::AllocateArray<WAVEHDR>(1);
@@ -187,7 +193,6 @@ void TFormMain::OnWaveInData(WAVEHDR* header) {
         Recording = false;
         RecButton->setText(QString::fromUtf8("録音"));
         ResetView();
-        StopFinished = true;
         const uint32_t windowBytes = WaveFormat.nBlockAlign * FftSize;
         ViewOffset = WaveDataSize >= windowBytes ? WaveDataSize - windowBytes : 0;
         FullRefresh();
