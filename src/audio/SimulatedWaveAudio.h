@@ -50,7 +50,8 @@ class SimulatedWaveAudio : public WaveAudio {
     // The card delivers `bytes` capture bytes while capture runs (nothing otherwise). They go
     // into the queued blocks in order; each block that becomes full posts one MM_WIM_DATA.
     // Bytes for which no block is queued wait for the next waveInAddBuffer, as with the real
-    // back-end; a reset discards them. Returns the bytes placed into blocks now.
+    // back-end; a reset puts what fits into the queued blocks and discards the rest. Returns the
+    // bytes placed into blocks now.
     uint32_t FeedInput(uint32_t bytes);
     // Fills the next `count` queued blocks completely (the first one from where it stands), one
     // MM_WIM_DATA each. Returns how many were filled: fewer when fewer were queued or stopped.
