@@ -63,9 +63,11 @@ void TCanvas::FillRect(int x1, int y1, int x2, int y2) {
     const int left = std::max(x1, 0), right = std::min(x2, image_.width());
     const int top = std::max(y1, 0), bottom = std::min(y2, image_.height());
     QRgb* pixels = Pixels();
-    for (int y = top; y < bottom; ++y)
-        std::fill(pixels + static_cast<size_t>(y) * stride_ + left,
-                  pixels + static_cast<size_t>(y) * stride_ + right, 0xFF000000u | BrushColor);
+    // A rectangle wholly left or right of the image (a peak beyond the right edge) fills nothing.
+    if (left < right)
+        for (int y = top; y < bottom; ++y)
+            std::fill(pixels + static_cast<size_t>(y) * stride_ + left,
+                      pixels + static_cast<size_t>(y) * stride_ + right, 0xFF000000u | BrushColor);
     Changed();
 }
 
