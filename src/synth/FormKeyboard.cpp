@@ -16,7 +16,8 @@ void TFormMain::ResetKeyColours() {
 void TFormMain::HighlightNearestKey() {
     uint32_t colours[kKeyCount + 1];
     for (int i = 1; i <= kKeyCount; ++i) colours[i] = KeyPanels[i]->Colour();
-    const KeyColourChanges changes = ::HighlightNearestKey(DetectedFrequency, KeyFrequencies, colours);
+    const KeyColourChanges changes =
+        ::HighlightNearestKey(DetectedFrequency, KeyFrequencies, colours);
     for (int i = 0; i < changes.count; ++i)
         KeyPanels[changes.items[i].key]->SetColour(changes.items[i].colour);
 }

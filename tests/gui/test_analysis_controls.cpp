@@ -13,12 +13,13 @@
 namespace {
 
 class AnalysisControlsTest : public FormTest {
-protected:
+  protected:
     // Opens a 16-bit mono file of `frames` frames at `rate` holding a 440 Hz tone.
     void OpenTone(uint32_t frames, uint32_t rate) {
         const QString path = dir.filePath("tone.wav");
         const auto data = testwav::Mono16(frames, [rate](uint32_t t) {
-            return static_cast<int>(std::lrint(8000 * std::sin(6.283185307179586 * 440 * t / rate)));
+            return static_cast<int>(
+                std::lrint(8000 * std::sin(6.283185307179586 * 440 * t / rate)));
         });
         ASSERT_TRUE(testwav::WriteWave(path, testwav::Pcm(1, 16, rate), data));
         openName = path;
@@ -46,10 +47,10 @@ TEST_F(AnalysisControlsTest, RangeArrowsHalveAndDoubleBetween250And8000) {
         double span;
         int lowCutX;
     };
-    const Step steps[] = {{btNext, 1000, 2 * x0},    {btNext, 500, 4 * x0},   {btNext, 250, 8 * x0},
-                          {btNext, 250, 8 * x0},     {btPrev, 500, 4 * x0},   {btPrev, 1000, 2 * x0},
-                          {btPrev, 2000, x0},        {btPrev, 4000, x0 / 2},  {btPrev, 8000, x0 / 4},
-                          {btPrev, 8000, x0 / 4},    {btNext, 4000, x0 / 2}};
+    const Step steps[] = {{btNext, 1000, 2 * x0}, {btNext, 500, 4 * x0},  {btNext, 250, 8 * x0},
+                          {btNext, 250, 8 * x0},  {btPrev, 500, 4 * x0},  {btPrev, 1000, 2 * x0},
+                          {btPrev, 2000, x0},     {btPrev, 4000, x0 / 2}, {btPrev, 8000, x0 / 4},
+                          {btPrev, 8000, x0 / 4}, {btNext, 4000, x0 / 2}};
     for (const Step& s : steps) {
         MarkVoiceprint();
         form->UpDownfftscale->Click(s.button);
@@ -99,8 +100,9 @@ TEST_F(AnalysisControlsTest, WindowArrowsStepTheLengthAndTheTimeGrid) {
         uint32_t size;
         int grid;
     };
-    const Step steps[] = {{btNext, 1024, 2}, {btNext, 512, 1},  {btNext, 256, 1}, {btNext, 256, 1},
-                          {btPrev, 512, 1},  {btPrev, 1024, 2}, {btPrev, 2048, 5}, {btPrev, 2048, 5}};
+    const Step steps[] = {{btNext, 1024, 2}, {btNext, 512, 1}, {btNext, 256, 1},
+                          {btNext, 256, 1},  {btPrev, 512, 1}, {btPrev, 1024, 2},
+                          {btPrev, 2048, 5}, {btPrev, 2048, 5}};
     OpenTone(44100, 44100);
     for (const Step& s : steps) {
         form->LbfftValue->setText("x");
@@ -176,7 +178,8 @@ TEST_F(AnalysisControlsTest, NoiseButtonOutsideRecordingDoesNothing) {
 // blocks, so that every analysed window holds the same samples.
 constexpr double kHumAmplitude = 160.0;
 int Hum(uint64_t frame, double amplitude = kHumAmplitude, double hz = 50) {
-    return static_cast<int>(std::lrint(amplitude * std::sin(6.283185307179586 * hz * frame / 44100)));
+    return static_cast<int>(
+        std::lrint(amplitude * std::sin(6.283185307179586 * hz * frame / 44100)));
 }
 
 // The magnitudes of the first 2048 frames of a mono signal.
@@ -198,7 +201,7 @@ double CaptureThreshold(const std::vector<double>& m, int n, unsigned lowCutBin)
 }
 
 class NoiseCaptureTest : public FormTest {
-protected:
+  protected:
     void StartRecording(int channels) {
         audio->SetInputGenerator([this, channels](uint8_t* dst, uint32_t bytes, uint64_t offset) {
             const uint32_t frameBytes = 2u * channels;

@@ -10,7 +10,7 @@
 namespace {
 
 class FileCommandsTest : public FormTest {
-protected:
+  protected:
     QString Path(const QString& name) const { return dir.filePath(name); }
     // An 8-bit stereo 22050 Hz sound of a quarter second with a recognisable pattern.
     static std::vector<uint8_t> Stereo8() {
@@ -140,7 +140,7 @@ TEST_F(FileCommandsTest, RefusedFileKeepsAHeldTone) {
 
 // Without memory for the start-up sound nothing is held until a file is opened or a sound made.
 class FileCommandsWithoutSoundTest : public FileCommandsTest {
-protected:
+  protected:
     void SetUp() override {
         createForm = false;
         FileCommandsTest::SetUp();

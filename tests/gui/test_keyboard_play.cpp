@@ -25,7 +25,7 @@ int SineMismatches(const WAVEHDR* block, int f, long long bodyEnd) {
 }
 
 class KeyboardPlayTest : public FormTest {
-protected:
+  protected:
     void SetUp() override {
         FormTest::SetUp();
         form->reset->click();  // no harmonic sounds until a note raises the first

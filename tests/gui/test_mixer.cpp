@@ -2,6 +2,7 @@
 // of its sliders, the tone it makes and hands to the device, and the life of its buffer beside
 // the user's parked sound.
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -22,7 +23,7 @@ double Term(int freq, int k, long long t, double phase, int level) {
 }
 
 class MixerTest : public FormTest {
-protected:
+  protected:
     void SetLevel(int k, int level) { form->TrackBars[k]->SetPosition(100 - level); }
     // Plays the rest of the tone; the device returns the block and the window goes idle.
     void FinishOutput() {
@@ -280,6 +281,36 @@ TEST_F(MixerTest, FadeLengthFollowsTheRateOfTheOpenedFile) {
         EXPECT_EQ(Sample16(block->lpData, t), llrintl(10.0L * (Term(100, 1, t, 0.0, 100) * h * h)))
             << t;
     }
+}
+
+TEST_F(MixerTest, FadeAsLongAsTheToneSaturatesInsteadOfWrappingAround) {
+    // At 441000 Hz the fade of a 0.1 s tone is 4410 samples: all of it but sample 0, with h near
+    // 1 at its start and no volume cut, since the body (sample 0 alone) is silent.
+    OpenUserSound(testwav::Pcm(1, 16, 441000), testwav::Mono16(4410, [](uint32_t) { return 0; }));
+    form->TBmixtime->SetPosition(1);
+    ASSERT_EQ(form->FadeSamples, 4410);
+    form->reset->click();
+    SetLevel(1, 100);
+    SetLevel(2, 100);
+    form->freq->SetPosition(2000);
+    form->volume->SetPosition(300);
+    form->Transmit->click();
+    const WAVEHDR* block = audio->OutputBlock();
+    ASSERT_NE(block, nullptr);
+    ASSERT_EQ(block->dwBufferLength, 8820u);
+    EXPECT_EQ(form->volume->Position(), 300);
+    EXPECT_EQ(Sample16(block->lpData, 0), 0);
+    int mismatches = 0, clipped = 0;
+    for (long long t = 1; t < 4410; ++t) {
+        const double h = (4410.0 - t) / 4410;
+        const double sum =
+            ((0.0 + Term(2000, 1, t, 0, 100)) * h * h + Term(2000, 2, t, 0, 100)) * h * h;
+        const long long s = llrintl(300.0L * sum);
+        clipped += s > 32767 || s < -32768;
+        mismatches += Sample16(block->lpData, t) != std::clamp<long long>(s, -32768, 32767);
+    }
+    EXPECT_GT(clipped, 0);
+    EXPECT_EQ(mismatches, 0);
 }
 
 TEST_F(MixerTest, TransmitAfterPlayingTakesThePhasesOfTheAnalysisOnce) {
