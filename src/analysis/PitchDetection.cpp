@@ -57,7 +57,7 @@ double FindPeaks(const DetectionInput& in, DetectionResult& r, double& logHigh, 
         if (!(m > in.peakThreshold)) continue;
         const int i = ++r.PeakCount;
         r.PeakLevels[i] = m;
-        r.PeakValues[i] = in.fftOutput[j];
+        r.PeakValues[i] = in.fftOutput ? in.fftOutput[j] : Complex{0.0, 0.0};
         r.PeakBins[i] = j;
         if (m > strongest) strongest = m;
         if (m > 0) {

@@ -10,8 +10,8 @@ constexpr int kPeakCapacity = 119;  // entries 1 .. 119 of every peak list
 // fftSize / 2 values, fftOutput fftSize values.
 struct DetectionInput {
     const double* magnitudes = nullptr;  // M: |FftOutput| per bin (nullptr: no spectrum arrays)
-    const double* noise = nullptr;       // Z: captured noise per bin; D = M - Z is searched
-    const Complex* fftOutput = nullptr;  // complex value per bin, kept with each peak
+    const double* noise = nullptr;       // Z: captured noise per bin (nullptr: none); D = M - Z
+    const Complex* fftOutput = nullptr;  // complex value per bin, kept with each peak (or 0)
     unsigned fftSize = 2048;             // frames of the window, a power of two
     uint32_t sampleRate = 44100;         // nSamplesPerSec of the held format: Hz per bin
     uint32_t curRate = 44100;            // rate in use, for the searched bin count
