@@ -38,7 +38,7 @@ long long NearestMultiple(int bin, int b1) {
     return RoundExtended(static_cast<long double>(bin) / b1);
 }
 
-// Step 4: every local maximum of D above the threshold, with its log level for the voiceprint.
+// Every local maximum of D above the threshold, with its log level for the voiceprint.
 // Returns the strongest level (0 when none); logHigh and logLow span the log levels and 0.
 double FindPeaks(const DetectionInput& in, DetectionResult& r, double& logHigh, double& logLow) {
     const double* M = in.magnitudes;
@@ -73,7 +73,7 @@ double FindPeaks(const DetectionInput& in, DetectionResult& r, double& logHigh, 
     return strongest;
 }
 
-// Step 10: the interpolated position of the fundamental at bin k, on the side of the larger raw
+// The interpolated position of the fundamental at bin k, on the side of the larger raw
 // neighbour.
 double InterpolatePeak(const double* M, int k) {
     double x;
@@ -87,7 +87,7 @@ double InterpolatePeak(const double* M, int k) {
     return std::isnan(x) ? k : x;
 }
 
-// Step 13: harmonic numbers, keeping one peak of each run of equal numbers.
+// Harmonic numbers, keeping one peak of each run of equal numbers.
 void AssignHarmonics(DetectionResult& r) {
     const int b1 = r.PeakBins[1];
     for (int i = 1; i <= r.PeakCount; ++i) {

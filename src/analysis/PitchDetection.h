@@ -18,7 +18,7 @@ struct DetectionInput {
     double frequencySpan = 2000.0;       // Hz; bins up to twice this are searched
     unsigned lowCutBin = 1;              // a peak's bin must be greater than this
     double peakThreshold = 5.0;          // a peak's D must be greater than this
-    bool harmonicsFromAnalysis = false;  // also assign harmonic numbers (step 13)
+    bool harmonicsFromAnalysis = false;  // also assign harmonic numbers
 };
 
 // The window's peak lists and results. Lists are 1-based: entries 1 .. count, index 0 unused.
