@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 
 #include "FormFixture.h"
 #include "main/LaunchArguments.h"
@@ -28,7 +29,7 @@ std::vector<uint8_t> ToneFileBytes(uint32_t frames) {
     format.nAvgBytesPerSec = 44100;
     std::vector<uint8_t> samples(frames * 2);
     for (uint32_t i = 0; i < frames; ++i) {
-        const double v = 100.0 * std::sin(2.0 * M_PI * 441.0 * i / 22050.0);
+        const double v = 100.0 * std::sin(2.0 * std::numbers::pi * 441.0 * i / 22050.0);
         samples[2 * i] = samples[2 * i + 1] = static_cast<uint8_t>(128 + std::lround(v));
     }
     return WaveFileBytes(format, samples.data(), static_cast<uint32_t>(samples.size()));
