@@ -26,6 +26,7 @@ struct Options {
     unsigned fftSize = 0;  // 0 = 2048, or 256 for a sound shorter than that
     double span = 2000.0;  // Hz
     double lowCutHz = 30.0;
+    bool lowCutGiven = false;  // --low-cut on the command line
     double threshold = -1.0;  // < 0: 5.0 for 16-bit data, else 0.1
     bool csv = false;
 };
@@ -62,6 +63,7 @@ std::string ReadOptions(const ParsedArgs& parsed, Options& o) {
     if (has("--span") && (!ParseReal(text("--span"), o.span) || o.span <= 0)) {
         return "bad --span (Hz, above 0)";
     }
+    o.lowCutGiven = has("--low-cut");
     if (has("--low-cut") && (!ParseReal(text("--low-cut"), o.lowCutHz) || o.lowCutHz < 0)) {
         return "bad --low-cut (Hz, 0 or more)";
     }
@@ -201,8 +203,12 @@ int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
     AnalysisSettings& s = job.settings;
     s.fftSize = o.fftSize ? o.fftSize : frames < 2048 ? 256 : 2048;
     s.frequencySpan = o.span;
+    // The window works its cut-off bin out once at start-up (44100 Hz, 2048 frames) and keeps it
+    // for every file opened; only a new cut-off is converted with the file's rate and window.
+    const bool ownCut = o.lowCutGiven;
     const long double lowCutBin =
-        o.lowCutHz / (static_cast<long double>(f.nSamplesPerSec) / (s.fftSize - 1));
+        o.lowCutHz / (static_cast<long double>(ownCut ? f.nSamplesPerSec : 44100) /
+                      ((ownCut ? s.fftSize : 2048) - 1));
     s.lowCutBin = lowCutBin < 4e9L ? static_cast<unsigned>(RoundExtended(lowCutBin)) : UINT32_MAX;
     s.peakThreshold = o.threshold >= 0 ? o.threshold : f.wBitsPerSample == 16 ? 5.0 : 0.1;
     s.harmonicsFromAnalysis = true;
