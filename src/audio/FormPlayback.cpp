@@ -146,22 +146,25 @@ void TFormMain::StopPlayback() {
     Timer1->stop();
     Playing = false;
     PlayButton->setText(QString::fromUtf8("再生"));
-    if (!WaveOutHandle) return;
-    Audio->waveOutPause(WaveOutHandle);
-    Audio->waveOutReset(WaveOutHandle);
-    Audio->waveOutUnprepareHeader(WaveOutHandle, WaveHeader);
-    Audio->waveOutClose(WaveOutHandle);
+    // Closing may deliver the reset's done message at once: by then the handle is gone.
+    HWAVEOUT handle = WaveOutHandle;
     WaveOutHandle = nullptr;
+    if (!handle) return;
+    Audio->waveOutPause(handle);
+    Audio->waveOutReset(handle);
+    Audio->waveOutUnprepareHeader(handle, WaveHeader);
+    Audio->waveOutClose(handle);
 }
 
 void TFormMain::CloseOutput() {
-    if (WaveOutHandle) {
-        Audio->waveOutReset(WaveOutHandle);
-        Audio->waveOutUnprepareHeader(WaveOutHandle, WaveHeader);
-        Audio->waveOutClose(WaveOutHandle);
-    }
+    HWAVEOUT handle = WaveOutHandle;
     WaveOutHandle = nullptr;
     WaveDataHeld = false;
+    if (handle) {
+        Audio->waveOutReset(handle);
+        Audio->waveOutUnprepareHeader(handle, WaveHeader);
+        Audio->waveOutClose(handle);
+    }
 }
 
 void TFormMain::PlayScrollBarScroll(int, uint32_t& position) {

@@ -118,6 +118,8 @@ bool TFormMain::OpenCapture(uint32_t size) {
                 if ((result = Audio->waveInAddBuffer(WaveInHandle, h)) != MMSYSERR_NOERROR) break;
         if (result == MMSYSERR_NOERROR) return true;
     }
+    // The blocks the reset returns belong to no recording.
+    CaptureRunning = false;
     ShowMessage(QString::fromStdString(Audio->waveInGetErrorText(result)), "ERROR");
     if (WaveInHandle) {
         Audio->waveInReset(WaveInHandle);
@@ -133,6 +135,7 @@ bool TFormMain::OpenCapture(uint32_t size) {
 bool TFormMain::StartCapture() {
     const MMRESULT result = Audio->waveInStart(WaveInHandle);
     if (result == MMSYSERR_NOERROR) return true;
+    CaptureRunning = false;  // the blocks the reset returns belong to no recording
     ShowMessage(QString::fromStdString(Audio->waveInGetErrorText(result)), "ERROR");
     Audio->waveInReset(WaveInHandle);
     Audio->waveInUnprepareHeader(WaveInHandle, WaveHeader);
@@ -149,21 +152,20 @@ void TFormMain::ReleaseCaptureBlock2() {
 }
 
 void TFormMain::CloseCapture() {
-    if (WaveInHandle) {
-        if (StopRequested) {
-            Audio->waveInUnprepareHeader(WaveInHandle, WaveHeader);
-            Audio->waveInUnprepareHeader(WaveInHandle, WaveHeader2);
-        } else {
-            Audio->waveInUnprepareHeader(WaveInHandle, WaveHeader);
-        }
-        Audio->waveInClose(WaveInHandle);
+    // The engine's state is settled before the device is closed: closing may deliver the
+    // messages of the returned blocks at once (Qt's audio source runs the event loop then).
+    HWAVEIN handle = WaveInHandle;
+    WaveInHandle = nullptr;
+    CaptureOpen = false;
+    if (handle) {
+        Audio->waveInUnprepareHeader(handle, WaveHeader);
+        if (StopRequested) Audio->waveInUnprepareHeader(handle, WaveHeader2);
     }
     if (StopRequested) {
         ReleaseCaptureBlock2();
         CaptureRunning = false;
     }
-    WaveInHandle = nullptr;
-    CaptureOpen = false;
+    if (handle) Audio->waveInClose(handle);
 }
 
 void TFormMain::OnWaveInData(WAVEHDR* header) {

@@ -10,9 +10,9 @@
 
 #include "FormFixture.h"
 
-constexpr uint32_t kMonoBlock = 8820;     // 0.1 s of 16-bit mono, bytes
-constexpr uint32_t kBlockFrames = 4410;   // frames in one capture block
-constexpr uint32_t kWindowBytes = 4096;   // 2048 frames of 16-bit mono
+constexpr uint32_t kMonoBlock = 8820;    // 0.1 s of 16-bit mono, bytes
+constexpr uint32_t kBlockFrames = 4410;  // frames in one capture block
+constexpr uint32_t kWindowBytes = 4096;  // 2048 frames of 16-bit mono
 
 // Round(amplitude x sin(2 pi hz n / 44100)).
 inline int16_t Sine(double hz, uint64_t frame, double amplitude = 10000) {
@@ -66,7 +66,7 @@ inline std::string EngineState(const TFormMain& f) {
 }
 
 class EngineTest : public FormTest {
-protected:
+  protected:
     void SetUp() override {
         FormTest::SetUp();
         ASSERT_EQ(form->Timer1->interval(), 200);

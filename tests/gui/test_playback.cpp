@@ -142,8 +142,8 @@ TEST_F(PlaybackTest, PauseKeepsTheWindowWhereTheSoundWasAndTheNextPressPlaysTheR
     EXPECT_EQ(form->PlayButton->text(), kPlay);
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_FALSE(audio->OutputOpen());
-    for (const char* call : {"waveOutPause", "waveOutReset", "waveOutUnprepareHeader",
-                             "waveOutClose"})
+    for (const char* call :
+         {"waveOutPause", "waveOutReset", "waveOutUnprepareHeader", "waveOutClose"})
         EXPECT_EQ(audio->CallCount(call), 1) << call;
     EXPECT_NEAR(form->DetectedFrequency, 500, 3) << "frame 11025 lies in the 500 Hz segment";
     EXPECT_TRUE(form->IgnoreNextDone);
@@ -228,8 +228,8 @@ TEST_F(PlaybackTest, FailedStartsShowTheDeviceTextAndLeaveTheSoundPlayable) {
         const char* caption;
     };
     const Case cases[] = {
-        {"open", &SimulatedWaveAudio::Faults::outOpen, MMSYSERR_NODRIVER,
-         "No audio output device", "ERROR"},
+        {"open", &SimulatedWaveAudio::Faults::outOpen, MMSYSERR_NODRIVER, "No audio output device",
+         "ERROR"},
         {"prepare", &SimulatedWaveAudio::Faults::outPrepare, MMSYSERR_NOMEM,
          "Not enough memory for the audio device", "wave"},
         {"write", &SimulatedWaveAudio::Faults::outWrite, MMSYSERR_ERROR,

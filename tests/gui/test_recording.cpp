@@ -19,12 +19,12 @@ constexpr uint32_t kCapacity = 44100 * 180;
 // Records the engine's state each time a device message reaches the window, before it is
 // handled.
 class StateProbe : public QObject {
-public:
+  public:
     explicit StateProbe(TFormMain* form) : form_(form) { form->installEventFilter(this); }
     std::vector<std::string> seen;
     std::function<void(int count)> onMessage;  // after the state is taken, count from 1
 
-protected:
+  protected:
     bool eventFilter(QObject*, QEvent* e) override {
         if (e->type() != WaveAudioEvent::EventType()) return false;
         seen.push_back(EngineState(*form_));
@@ -32,7 +32,7 @@ protected:
         return false;
     }
 
-private:
+  private:
     TFormMain* form_;
 };
 
@@ -67,7 +67,8 @@ TEST_F(RecordingTest, StartOpensTwoBlocksOfATenthOfASecond) {
 
 TEST_F(RecordingTest, TenMonoBlocksBecomeTheHeldSoundShownAtItsLastWindow) {
     // 440 Hz, but the last block at 880 Hz: the last full window lies inside it.
-    audio->SetInputGenerator(TonePerBlock(1, [](uint64_t block) { return block == 9 ? 880 : 440; }));
+    audio->SetInputGenerator(
+        TonePerBlock(1, [](uint64_t block) { return block == 9 ? 880 : 440; }));
     StartRecording();
     RecordBlocks(10);
     EXPECT_EQ(form->RecordedBytes, 88200u);
@@ -129,9 +130,8 @@ TEST_F(RecordingTest, OnlyEverySecondBlockIsAnalysedLive) {
 
 TEST_F(RecordingTest, TwoChannelBlocksAndTheirCapacity) {
     // Every sample says which block it was captured in.
-    audio->SetInputGenerator(Frames(2, [](uint64_t frame) {
-        return static_cast<int16_t>(frame / kBlockFrames);
-    }));
+    audio->SetInputGenerator(
+        Frames(2, [](uint64_t frame) { return static_cast<int16_t>(frame / kBlockFrames); }));
     StartRecording(2);
     EXPECT_EQ(form->WaveDataSize, 17640u);
     EXPECT_EQ(form->WaveFormat.nBlockAlign, 4);
@@ -150,9 +150,8 @@ TEST_F(RecordingTest, TwoChannelBlocksAndTheirCapacity) {
 }
 
 TEST_F(RecordingTest, NinetyFiveSecondsKeepTheLastFive) {
-    audio->SetInputGenerator(Frames(1, [](uint64_t frame) {
-        return static_cast<int16_t>(frame / kBlockFrames);
-    }));
+    audio->SetInputGenerator(
+        Frames(1, [](uint64_t frame) { return static_cast<int16_t>(frame / kBlockFrames); }));
     StartRecording();
     RecordBlocks(950);
     StopRecording();
@@ -387,9 +386,19 @@ TEST_F(RecordingTest, ClosingTheWindowInEveryState) {
     const Case cases[] = {
         {"idle", [] {}, "Idle"},
         {"playing", [&] { form->PlayButton->click(); }, "Playing"},
-        {"recording", [&] { StartRecording(); RecordBlocks(3); }, "Recording"},
+        {"recording",
+         [&] {
+             StartRecording();
+             RecordBlocks(3);
+         },
+         "Recording"},
         {"recording, no block yet", [&] { StartRecording(2); }, "Recording"},
-        {"stopping", [&] { StartRecording(); RecordBlocks(3); form->RecButton->click(); },
+        {"stopping",
+         [&] {
+             StartRecording();
+             RecordBlocks(3);
+             form->RecButton->click();
+         },
          "Stopping"},
     };
     for (const Case& c : cases) {
@@ -431,6 +440,92 @@ TEST_F(RecordingTest, ClosingTheWindowInEveryState) {
     EXPECT_TRUE(form->StopFinished) << "the second message was not handled after the close";
     EXPECT_FALSE(audio->InputOpen());
     form.reset();
+}
+
+// A device whose close runs the event loop, as Qt's audio source and sink do when they are
+// destroyed: the messages of the blocks a reset returned arrive inside the close call.
+class ClosingRunsTheEventLoop : public SimulatedWaveAudio {
+  public:
+    MMRESULT waveInClose(HWAVEIN handle) override {
+        const MMRESULT r = SimulatedWaveAudio::waveInClose(handle);
+        QCoreApplication::sendPostedEvents();
+        return r;
+    }
+    MMRESULT waveOutClose(HWAVEOUT handle) override {
+        const MMRESULT r = SimulatedWaveAudio::waveOutClose(handle);
+        QCoreApplication::sendPostedEvents();
+        return r;
+    }
+};
+
+class ReentrantCloseTest : public RecordingTest {
+  protected:
+    void SetUp() override {
+        createForm = false;
+        FormTest::SetUp();
+        audio = std::make_unique<ClosingRunsTheEventLoop>();
+        form = std::make_unique<TFormMain>(audio.get());
+        HoldTimer();
+    }
+};
+
+TEST_F(ReentrantCloseTest, StopHandsOverTheRecordingWhenTheCloseDeliversTheBlocks) {
+    audio->SetInputGenerator(TonePerBlock(1, [](uint64_t) { return 440; }));
+    StateProbe probe(form.get());
+    StartRecording();
+    RecordBlocks(3);
+    probe.seen.clear();
+    form->RecButton->click();  // the returned blocks are handled inside this press
+    EXPECT_EQ(probe.seen, std::vector<std::string>({"Stopping", "Finishing"}));
+    EXPECT_EQ(EngineState(*form), "Idle");
+    EXPECT_EQ(form->WaveHeader2, nullptr);
+    EXPECT_EQ(form->CaptureBuffer2, nullptr);
+    EXPECT_EQ(form->WaveInHandle, nullptr);
+    EXPECT_EQ(form->WaveDataSize, 3 * kMonoBlock);
+    EXPECT_TRUE(form->WaveDataHeld);
+    EXPECT_EQ(form->RecButton->text(), kRecord);
+    EXPECT_NEAR(form->DetectedFrequency, 440, 1);
+    Pump();
+    EXPECT_EQ(EngineState(*form), "Idle");
+
+    // Play and pause on the same device: the pause's done message is swallowed inside it.
+    form->PlayButton->click();
+    audio->AdvanceOutput(10000);
+    form->PlayButton->click();
+    EXPECT_EQ(EngineState(*form), "Idle");
+    EXPECT_EQ(form->ViewOffset, 10000u);
+    EXPECT_FALSE(form->IgnoreNextDone);
+    form->PlayButton->click();
+    audio->FinishOutput();
+    Pump();
+    EXPECT_EQ(EngineState(*form), "Idle");
+    EXPECT_EQ(form->ViewOffset, 0u);
+
+    // And a second recording starts and ends as the first.
+    StartRecording();
+    RecordBlocks(2);
+    form->RecButton->click();
+    EXPECT_EQ(EngineState(*form), "Idle");
+    EXPECT_EQ(form->WaveDataSize, 2 * kMonoBlock);
+    ExpectNoMessages();
+}
+
+TEST_F(ReentrantCloseTest, FailedStartIgnoresTheBlocksItsResetReturns) {
+    audio->faults.inStart = {MMSYSERR_ERROR, 0};
+    StartRecording();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "The audio input device failed");
+    EXPECT_EQ(EngineState(*form), "Idle");
+    EXPECT_EQ(form->RecordedBytes, 0u);
+    EXPECT_EQ(form->RecordBuffer, nullptr);
+    EXPECT_EQ(form->WaveDataSize, 44100u);
+    audio->faults = {};
+    audio->faults.inAddBuffer = {MMSYSERR_ERROR, audio->CallCount("waveInAddBuffer") + 1};
+    StartRecording();
+    EXPECT_EQ(messages.size(), 2u);
+    EXPECT_EQ(EngineState(*form), "Idle");
+    EXPECT_EQ(form->RecordBuffer, nullptr);
+    EXPECT_EQ(form->WaveDataSize, 44100u);
 }
 
 }  // namespace
