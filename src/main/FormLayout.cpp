@@ -9,9 +9,12 @@ namespace {
 
 QFont FormFont(int pixelSize) {
     QFont font;
-    // The Japanese interface font, with a metric-compatible stand-in where it is missing.
-    font.setFamilies({QString::fromUtf8("ＭＳ Ｐゴシック"), "IPAPGothic", "IPA Pゴシック",
-                      "IPAGothic"});
+    // The Japanese interface font, with a stand-in where it is missing. The layout is made for
+    // its half-width digits and letters (6 pixels at 12): "1500" fills the 25-pixel frequency
+    // scale, "8888" the 80-pixel frequency label. IPA Gothic keeps those widths; the proportional
+    // IPA P Gothic is a quarter wider and would cut the numbers off.
+    font.setFamilies({QString::fromUtf8("ＭＳ Ｐゴシック"), "IPAGothic",
+                      QString::fromUtf8("IPAゴシック"), "IPAPGothic"});
     font.setPixelSize(pixelSize);
     return font;
 }

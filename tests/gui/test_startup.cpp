@@ -1,6 +1,7 @@
 // The window as it comes up: its held sound of silence, every start-up field, every control at its
 // place with its caption, range and start value; the format record; the first window of a new
 // held sound; and start-ups that run out of memory.
+#include <QFontMetrics>
 #include <QPixmap>
 #include <QRadioButton>
 #include <QTest>
@@ -245,6 +246,26 @@ TEST_F(FormTest, ControlCaptionsAndFonts) {
     EXPECT_EQ(form->Label11->alignment(), Qt::AlignCenter);
     EXPECT_EQ(form->Label14->alignment(), Qt::AlignCenter);
     for (int i = 1; i <= 10; ++i) EXPECT_EQ(form->Labels[i]->alignment(), Qt::AlignCenter);
+}
+
+TEST_F(FormTest, NumbersFitTheBoxesMadeForThem) {
+    // The layout is made for half-width digits: 4 of them fill each of these boxes.
+    struct Fit {
+        QFont font;
+        const char* text;
+        int room;
+    };
+    const Fit fits[] = {
+        {form->LbfftValue->font(), "1976", 80},
+        {form->Label21->font(), "8888", 57},
+        {form->Label14->font(), " Level", 36},
+        {form->Label13->font(), "Lo", 12},
+        {form->PaintBoxSeimonScale->Canvas().Font, "1500", 24},  // written at x 1 of 25
+        {form->Labels[10]->font(), "1900", 33},
+        {form->Lbamp->font(), "300", 25},
+    };
+    for (const Fit& f : fits)
+        EXPECT_LE(QFontMetrics(f.font).horizontalAdvance(f.text), f.room) << f.text;
 }
 
 // The label's background (a corner) is `background`, and its text is drawn in `textColour`: every
