@@ -208,7 +208,7 @@ TEST_F(WindowAudio, RecordingOfAToneInTheSinkHoldsThatTone) {
     const ToneSpan span = FindTone(HeldSamples());
     ASSERT_TRUE(span.found);
     EXPECT_NEAR(span.seconds, seconds, 0.01);
-    EXPECT_NEAR(span.hz, 440, 1);
+    EXPECT_NEAR(span.hz, 440, 2);  // zero crossings inside the span: one may be missed
     EXPECT_LT(span.longestGap, kDropoutSamples);
     EXPECT_NEAR(form->DetectedFrequency, 440, 1) << "the last window";
     uint32_t middle = form->WaveDataSize / 2;

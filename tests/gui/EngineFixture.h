@@ -10,6 +10,8 @@
 
 #include "FormFixture.h"
 
+namespace enginetest {
+
 constexpr uint32_t kMonoBlock = 8820;    // 0.1 s of 16-bit mono, bytes
 constexpr uint32_t kBlockFrames = 4410;  // frames in one capture block
 constexpr uint32_t kWindowBytes = 4096;  // 2048 frames of 16-bit mono
@@ -113,3 +115,5 @@ class EngineTest : public FormTest {
                           << m.caption.toStdString() << "\"";
     }
 };
+
+}  // namespace enginetest

@@ -7,6 +7,8 @@
 
 namespace {
 
+using namespace enginetest;
+
 using PlaybackTest = EngineTest;
 const QString kPlay = QString::fromUtf8("再生");
 const QString kStop = QString::fromUtf8("停止");

@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace enginetest;
+
 using RecordingTest = EngineTest;
 const QString kRecord = QString::fromUtf8("録音");
 const QString kStopRecord = QString::fromUtf8("録音停止");
