@@ -136,13 +136,21 @@ void TFormMain::ResetView() {
         ShowMessage(QString::fromUtf8("プログラムを閉じてください"), "Wait");
         if (span < 0 && WaveData) {
             // Shorter than the shortest window: keep the sound as it is, but give its buffer a
-            // silent tail so that the one window shown never reads past the block.
+            // silent tail (128 for unsigned 8-bit samples) so that the one window shown never
+            // reads past the block.
             const size_t padded = static_cast<size_t>(align) * FftSize;
-            if (uint8_t* bigger = blocks::Allocate(padded)) {
+            uint8_t* bigger = blocks::Allocate(padded);
+            if (bigger) {
+                if (WaveFormat.wBitsPerSample == 8) std::memset(bigger, 128, padded);
                 std::memcpy(bigger, WaveData, WaveDataSize);
-                if (WaveData != SynthBuffer) blocks::Release(WaveData);
-                WaveData = bigger;
+            } else {
+                // Without the tail no window can be shown: the sound is dropped, and the views
+                // and playback see no buffer.
+                ShowMessage("No Memory", "ERROR");
+                WaveDataSize = 0;
             }
+            if (WaveData != SynthBuffer) blocks::Release(WaveData);
+            WaveData = bigger;
         }
     }
     PlayScrollBar->SetMax(static_cast<uint32_t>(std::max<int64_t>(span, 0)));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "CanvasChecks.h"
 #include "FormFixture.h"
 #include "SoundHelpers.h"
 #include "synth/Keyboard.h"
@@ -467,6 +468,38 @@ TEST_F(FormTest, SoundShorterThan256FramesIsShownWithSilenceAfterIt) {
     // Repainting and refreshing do not read past it either.
     form->PaintBoxGraPaint();
     form->PaintBoxFftPaint();
+    form->FullRefresh();
+}
+
+TEST_F(FormTest, ShortEightBitSoundIsFollowedByEightBitSilence) {
+    // 128 is the silence of unsigned 8-bit samples: the whole window is one flat line, up to
+    // the last of its 256 frames at x 543.
+    sound::HoldSound(*form, std::vector<uint8_t>(50, 128), sound::Format(1, 8));
+    EXPECT_EQ(form->FftSize, 256u);
+    for (int x = 0; x < 543; ++x) ASSERT_EQ(Pixel(form->PaintBoxGra, x, 86), kRed) << x;
+    EXPECT_EQ(form->WaveDataSize, 50u);
+
+    sound::HoldSound(*form, std::vector<uint8_t>(60, 128), sound::Format(2, 8));
+    for (int x = 0; x < 543; ++x) {
+        ASSERT_EQ(Pixel(form->PaintBoxGra, x, 57), kRed) << x;
+        ASSERT_EQ(Pixel(form->PaintBoxGra, x, 114), kBlue) << x;
+    }
+}
+
+TEST_F(FormTest, ShortSoundWhoseSilentTailCannotBeAllocatedIsDropped) {
+    blocks::FailHook = [](size_t n) { return n == 2 * 256; };
+    sound::HoldSound(*form, std::vector<uint8_t>(100, 0x40), sound::Format(1, 16));
+    blocks::FailHook = nullptr;
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].caption, "Wait");
+    EXPECT_EQ(messages[1].text, "No Memory");
+    EXPECT_EQ(messages[1].caption, "ERROR");
+    EXPECT_EQ(form->WaveData, nullptr);
+    EXPECT_EQ(form->WaveDataSize, 0u);
+    // The views show their grids and nothing else; play has nothing to play.
+    EXPECT_FALSE(canvas::Contains(canvas::ColoursIn(form->PaintBoxGra, 0, 14, 544, 170), kRed));
+    form->PlayButton->click();
+    EXPECT_FALSE(form->Playing);
     form->FullRefresh();
 }
 
