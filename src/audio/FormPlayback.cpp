@@ -116,14 +116,21 @@ void TFormMain::Timer1Timer() {
 }
 
 void TFormMain::OnWaveOutDone() {
-    Timer1->stop();
     if (IgnoreNextDone) {
         IgnoreNextDone = false;
-        return;
+        // The message of a stop the program made. A playback started since keeps its timer;
+        // but if its own block has come back, the stop's message was lost and this one is the
+        // playback's end.
+        if (!Playing) Timer1->stop();
+        if (!Playing || !WaveHeader || (WaveHeader->dwFlags & WHDR_INQUEUE)) return;
     }
+    Timer1->stop();
     if (!WaveOutHandle) return;  // a late message of a device already closed
-    if (Audio->waveOutGetPosition(WaveOutHandle, &PlayTime) != MMSYSERR_NOERROR)
-        ShowMessage("error", "won");
+    const bool known = Audio->waveOutGetPosition(WaveOutHandle, &PlayTime) == MMSYSERR_NOERROR;
+    if (!known) ShowMessage("error", "won");
+    // Only the program's own stops return a block before its end; this one was given back by
+    // the device (a sound server that went away).
+    const bool cutShort = known && WaveHeader && PlayTime.cb < WaveHeader->dwBufferLength;
     ViewOffset = (ViewOffset + PlayTime.cb) & ~1u;
     if (ViewOffset == WaveDataSize && Playing) {
         StopPlayback();
@@ -139,6 +146,9 @@ void TFormMain::OnWaveOutDone() {
         StopPlayback();
         PlayScrollBar->SetPosition(ViewOffset);
         FullRefresh();
+        if (cutShort)
+            ShowMessage(QString::fromStdString(Audio->waveOutGetErrorText(MMSYSERR_ERROR)),
+                        "ERROR");
     }
 }
 

@@ -1,11 +1,64 @@
 // The recording engine: two circulating capture blocks of 0.1 s, the live analysis of every
 // second block, the growing recording, and the hand-over of the recording as the held sound.
+#include <QTimer>
 #include <algorithm>
 #include <cstring>
 
 #include "common/Blocks.h"
 #include "common/Round.h"
 #include "main/TFormMain.h"
+
+namespace {
+
+// How long a stop waits for the device to hand back its blocks (ms). Both back-ends return them
+// at once; a device that loses them must not leave the engine waiting for ever.
+constexpr int kStopWaitMs = 1000;
+
+// The rest of a stop, as if the blocks still missing had come back: the recording so far becomes
+// the held sound, then the engine is idle. Block messages that arrive later find it idle.
+void FinishStopNow(TFormMain& form) {
+    if (!form.StopRequested) return;
+    if (!form.StopFinished) form.OnWaveInData(nullptr);
+    form.OnWaveInData(nullptr);
+}
+
+// The capture device gave up: a block came back unfilled while recording (a sound server that
+// went away), a block could not be handed back, or the stop's reset failed. The recording ends
+// as a stop ends it, keeping what was recorded, and the device's text says why.
+void EndFailedCapture(TFormMain& form, MMRESULT code) {
+    if (!form.StopRequested) {
+        form.Recording = false;
+        form.StopRequested = true;
+        form.Audio->waveInReset(form.WaveInHandle);
+        form.CloseCapture();
+        form.WaveDataHeld = true;
+    }
+    FinishStopNow(form);
+    form.ShowMessage(QString::fromStdString(form.Audio->waveInGetErrorText(code)), "ERROR");
+}
+
+// The window's single-shot timer that ends a stop whose blocks never came back.
+QTimer* StopWatchdog(TFormMain& form) {
+    auto* timer = form.findChild<QTimer*>("StopWatchdog", Qt::FindDirectChildrenOnly);
+    if (timer) return timer;
+    timer = new QTimer(&form);
+    timer->setObjectName("StopWatchdog");
+    timer->setSingleShot(true);
+    timer->setInterval(kStopWaitMs);
+    QObject::connect(timer, &QTimer::timeout, &form, [&form] {
+        if (!form.StopRequested || form.Closing) return;
+        // Nothing came back at all: the device lost the recording's last blocks. When only the
+        // second message is missing, the recording was handed over whole and nothing is said.
+        const bool nothingCame = !form.StopFinished;
+        FinishStopNow(form);
+        if (nothingCame)
+            form.ShowMessage(QString::fromStdString(form.Audio->waveInGetErrorText(MMSYSERR_ERROR)),
+                             "ERROR");
+    });
+    return timer;
+}
+
+}  // namespace
 
 void TFormMain::RecButtonClick() { ToggleRecording(); }
 
@@ -14,9 +67,14 @@ void TFormMain::ToggleRecording() {
     if (Recording) {
         Recording = false;
         StopRequested = true;
-        Audio->waveInReset(WaveInHandle);
+        const MMRESULT reset = Audio->waveInReset(WaveInHandle);
         CloseCapture();
         WaveDataHeld = true;
+        // The returned blocks finish the stop; a reset that failed returns none.
+        if (reset != MMSYSERR_NOERROR)
+            EndFailedCapture(*this, reset);
+        else
+            StopWatchdog(*this)->start();
         return;
     }
     if (StopRequested) return;  // the last recording is still being handed over
@@ -202,6 +260,12 @@ void TFormMain::OnWaveInData(WAVEHDR* header) {
         return;
     }
     if (!CaptureRunning || !header) return;
+    // Only a stop hands blocks back unfilled: one that comes back short now means the device
+    // gave up.
+    if (header->dwBytesRecorded < header->dwBufferLength) {
+        EndFailedCapture(*this, MMSYSERR_ERROR);
+        return;
+    }
     if (header == WaveHeader)
         LiveRefresh(FftSize, reinterpret_cast<uint8_t*>(header->lpData), PaintBoxFft, PaintBoxGra,
                     WaveFormat.wBitsPerSample, WaveFormat.nChannels, 0);
@@ -220,5 +284,9 @@ void TFormMain::OnWaveInData(WAVEHDR* header) {
         PlayScrollBar->SetPosition(RecordedBytes);
     }
     // A message box above may have let the stop press run: only a running capture takes blocks.
-    if (CaptureRunning && WaveInHandle) Audio->waveInAddBuffer(WaveInHandle, header);
+    if (CaptureRunning && WaveInHandle) {
+        const MMRESULT result = Audio->waveInAddBuffer(WaveInHandle, header);
+        // A block the device refuses would be missing at the stop, which would wait for it.
+        if (result != MMSYSERR_NOERROR) EndFailedCapture(*this, result);
+    }
 }

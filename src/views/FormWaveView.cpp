@@ -21,16 +21,30 @@ void TFormMain::DrawVerticalGrid(PaintBox* box, int fine, int coarse, double spa
     const VerticalGrid grid = VerticalGridLines(c.Width(), fine, coarse, span);
     c.PenColor = kGridGreen;
     c.Style = PenStyle::psDot;
+    // A span of thousands of steps (a sound of a few frames per second) puts many lines on one
+    // pixel column. Drawing the same line again, or a label that the next one covers exactly,
+    // changes no pixel, so those are left out and the work stays bounded by the box's width.
     for (int k = 1; k <= grid.fine.count; ++k) {
+        if (k > 1 && grid.fine.X(k) == grid.fine.X(k - 1)) continue;
         c.MoveTo(grid.fine.X(k), 0);
         c.LineTo(grid.fine.X(k), c.Height());
     }
     c.Style = PenStyle::psSolid;
     c.FontColor = kRed;
-    for (int k = 1; k <= grid.coarse.count; ++k) {
-        c.MoveTo(grid.coarse.X(k), 0);
-        c.LineTo(grid.coarse.X(k), c.Height());
-        c.TextOut(grid.coarse.LabelX(k), 0, QString::number(grid.coarse.Value(k)));
+    const VerticalLines& coarseLines = grid.coarse;
+    auto coveredByNext = [&](int k) {
+        return k < coarseLines.count && coarseLines.LabelX(k + 1) == coarseLines.LabelX(k) &&
+               LabelLength(coarseLines.Value(k + 1)) == LabelLength(coarseLines.Value(k));
+    };
+    for (int k = 1; k <= coarseLines.count; ++k) {
+        const bool repeat =
+            k > 1 && coarseLines.X(k) == coarseLines.X(k - 1) && coveredByNext(k - 1);
+        if (!repeat) {
+            c.MoveTo(coarseLines.X(k), 0);
+            c.LineTo(coarseLines.X(k), c.Height());
+        }
+        if (!coveredByNext(k))
+            c.TextOut(coarseLines.LabelX(k), 0, QString::number(coarseLines.Value(k)));
     }
 }
 

@@ -193,8 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* in, size_t n) {
     CheckWindow(form);
 
     // Both arrows both ways and the end of the range, then the input's own actions.
-    for (uint8_t action : {0x80, 0x81, 0xA1, 0xA0, 0x61})
-        Act(form, action), CheckWindow(form);
+    for (uint8_t action : {0x80, 0x81, 0xA1, 0xA0, 0x61}) Act(form, action), CheckWindow(form);
     for (size_t i = 16; i < kHeader; ++i) Act(form, in[i]), CheckWindow(form);
     return 0;
 }

@@ -1,0 +1,99 @@
+// What the window fuzzer (tests/fuzz/fuzz_file_path.cpp) found, kept as regression tests.
+//
+// A file of one frame per second made the time grid span 2048 s with a line every 5 ms and a
+// label every 10 ms: 600000 lines and 200000 labels per refresh, so opening it froze the window
+// for minutes (777 s in the fuzzer). The grid now leaves out lines and labels that would be
+// drawn again on the same pixels; the picture is the same pixel for pixel.
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <cmath>
+#include <cstring>
+
+#include "FormFixture.h"
+#include "views/Colours.h"
+#include "views/ScaleGeometry.h"
+#include "wavfile/WavFile.h"
+
+namespace {
+
+// The grid as the line-by-line rule draws it: every line and every label, in order.
+void DrawGridLineByLine(TCanvas& c, int fine, int coarse, double span) {
+    const VerticalGrid grid = VerticalGridLines(c.Width(), fine, coarse, span);
+    c.PenColor = kGridGreen;
+    c.Style = PenStyle::psDot;
+    for (int k = 1; k <= grid.fine.count; ++k) {
+        c.MoveTo(grid.fine.X(k), 0);
+        c.LineTo(grid.fine.X(k), c.Height());
+    }
+    c.Style = PenStyle::psSolid;
+    c.FontColor = kRed;
+    for (int k = 1; k <= grid.coarse.count; ++k) {
+        c.MoveTo(grid.coarse.X(k), 0);
+        c.LineTo(grid.coarse.X(k), c.Height());
+        c.TextOut(grid.coarse.LabelX(k), 0, QString::number(grid.coarse.Value(k)));
+    }
+}
+
+class FuzzFindings : public FormTest {};
+
+TEST_F(FuzzFindings, CrowdedTimeGridIsPixelForPixelTheLineByLineGrid) {
+    TCanvas& box = form->PaintBoxGra->Canvas();
+    // Spans from a few lines per column up to labels crossing 10, 100, 1000 and 10000.
+    const struct {
+        int fine, coarse;
+        double span;
+    } grids[] = {{5, 10, 1000.0}, {5, 10, 20480.0}, {5, 10, 40960.0},
+                 {1, 2, 20480.0}, {2, 5, 9999.5},   {100, 500, 2000.0}};
+    for (const auto& g : grids) {
+        SCOPED_TRACE(std::to_string(g.span) + " / " + std::to_string(g.fine));
+        form->ClearPaintBox(form->PaintBoxGra);
+        TCanvas reference = box;
+        DrawGridLineByLine(reference, g.fine, g.coarse, g.span);
+        form->DrawVerticalGrid(form->PaintBoxGra, g.fine, g.coarse, g.span);
+        int differing = 0;
+        for (int y = 0; y < box.Height(); ++y)
+            for (int x = 0; x < box.Width(); ++x)
+                differing += box.Pixel(x, y) != reference.Pixel(x, y);
+        EXPECT_EQ(differing, 0);
+    }
+}
+
+TEST_F(FuzzFindings, SoundOfOneFramePerSecondOpensAndScrollsWithoutFreezing) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = 1;
+    f.nSamplesPerSec = 1;
+    f.wBitsPerSample = 16;
+    f.nBlockAlign = 2;
+    f.nAvgBytesPerSec = 2;
+    std::vector<uint8_t> data(8000);
+    for (size_t i = 0; i < data.size(); i += 2) {
+        const auto s = static_cast<int16_t>(9000 * std::sin(i * 0.3));
+        std::memcpy(&data[i], &s, 2);
+    }
+    const QString path = dir.filePath("slow.wav");
+    ASSERT_EQ(WriteWaveFile(path.toStdString(), f, data.data(), 8000), "");
+    QElapsedTimer clock;
+    clock.start();
+    form->OpenPath(path);
+    form->PlayScrollBar->triggerAction(QAbstractSlider::SliderToMaximum);
+    form->UpDownChoicedata->Click(btNext);
+    form->UpDownChoicedata->Click(btPrev);
+    const qint64 ms = clock.elapsed();
+    std::printf("[ measured ] 1 Hz sound: open, scroll and two window changes in %lld ms\n",
+                static_cast<long long>(ms));
+    EXPECT_EQ(form->WaveDataSize, 8000u);
+    EXPECT_EQ(form->WaveFormat.nSamplesPerSec, 1u);
+    // Five full refreshes; each drew hundreds of thousands of grid lines before.
+    EXPECT_LT(ms, 10000);
+    // The 2048 s window is one wall of grid lines: every column of the top row holds grid or
+    // label colour, none is left black.
+    int black = 0;
+    for (int x = 1; x < form->PaintBoxGra->Canvas().Width() - 1; ++x)
+        black += form->PaintBoxGra->Canvas().Pixel(x, 100) == 0;
+    EXPECT_LT(black, 5);
+}
+
+}  // namespace
