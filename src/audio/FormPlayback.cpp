@@ -2,6 +2,7 @@
 // block, the views following the sound five times a second, pause and resume, the play position
 // scroll bar and the two level buttons.
 #include <QStringList>
+#include <algorithm>
 
 #include "common/Blocks.h"
 #include "main/TFormMain.h"
@@ -180,6 +181,10 @@ void TFormMain::CloseOutput() {
 void TFormMain::PlayScrollBarScroll(int, uint32_t& position) {
     if (Playing || Recording || StopRequested) return;
     if (WaveDataHeld && WaveFormat.nBlockAlign > 0) {
+        // The bar ends at the last full window; a position beyond it would read past the sound.
+        const uint32_t windowBytes = WaveFormat.nBlockAlign * FftSize;
+        const uint32_t last = WaveDataSize >= windowBytes ? WaveDataSize - windowBytes : 0;
+        position = std::min(position, last);
         ViewOffset = position - position % WaveFormat.nBlockAlign;
         position = ViewOffset;
         PlayScrollBar->SetPosition(ViewOffset);

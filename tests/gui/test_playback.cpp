@@ -310,6 +310,12 @@ TEST_F(PlaybackTest, ScrollBarMovesTheWindowByWholeFrames) {
     }
     form->PlayScrollBar->setSliderPosition(0);
     EXPECT_EQ(Snapshot(form->PaintBoxGra), first) << "a full refresh at every move";
+
+    // A position past the bar's end (the handler called directly) stops at the last window.
+    uint32_t beyond = 1000000;
+    form->PlayScrollBarScroll(0, beyond);
+    EXPECT_EQ(beyond, 5 * 17640u - 4 * 2048);
+    EXPECT_EQ(form->ViewOffset, beyond);
 }
 
 TEST_F(PlaybackTest, ScrollBarIsRefusedWhileBusyAndResetWhenNothingIsHeld) {
