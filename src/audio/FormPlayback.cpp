@@ -205,7 +205,8 @@ void StartLevelDialog(bool recording) {
 #if defined(Q_OS_WIN)
     AppServices::Instance().StartProgram("sndvol.exe", {recording ? "-r" : "-p"});
 #elif defined(Q_OS_MACOS)
-    AppServices::Instance().StartProgram("open", {"x-apple.systempreferences:com.apple.preference.sound"});
+    AppServices::Instance().StartProgram("open",
+                                         {"x-apple.systempreferences:com.apple.preference.sound"});
 #else
     AppServices::Instance().StartProgram("pavucontrol", {recording ? "--tab=4" : "--tab=3"});
 #endif
