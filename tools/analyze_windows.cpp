@@ -76,16 +76,7 @@ std::string ReadOptions(const ParsedArgs& parsed, Options& o) {
 
 // What the window holds before a file is opened: 16-bit mono at 44100 Hz. A short format chunk
 // keeps these values for the fields it lacks.
-WAVEFORMATEX StartUpFormat() {
-    WAVEFORMATEX f;
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = 44100;
-    f.nAvgBytesPerSec = 88200;
-    f.nBlockAlign = 2;
-    f.wBitsPerSample = 16;
-    return f;
-}
+WAVEFORMATEX StartUpFormat() { return MakePcmFormat(16, 44100, 1); }
 
 struct Job {
     const uint8_t* data;

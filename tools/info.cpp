@@ -11,17 +11,7 @@ namespace {
 
 // What the window holds right after start-up (16-bit mono at 44100 Hz): a file whose format
 // chunk is shorter than 16 bytes keeps these values for the fields it lacks, as in the window.
-WAVEFORMATEX StartUpFormat() {
-    WAVEFORMATEX f;
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = 44100;
-    f.nAvgBytesPerSec = 88200;
-    f.nBlockAlign = 2;
-    f.wBitsPerSample = 16;
-    f.cbSize = 0;
-    return f;
-}
+WAVEFORMATEX StartUpFormat() { return MakePcmFormat(16, 44100, 1); }
 
 // One JSON line for one file; returns whether it loaded.
 bool InfoLine(const std::string& file, std::ostream& out) {

@@ -18,6 +18,20 @@ static_assert(sizeof(WAVEFORMATEX) == 18);
 
 constexpr uint16_t WAVE_FORMAT_PCM = 1;
 
+// The PCM record for a sample width in bits, a rate in Hz and a channel count: block align is
+// (bits div 8) x channels, bytes per second rate x block align, cbSize 0.
+inline WAVEFORMATEX MakePcmFormat(int bits, int rate, int channels) {
+    WAVEFORMATEX f;
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = static_cast<uint16_t>(channels);
+    f.nSamplesPerSec = static_cast<uint32_t>(rate);
+    f.wBitsPerSample = static_cast<uint16_t>(bits);
+    f.nBlockAlign = static_cast<uint16_t>((bits / 8) * channels);
+    f.nAvgBytesPerSec = static_cast<uint32_t>(rate) * f.nBlockAlign;
+    f.cbSize = 0;
+    return f;
+}
+
 // One block handed to an audio device: the device fills (capture) or plays (output) the
 // dwBufferLength bytes at lpData. dwBytesRecorded is set by capture when the block returns.
 struct WAVEHDR {

@@ -114,15 +114,7 @@ void TFormMain::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
-void TFormMain::FillWaveFormat() {
-    WaveFormat.wFormatTag = WAVE_FORMAT_PCM;
-    WaveFormat.nChannels = static_cast<uint16_t>(CurChannels);
-    WaveFormat.nSamplesPerSec = static_cast<uint32_t>(CurRate);
-    WaveFormat.wBitsPerSample = static_cast<uint16_t>(CurBits);
-    WaveFormat.nBlockAlign = static_cast<uint16_t>((CurBits / 8) * CurChannels);
-    WaveFormat.nAvgBytesPerSec = static_cast<uint32_t>(CurRate) * WaveFormat.nBlockAlign;
-    WaveFormat.cbSize = 0;
-}
+void TFormMain::FillWaveFormat() { WaveFormat = MakePcmFormat(CurBits, CurRate, CurChannels); }
 
 void TFormMain::ResetView() {
     ViewOffset = 0;
