@@ -223,6 +223,21 @@ TEST_F(SpectrumViewTest, GainScrollBarRunsFrom80AtTheTopTo1AtTheBottom) {
     ExpectBar(117, TopRow(v, kBase, 80), kBase, kRed);
 }
 
+TEST_F(SpectrumViewTest, GainChangeAndRepaintWhileBusyLeaveThePictureAsItWas) {
+    const auto bytes =
+        sound::Mono16(2048, [](uint32_t t) { return sound::Sine(944, BinHz(20), t); });
+    sound::HoldSound(*form, bytes, sound::Format(1, 16));
+    const QImage before = Box()->Canvas().Image().copy();
+    form->Recording = true;
+    form->ScrollBarFftTimesScroll(70);
+    form->PaintBoxFftPaint();
+    form->Recording = false;
+    EXPECT_EQ(form->FftTimes, 11.0);
+    EXPECT_EQ(Box()->Canvas().Image(), before);
+    form->PaintBoxFftPaint();
+    EXPECT_NE(Box()->Canvas().Image(), before);  // the next redraw uses gain 11
+}
+
 // ---------------------------------------------------------------------------------------------
 // Shift-clicks
 

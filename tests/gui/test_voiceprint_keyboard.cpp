@@ -137,6 +137,16 @@ TEST_F(VoiceprintTest, ClickClearsTheVoiceprintAndRestartsTheSweep) {
     ExpectMarks({{2, 200, kRed}});
 }
 
+TEST_F(VoiceprintTest, ClickClearsAlsoWhilePlaying) {
+    form->ResetVoiceprint();
+    Column({{46, 1.0}});
+    form->Playing = true;
+    form->PaintBoxSeimonClick();
+    form->Playing = false;
+    EXPECT_TRUE(Blank());
+    EXPECT_EQ(form->VoiceprintX, 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Frequency scale and colour bar
 
