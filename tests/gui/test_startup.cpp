@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QPixmap>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTest>
 #include <algorithm>
 #include <vector>
@@ -147,6 +148,9 @@ TEST_F(FormTest, WindowIsFixedAt800By600WithItsCaption) {
     EXPECT_EQ(form->minimumSize(), QSize(800, 600));
     EXPECT_EQ(form->maximumSize(), QSize(800, 600));
     EXPECT_EQ(form->font().pixelSize(), 12);
+    const QRect screen = QApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE(std::abs(form->x() + 400 - screen.center().x()), 1);  // centred
+    EXPECT_LE(std::abs(form->y() + 300 - screen.center().y()), 1);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
 }
@@ -561,6 +565,7 @@ TEST_F(StartUpFailureTest, NoMixerBufferEndsStartUpEarly) {
     // Nothing after the buffer was done: no keyboard table, no held sound.
     EXPECT_EQ(form->KeyFrequencies[34], 0);
     EXPECT_EQ(form->Label21->text(), "8888");
+    EXPECT_EQ(form->LbfftValue->text(), "8888");  // no analysis ran
     EXPECT_EQ(form->WaveData, nullptr);
     EXPECT_EQ(form->WaveHeader, nullptr);
     EXPECT_FALSE(form->WaveDataHeld);
