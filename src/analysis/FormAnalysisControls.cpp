@@ -47,6 +47,9 @@ void TFormMain::UpDownChoicedataClick(UDBtnType button) {
         limit = static_cast<int64_t>(WaveDataSize) - static_cast<int64_t>(FftSize) * align;
     }
     limit = std::max<int64_t>(limit, 0);
+    // A sound whose last frame is cut short (an odd byte count) must not put the window
+    // between two frames.
+    if (align > 0) limit -= limit % align;
     if (limit < static_cast<int64_t>(PlayScrollBar->Position())) ViewOffset = static_cast<uint32_t>(limit);
     // Whatever the scroll bar said, the window never runs past the data.
     if (ViewOffset > limit) ViewOffset = static_cast<uint32_t>(limit);

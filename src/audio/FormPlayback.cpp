@@ -8,6 +8,16 @@
 #include "main/TFormMain.h"
 #include "toolkit/AppServices.h"
 
+namespace {
+// Where the last full analysis window starts: on a frame boundary also when the sound's last
+// frame is cut short (a data chunk of an odd length), so the window never starts mid-frame.
+uint32_t LastWindowStart(uint32_t dataSize, uint32_t align, uint32_t frames) {
+    const uint32_t windowBytes = align * frames;
+    const uint32_t last = dataSize >= windowBytes ? dataSize - windowBytes : 0;
+    return align > 0 ? last - last % align : last;
+}
+}  // namespace
+
 void TFormMain::PlayButtonClick() { TogglePlayback(); }
 
 void TFormMain::TogglePlayback() {
@@ -17,8 +27,7 @@ void TFormMain::TogglePlayback() {
         if (Audio->waveOutGetPosition(WaveOutHandle, &PlayTime) != MMSYSERR_NOERROR)
             ShowMessage("error", "won");
         ViewOffset = (ViewOffset + PlayTime.cb) & ~1u;
-        const uint32_t windowBytes = WaveFormat.nBlockAlign * FftSize;
-        const uint32_t last = WaveDataSize >= windowBytes ? WaveDataSize - windowBytes : 0;
+        const uint32_t last = LastWindowStart(WaveDataSize, WaveFormat.nBlockAlign, FftSize);
         if (ViewOffset > last) ViewOffset = last;
         PlayScrollBar->SetPosition(ViewOffset);
         IgnoreNextDone = true;
@@ -108,9 +117,8 @@ void TFormMain::Timer1Timer() {
         Timer1->stop();
         IgnoreNextDone = true;
         StopPlayback();
-        const uint32_t windowBytes = WaveFormat.nBlockAlign * FftSize;
         // A sound shorter than one window shows its only window, from the start.
-        const uint32_t last = WaveDataSize >= windowBytes ? WaveDataSize - windowBytes : 0;
+        const uint32_t last = LastWindowStart(WaveDataSize, WaveFormat.nBlockAlign, FftSize);
         LiveRefresh(FftSize, WaveData, PaintBoxFft, PaintBoxGra, CurBits, CurChannels, last);
         PlayScrollBar->SetPosition(last > 0 ? last - 1 : 0);
     }
@@ -141,8 +149,7 @@ void TFormMain::OnWaveOutDone() {
     } else if (Playing) {
         // The device gave the block back before its end (it was lost or failed): stop cleanly
         // where it was, so that the window is usable again.
-        const uint32_t windowBytes = WaveFormat.nBlockAlign * FftSize;
-        const uint32_t last = WaveDataSize >= windowBytes ? WaveDataSize - windowBytes : 0;
+        const uint32_t last = LastWindowStart(WaveDataSize, WaveFormat.nBlockAlign, FftSize);
         if (ViewOffset > last) ViewOffset = last;
         StopPlayback();
         PlayScrollBar->SetPosition(ViewOffset);
@@ -182,8 +189,7 @@ void TFormMain::PlayScrollBarScroll(int, uint32_t& position) {
     if (Playing || Recording || StopRequested) return;
     if (WaveDataHeld && WaveFormat.nBlockAlign > 0) {
         // The bar ends at the last full window; a position beyond it would read past the sound.
-        const uint32_t windowBytes = WaveFormat.nBlockAlign * FftSize;
-        const uint32_t last = WaveDataSize >= windowBytes ? WaveDataSize - windowBytes : 0;
+        const uint32_t last = LastWindowStart(WaveDataSize, WaveFormat.nBlockAlign, FftSize);
         position = std::min(position, last);
         ViewOffset = position - position % WaveFormat.nBlockAlign;
         position = ViewOffset;

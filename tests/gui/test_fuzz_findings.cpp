@@ -4,6 +4,11 @@
 // label every 10 ms: 600000 lines and 200000 labels per refresh, so opening it froze the window
 // for minutes (777 s in the fuzzer). The grid now leaves out lines and labels that would be
 // drawn again on the same pixels; the picture is the same pixel for pixel.
+//
+// A data chunk of an odd length (8-bit stereo, 8995 bytes) scrolled to its end and then given
+// the longer window put the window at byte 4899, between two frames: the channels swapped in
+// the views and a 16-bit sound played from there as loud noise. The last window now starts on a
+// frame boundary wherever it is computed.
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <cmath>
@@ -94,6 +99,48 @@ TEST_F(FuzzFindings, SoundOfOneFramePerSecondOpensAndScrollsWithoutFreezing) {
     for (int x = 1; x < form->PaintBoxGra->Canvas().Width() - 1; ++x)
         black += form->PaintBoxGra->Canvas().Pixel(x, 100) == 0;
     EXPECT_LT(black, 5);
+}
+
+TEST_F(FuzzFindings, OddLengthSoundNeverPutsTheWindowOrThePlaybackBetweenFrames) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct Case {
+        uint16_t channels, bits;
+        uint32_t bytes;
+    } cases[] = {{2, 8, 8995}, {1, 16, 5001}, {2, 16, 9003}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.channels) + " x " + std::to_string(c.bits));
+        WAVEFORMATEX f{};
+        f.wFormatTag = WAVE_FORMAT_PCM;
+        f.nChannels = c.channels;
+        f.nSamplesPerSec = 22050;
+        f.wBitsPerSample = c.bits;
+        f.nBlockAlign = static_cast<uint16_t>(c.channels * c.bits / 8);
+        f.nAvgBytesPerSec = 22050 * f.nBlockAlign;
+        std::vector<uint8_t> data(c.bytes, 0x40);
+        const QString path = dir.filePath("odd.wav");
+        ASSERT_EQ(WriteWaveFile(path.toStdString(), f, data.data(), c.bytes), "");
+        form->OpenPath(path);
+        ASSERT_EQ(form->WaveDataSize, c.bytes);
+        const uint32_t align = f.nBlockAlign;
+        // The shorter window, its end, then the longer window again: the fuzzer's steps.
+        form->UpDownChoicedata->Click(btNext);
+        form->PlayScrollBar->triggerAction(QAbstractSlider::SliderToMaximum);
+        EXPECT_EQ(form->ViewOffset % align, 0u);
+        form->UpDownChoicedata->Click(btPrev);
+        EXPECT_EQ(form->ViewOffset % align, 0u) << form->ViewOffset;
+        EXPECT_LE(form->ViewOffset + align * form->FftSize, c.bytes);
+        // Played from there to the end: the block starts on a frame and the window stays on one.
+        form->PlayButtonClick();
+        ASSERT_TRUE(form->Playing);
+        EXPECT_EQ((reinterpret_cast<uint8_t*>(audio->OutputBlock()->lpData) - form->WaveData) %
+                      align,
+                  0);
+        audio->FinishOutput();
+        Pump();
+        EXPECT_FALSE(form->Playing);
+        EXPECT_EQ(form->ViewOffset % align, 0u) << form->ViewOffset;
+    }
 }
 
 }  // namespace
