@@ -213,17 +213,18 @@ void TFormMain::CloseCapture() {
     // The engine's state is settled before the device is closed: closing may deliver the
     // messages of the returned blocks at once (Qt's audio source runs the event loop then).
     HWAVEIN handle = WaveInHandle;
+    const bool stopping = StopRequested;
     WaveInHandle = nullptr;
     CaptureOpen = false;
     if (handle) {
         Audio->waveInUnprepareHeader(handle, WaveHeader);
-        if (StopRequested) Audio->waveInUnprepareHeader(handle, WaveHeader2);
+        if (stopping) Audio->waveInUnprepareHeader(handle, WaveHeader2);
     }
-    if (StopRequested) {
-        ReleaseCaptureBlock2();
-        CaptureRunning = false;
-    }
+    if (stopping) CaptureRunning = false;
     if (handle) Audio->waveInClose(handle);
+    // Only after the close: a device whose reset failed still holds the block and lets go of
+    // it while closing.
+    if (stopping) ReleaseCaptureBlock2();
 }
 
 void TFormMain::OnWaveInData(WAVEHDR* header) {
