@@ -110,11 +110,12 @@ class BadFiles : public FormTest {
         EXPECT_EQ(form->PlayButton->text(), QString::fromUtf8("再生"));
     }
 
-    // The analysis window lies inside the held block: the sound, or for a sound shorter than
-    // the shortest window the one window it was padded to.
+    // The analysis window starts on a frame and lies inside the held block: the sound, or for a
+    // sound shorter than the shortest window the one window it was padded to.
     void ExpectWindowInside() {
         const uint64_t align = form->WaveFormat.nBlockAlign;
         const uint64_t end = form->ViewOffset + align * form->FftSize;
+        EXPECT_EQ(form->ViewOffset % align, 0u) << "the window starts between two frames";
         EXPECT_TRUE(end <= form->WaveDataSize || form->ViewOffset == 0)
             << form->ViewOffset << " + " << align << " x " << form->FftSize << " > "
             << form->WaveDataSize;
