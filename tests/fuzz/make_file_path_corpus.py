@@ -60,6 +60,10 @@ def seeds():
     yield 'one_frame', header(1, 44100, 16, 2, CLICKS) + b'\x10\x20'
     yield 'odd_length8', header(1, 11025, 8, 513) + sine(8, 1)
     yield 'between_windows', header(1, 44100, 16, 2 * 1024 + 6, TOUR) + sine(16, 1)
+    # Found by the fuzzer: an odd length, its end, then the longer window.
+    yield 'odd_length_longer_window', header(
+        2, 22050, 8, 8995, bytes([SHORTER, TO_MAX, FFT_GAIN, SHIFT_LEFT, TO_MAX, LONGER,
+                                  NARROWER, LONGER])) + sine(8, 2)
     yield 'loud16', header(1, 44100, 16, 8192) + struct.pack('<h', 32767) * 8
     yield 'silent16', header(1, 44100, 16, 8192)
     yield 'no_channels', header(0, 44100, 16, 1000) + sine(16, 1)
