@@ -79,7 +79,8 @@ bool TFormMain::PrepareOutput(uint8_t* data, uint32_t start, uint32_t end) {
 }
 
 bool TFormMain::StartOutput(uint8_t* data, uint32_t start, uint32_t end) {
-    if (!data || !WaveHeader || end < start) return false;
+    // Closing: a click that waited behind the window's close opens no device.
+    if (Closing || !data || !WaveHeader || end < start) return false;
     if (!OpenOutput()) return false;
     if (!PrepareOutput(data, start, end)) return false;
     PlayTime = MMTIME{};  // a position of an earlier block means nothing for this one
@@ -102,8 +103,9 @@ void TFormMain::Timer1Timer() {
         return;
     }
     if (Audio->waveOutGetPosition(WaveOutHandle, &PlayTime) != MMSYSERR_NOERROR) {
-        ShowMessage("error", "time");
+        // Stopped first: ticks inside the box's own event loop would open a box each.
         Timer1->stop();
+        ShowMessage("error", "time");
         return;
     }
     const uint32_t frame = static_cast<uint32_t>(CurBits * CurChannels / 8);

@@ -78,6 +78,7 @@ void TFormMain::ToggleRecording() {
         return;
     }
     if (StopRequested) return;  // the last recording is still being handed over
+    if (Closing) return;        // a click that waited behind the window's close
 
     // A start that fails must leave the user's sound as it was, so it is parked, not released.
     uint8_t* keptData = SynthActive ? SavedWaveData : WaveData;

@@ -1,15 +1,16 @@
 // The waveform-audio layer over Qt Multimedia: the system's default output and input devices,
-// one output block played from a QBuffer, capture blocks filled in push mode. Everything runs on
+// one output block followed by silence until it has been heard, capture blocks filled in push mode. Everything runs on
 // the thread that opened the device (the GUI thread); the engines hear of blocks only through
 // posted WaveAudioEvents.
 #include <QAudioDevice>
 #include <QAudioSink>
 #include <QAudioSource>
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QMediaDevices>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <vector>
 
@@ -23,6 +24,10 @@ constexpr int kPollMs = 10;
 // A playing block whose heard position stands still this long is given up (ms): the server
 // stalled. A fresh or resuming sink may take a few hundred milliseconds to start.
 constexpr qint64 kStallMs = 3000;
+// A capture stream that delivers nothing this long while blocks wait is given up (ms); a new
+// stream may take longer to deliver its first sound.
+constexpr qint64 kCaptureStallMs = 1000;
+constexpr qint64 kCaptureStartMs = 3000;
 
 QAudioFormat ToQtFormat(const WAVEFORMATEX& format) {
     QAudioFormat qt;
@@ -52,18 +57,63 @@ MMRESULT StartFailure(QAudio::Error error) {
 // Marks a block as handed back by the device.
 void MarkDone(WAVEHDR* header) { header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE; }
 
-// Plays one block at a time. The position is what the listener has heard: the bytes the sink
-// took from the block less those still waiting in the server's buffer.
+// The playing block's bytes, then silence for as long as the sink asks for more. The stream never
+// runs dry before the block's last sample has been heard, so the server has nothing to cut, fill
+// or drain at the end: PipeWire drops and clicks on a stream that runs dry, and a sink stopped
+// once the server has merely taken the data throws away what the device still buffers.
+class BlockThenSilence final : public QIODevice {
+  public:
+    explicit BlockThenSilence(QObject* parent) : QIODevice(parent) {}
+    bool isSequential() const override { return true; }
+
+    void Load(const char* data, qint64 length, char silence) {
+        data_ = data;
+        length_ = length;
+        silence_ = silence;
+        taken_ = 0;
+        // Unbuffered: every byte counted as taken has really gone to the sink.
+        if (!isOpen()) open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    // Bytes handed to the sink so far, the silence after the block included.
+    qint64 Taken() const { return taken_; }
+
+  protected:
+    qint64 readData(char* out, qint64 max) override {
+        const qint64 fromBlock = std::clamp<qint64>(length_ - taken_, 0, max);
+        if (fromBlock > 0) std::memcpy(out, data_ + taken_, static_cast<size_t>(fromBlock));
+        std::memset(out + fromBlock, silence_, static_cast<size_t>(max - fromBlock));
+        taken_ += max;
+        return max;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+  private:
+    const char* data_ = nullptr;
+    qint64 length_ = 0;
+    qint64 taken_ = 0;
+    char silence_ = 0;
+};
+
+// Plays one block at a time. The position is what the listener has heard; the block is done
+// once its last sample has been heard, not when the server has taken it.
 class QtWaveOut final : public WaveOutDevice {
   public:
     QtWaveOut(const QAudioDevice& device, const QAudioFormat& format, QObject* notify)
-        : sink_(device, format), notify_(notify), frameBytes_(format.bytesPerFrame()) {
+        : sink_(new QAudioSink(device, format)),
+          feed_(new BlockThenSilence(sink_)),
+          notify_(notify),
+          frameBytes_(format.bytesPerFrame()),
+          silence_(format.sampleFormat() == QAudioFormat::UInt8 ? char(0x80) : char(0)) {
         poll_.setInterval(kPollMs);
         QObject::connect(&poll_, &QTimer::timeout, [this] { Poll(); });
-        QObject::connect(&sink_, &QAudioSink::stateChanged, &poll_,
+        QObject::connect(sink_, &QAudioSink::stateChanged, &poll_,
                          [this](QAudio::State state) { OnStateChanged(state); });
     }
-    ~QtWaveOut() override { StopSink(); }
+    ~QtWaveOut() override {
+        StopSink();
+        QObject::disconnect(sink_, nullptr, &poll_, nullptr);
+        RetireDevice(sink_);
+    }
 
     MMRESULT Write(WAVEHDR* header) {
         if (block_ != nullptr) return WAVERR_STILLPLAYING;
@@ -76,34 +126,32 @@ class QtWaveOut final : public WaveOutDevice {
             Finish(true);
             return MMSYSERR_NOERROR;
         }
-        bytes_ = QByteArray::fromRawData(header->lpData, static_cast<qsizetype>(length_));
-        buffer_.setBuffer(&bytes_);
-        buffer_.open(QIODevice::ReadOnly);
+        feed_->Load(header->lpData, length_, silence_);
         starting_ = true;
-        sink_.start(&buffer_);
+        sink_->start(feed_);
         starting_ = false;
-        if (sink_.error() != QAudio::NoError || sink_.state() == QAudio::StoppedState) {
-            const MMRESULT result = StartFailure(sink_.error());
+        if (sink_->error() != QAudio::NoError || sink_->state() == QAudio::StoppedState) {
+            const MMRESULT result = StartFailure(sink_->error());
             StopSink();
             header->dwFlags &= ~WHDR_INQUEUE;
             block_ = nullptr;
             return result;
         }
-        if (paused_) sink_.suspend();
+        if (paused_) sink_->suspend();
         poll_.start();
         return MMSYSERR_NOERROR;
     }
 
-    // Bytes of the current block heard so far; the block length once it has all been played.
+    // Bytes of the current block heard so far; the block length once it has all been heard.
     uint32_t Position() {
-        if (block_ != nullptr && sink_.state() != QAudio::StoppedState) heard_ = Measure();
+        if (block_ != nullptr && sink_->state() != QAudio::StoppedState) heard_ = Measure();
         return heard_;
     }
 
     void Pause() {
         if (block_ != nullptr) {
             heard_ = Measure();
-            sink_.suspend();
+            sink_->suspend();
         }
         paused_ = true;
     }
@@ -130,12 +178,12 @@ class QtWaveOut final : public WaveOutDevice {
 
   private:
     uint32_t Measure() const {
-        const qint64 written = buffer_.isOpen() ? buffer_.pos() : 0;
-        const qint64 buffered = std::max<qint64>(0, sink_.bufferSize() - sink_.bytesFree());
-        if (written >= length_ && buffered == 0) return length_;
-        // Both are upper bounds of what has sounded; the smaller one is the safer answer.
-        qint64 heard = written - buffered;
-        heard = std::min<qint64>(heard, sink_.format().bytesForDuration(sink_.processedUSecs()));
+        // Both are upper bounds of what has sounded: what the server took from its queue, and
+        // the toolkit's clock of what the device has played (less the device's latency). The
+        // smaller one is the safer answer.
+        const qint64 buffered = std::max<qint64>(0, sink_->bufferSize() - sink_->bytesFree());
+        qint64 heard = feed_->Taken() - buffered;
+        heard = std::min<qint64>(heard, sink_->format().bytesForDuration(sink_->processedUSecs()));
         heard = std::clamp<qint64>(heard, 0, length_);
         heard -= heard % frameBytes_;
         return std::max(heard_, static_cast<uint32_t>(heard));
@@ -160,7 +208,7 @@ class QtWaveOut final : public WaveOutDevice {
     // A server that went away ends the block where it was, so that nothing waits for ever.
     void OnStateChanged(QAudio::State state) {
         if (starting_ || stopping_ || block_ == nullptr) return;
-        if (state == QAudio::StoppedState && sink_.error() != QAudio::NoError) Finish(false);
+        if (state == QAudio::StoppedState && sink_->error() != QAudio::NoError) Finish(false);
     }
 
     void Finish(bool complete) {
@@ -173,22 +221,24 @@ class QtWaveOut final : public WaveOutDevice {
         PostWaveEvent(notify_, MM_WOM_DONE, done);
     }
 
+    // Synchronous: the sink stops at once and lets go of the feed. Only destroying it runs the
+    // event loop, and that is left to RetireDevice.
     void StopSink() {
         poll_.stop();
         stopping_ = true;
-        if (sink_.state() != QAudio::StoppedState) {
-            sink_.reset();
-            sink_.stop();
+        if (sink_->state() != QAudio::StoppedState) {
+            sink_->reset();
+            sink_->stop();
         }
         stopping_ = false;
-        buffer_.close();
+        feed_->close();
     }
 
-    QAudioSink sink_;
+    QAudioSink* sink_;         // retired, not deleted, when the device closes
+    BlockThenSilence* feed_;   // the sink's child
     QObject* notify_;
     int frameBytes_;
-    QByteArray bytes_;  // the block's bytes, not copied
-    QBuffer buffer_;
+    char silence_;             // the sample value of silence in this format
     QTimer poll_;
     QElapsedTimer progressClock_;  // since the heard position last moved
     WAVEHDR* block_ = nullptr;     // the queued block, or none
@@ -200,41 +250,56 @@ class QtWaveOut final : public WaveOutDevice {
 };
 
 // Fills queued blocks in order from what the source pushes; a full block is reported at once.
-// The source is always stopped before it is destroyed: Qt 6.4 may otherwise run a pending read
-// on a freed stream and abort.
+// A stream that stops delivering is given up as a lost server is: its blocks come back.
+// The source is always stopped before it is retired: Qt 6.4 may otherwise run a pending read on
+// a freed stream and abort.
 class QtWaveIn final : public WaveInDevice {
   public:
     QtWaveIn(const QAudioDevice& device, const QAudioFormat& format, QObject* notify)
-        : source_(device, format), notify_(notify) {
-        QObject::connect(&source_, &QAudioSource::stateChanged, &source_,
+        : source_(new QAudioSource(device, format)), notify_(notify) {
+        QObject::connect(source_, &QAudioSource::stateChanged, &watchdog_,
                          [this](QAudio::State state) { OnStateChanged(state); });
+        watchdog_.setInterval(kPollMs * 10);
+        QObject::connect(&watchdog_, &QTimer::timeout, [this] { CheckDelivery(); });
     }
-    ~QtWaveIn() override { StopSource(); }
+    ~QtWaveIn() override {
+        StopSource();
+        QObject::disconnect(source_, nullptr, &watchdog_, nullptr);
+        RetireDevice(source_);
+    }
 
     bool Queued(const WAVEHDR* header) const {
         return std::find(queue_.begin(), queue_.end(), header) != queue_.end();
     }
 
-    void AddBuffer(WAVEHDR* header) {
+    // A block handed back after the stream has gone is refused, so that it is not lost silently.
+    MMRESULT AddBuffer(WAVEHDR* header) {
+        if (lost_) return MMSYSERR_ERROR;
+        if (queue_.empty()) deliveryClock_.start();  // the stream was not asked for sound
         header->dwBytesRecorded = 0;
         header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
         queue_.push_back(header);
         ReadAvailable();  // sound that waited for a block
+        return MMSYSERR_NOERROR;
     }
 
     MMRESULT Start() {
         if (io_ != nullptr) return MMSYSERR_NOERROR;
+        if (lost_) return MMSYSERR_ERROR;
         starting_ = true;
-        QIODevice* io = source_.start();
+        QIODevice* io = source_->start();
         starting_ = false;
-        if (io == nullptr || source_.error() != QAudio::NoError ||
-            source_.state() == QAudio::StoppedState) {
-            const MMRESULT result = StartFailure(source_.error());
+        if (io == nullptr || source_->error() != QAudio::NoError ||
+            source_->state() == QAudio::StoppedState) {
+            const MMRESULT result = StartFailure(source_->error());
             StopSource();
             return result;
         }
         io_ = io;
-        QObject::connect(io_, &QIODevice::readyRead, &source_, [this] { ReadAvailable(); });
+        QObject::connect(io_, &QIODevice::readyRead, &watchdog_, [this] { ReadAvailable(); });
+        delivered_ = false;
+        deliveryClock_.start();
+        watchdog_.start();
         return MMSYSERR_NOERROR;
     }
 
@@ -263,6 +328,8 @@ class QtWaveIn final : public WaveInDevice {
                 const qint64 n = io_->read(header->lpData + header->dwBytesRecorded, room);
                 if (n <= 0) break;
                 header->dwBytesRecorded += static_cast<uint32_t>(n);
+                delivered_ = true;
+                deliveryClock_.start();
             }
             if (header->dwBytesRecorded == header->dwBufferLength) {
                 queue_.pop_front();
@@ -272,13 +339,23 @@ class QtWaveIn final : public WaveInDevice {
         }
     }
 
+    // A stream that was asked for sound and gave none for too long has stalled: a device gone
+    // with nothing to move to, a suspended stream, a server that hangs without dying.
+    void CheckDelivery() {
+        if (io_ == nullptr || queue_.empty()) return;
+        if (deliveryClock_.elapsed() > (delivered_ ? kCaptureStallMs : kCaptureStartMs)) Lose();
+    }
+
     // A server that went away returns the blocks, so that the engine is never left waiting.
     void OnStateChanged(QAudio::State state) {
         if (starting_ || stopping_ || io_ == nullptr) return;
-        if (state == QAudio::StoppedState && source_.error() != QAudio::NoError) {
-            io_ = nullptr;
-            ReturnAll();
-        }
+        if (state == QAudio::StoppedState && source_->error() != QAudio::NoError) Lose();
+    }
+
+    void Lose() {
+        lost_ = true;
+        StopSource();
+        ReturnAll();
     }
 
     void ReturnAll() {
@@ -291,17 +368,23 @@ class QtWaveIn final : public WaveInDevice {
     }
 
     void StopSource() {
-        if (io_ != nullptr) QObject::disconnect(io_, nullptr, &source_, nullptr);
-        io_ = nullptr;
+        watchdog_.stop();
+        if (io_ != nullptr) QObject::disconnect(io_, nullptr, &watchdog_, nullptr);
+        io_.clear();
         stopping_ = true;
-        if (source_.state() != QAudio::StoppedState) source_.stop();
+        if (source_->state() != QAudio::StoppedState) source_->stop();
         stopping_ = false;
     }
 
-    QAudioSource source_;
+    QAudioSource* source_;     // retired, not deleted, when the device closes
     QObject* notify_;
-    QIODevice* io_ = nullptr;  // the pushing device while capture runs
+    // The pushing device while capture runs; Qt frees it itself when the stream fails.
+    QPointer<QIODevice> io_;
     std::deque<WAVEHDR*> queue_;
+    QTimer watchdog_;               // checks that sound keeps coming; context of the connections
+    QElapsedTimer deliveryClock_;   // since sound last came, or since it was last asked for
+    bool delivered_ = false;        // sound has come since the start
+    bool lost_ = false;             // the stream died or stalled: blocks are refused
     bool starting_ = false;
     bool stopping_ = false;
 };
@@ -397,8 +480,7 @@ class QtWaveAudio final : public WaveAudio {
         if (header == nullptr) return MMSYSERR_INVALPARAM;
         if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
         if (in->Queued(header)) return WAVERR_STILLPLAYING;
-        in->AddBuffer(header);
-        return MMSYSERR_NOERROR;
+        return in->AddBuffer(header);
     }
     MMRESULT waveInStart(HWAVEIN handle) override {
         QtWaveIn* in = Find(ins_, handle);

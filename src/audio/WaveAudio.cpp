@@ -50,3 +50,9 @@ std::string WaveErrorText(MMRESULT code, bool input) {
 void PostWaveEvent(QObject* notify, int message, WAVEHDR* header) {
     if (notify != nullptr) QCoreApplication::postEvent(notify, new WaveAudioEvent(message, header));
 }
+
+void RetireDevice(QObject* device) {
+    if (device == nullptr) return;
+    device->setParent(nullptr);
+    device->deleteLater();
+}

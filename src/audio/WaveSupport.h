@@ -16,3 +16,9 @@ std::string WaveErrorText(MMRESULT code, bool input);
 // Posts MM_WOM_DONE or MM_WIM_DATA for `header` to `notify` (nothing when notify is null);
 // it is delivered later by the event loop of notify's thread.
 void PostWaveEvent(QObject* notify, int message, WAVEHDR* header);
+
+// Destroys a closed device object once control is back in the event loop that closed it, never
+// inside the close call. Qt's audio sink and source run the event loop in their destructors:
+// destroyed inside an engine operation, they would let queued clicks run in the middle of it.
+// The object must already be stopped and disconnected from everything that may be gone by then.
+void RetireDevice(QObject* device);

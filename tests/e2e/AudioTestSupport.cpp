@@ -67,10 +67,48 @@ ToneSpan FindTone(const std::vector<int16_t>& s) {
     return t;
 }
 
-int LargestStep(const std::vector<int16_t>& s) {
-    int largest = 0;
-    for (size_t i = 1; i < s.size(); ++i) largest = std::max(largest, std::abs(s[i] - s[i - 1]));
+Step LargestStep(const std::vector<int16_t>& s, size_t from) {
+    Step largest;
+    for (size_t i = std::max<size_t>(from, 1); i < s.size(); ++i)
+        if (std::abs(s[i] - s[i - 1]) > largest.size) largest = {std::abs(s[i] - s[i - 1]), i};
     return largest;
+}
+
+std::vector<int16_t> MonitorOfPaplay(const QString& wavPath) {
+    MonitorRecorder monitor;
+    if (!monitor.Start()) return {};
+    QProcess paplay;
+    paplay.start("paplay", {"--device=test_sink", wavPath});
+    paplay.waitForFinished(10000);
+    QTest::qWait(300);
+    return monitor.Stop();
+}
+
+void StartPacat(QProcess& pacat, const QString& rawPath) {
+    pacat.start("pacat", {"--playback", "--device=test_sink", "--latency-msec=200", "--raw",
+                          "--rate=44100", "--channels=1", "--format=s16le", rawPath});
+    pacat.waitForStarted(5000);
+    QTest::qWait(500);
+}
+
+std::vector<int16_t> ParecWhilePacat(const QString& rawPath) {
+    QProcess pacat;
+    StartPacat(pacat, rawPath);
+    QProcess parec;
+    parec.start("parec", {"--device=test_mic", "--latency-msec=20", "--raw", "--rate=44100",
+                          "--channels=1", "--format=s16le"});
+    QByteArray data;
+    static_cast<void>(QTest::qWaitFor(
+        [&] {
+            data += parec.readAllStandardOutput();
+            return data.size() >= 5 * 8820;
+        },
+        5000));
+    parec.terminate();
+    parec.waitForFinished(3000);
+    pacat.terminate();
+    pacat.waitForFinished(3000);
+    return ToSamples(data.left(5 * 8820));
 }
 
 bool EventLog::event(QEvent* e) {
@@ -107,6 +145,11 @@ double MonitorRecorder::ArrivalMs(size_t index) const {
 }
 
 bool HaveServer() { return !qEnvironmentVariableIsEmpty("PULSE_SERVER"); }
+
+std::string ServerName() {
+    const QString kind = qEnvironmentVariable("SONABI_SOUND_SERVER");
+    return kind.isEmpty() ? "pulseaudio" : kind.toStdString();
+}
 
 int RunChild(const QString& test, const QStringList& env, QByteArray* output) {
     QProcess child;

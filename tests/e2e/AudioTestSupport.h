@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "audio/WaveAudio.h"
@@ -36,9 +37,27 @@ struct ToneSpan {
 };
 ToneSpan FindTone(const std::vector<int16_t>& s);
 
-// The largest step between neighbouring samples: a sine of amplitude A at f Hz never steps more
-// than 2 pi f A / rate, while a lost or repeated piece of sound jumps.
-int LargestStep(const std::vector<int16_t>& s);
+// The largest step between neighbouring samples from index `from` on, and where it is: a sine of
+// amplitude A at f Hz never steps more than 2 pi f A / rate, while a lost or repeated piece of
+// sound jumps.
+struct Step {
+    int size = 0;
+    size_t at = 0;  // sample index of the step's second sample
+};
+Step LargestStep(const std::vector<int16_t>& s, size_t from = 0);
+
+// A new capture stream starts with the server's own transient (PipeWire resamples its 48 kHz
+// graph to the client's rate): its first samples (measured: the first 3; 64 is 1.5 ms) are
+// compared only with the start of a parec stream, never with the steady tone.
+constexpr size_t kStreamStartSamples = 64;
+
+// What the server's own tools give for the same sound in the same run, to compare like with
+// like: the test sink's monitor while paplay plays `wavPath`, and 5 capture blocks' worth of
+// the microphone in parec while pacat plays the raw 16-bit mono `rawPath` into the sink.
+std::vector<int16_t> MonitorOfPaplay(const QString& wavPath);
+std::vector<int16_t> ParecWhilePacat(const QString& rawPath);
+// The same pacat that ParecWhilePacat uses, for a capture through the back-end.
+void StartPacat(QProcess& pacat, const QString& rawPath);
 
 // Collects the device events with the time they were handled.
 class EventLog : public QObject {
@@ -72,6 +91,8 @@ class MonitorRecorder {
 
 // True when the test sound server is running (PULSE_SERVER set by scripts/test).
 bool HaveServer();
+// The kind of test server scripts/sound-server-start started ("pulseaudio" or "pipewire").
+std::string ServerName();
 
 // Runs one disabled test of this binary in a child process with `env` ("NAME=value") added;
 // returns its exit code and its output.

@@ -112,19 +112,28 @@ TEST_F(WindowAudio, PlayedToneIsHeardCompleteWhileTheViewsFollowIt) {
     QTest::qWait(300);
     const std::vector<int16_t> heard = monitor.Stop();
 
-    // The whole tone reached the sink, without a gap or a jump.
+    // The whole tone reached the sink, without a gap or a jump, as whole as paplay plays the
+    // same file through the same server (which resamples, and so rounds the tone's own steps).
     const ToneSpan span = FindTone(heard);
+    const std::vector<int16_t> paplay = MonitorOfPaplay(path);
+    const ToneSpan paplaySpan = FindTone(paplay);
     ASSERT_TRUE(span.found);
-    const int largest = LargestStep(
-        std::vector<int16_t>(heard.begin() + span.first, heard.begin() + span.last + 1));
+    ASSERT_TRUE(paplaySpan.found);
+    const auto inside = [](const std::vector<int16_t>& s, const ToneSpan& t) {
+        return LargestStep(std::vector<int16_t>(s.begin() + t.first, s.begin() + t.last + 1));
+    };
+    const Step largest = inside(heard, span), paplayLargest = inside(paplay, paplaySpan);
     std::printf(
-        "[ measured ] window play 1 s: tone heard %.4f s at %.2f Hz, longest gap %zu "
-        "samples, largest step %d; end handled %.0f ms after the press; %zu ticks\n",
-        span.seconds, span.hz, span.longestGap, largest, endMs - startMs, ticks.size());
-    EXPECT_NEAR(span.seconds, 1.0, 0.01) << "the tone was cut";
+        "[ measured ] window play 1 s on %s: tone heard %.4f s at %.2f Hz, longest gap %zu "
+        "samples, largest step %d at %zu; paplay: %.4f s, gap %zu, step %d at %zu; end handled "
+        "%.0f ms after the press; %zu ticks\n",
+        ServerName().c_str(), span.seconds, span.hz, span.longestGap, largest.size, largest.at,
+        paplaySpan.seconds, paplaySpan.longestGap, paplayLargest.size, paplayLargest.at,
+        endMs - startMs, ticks.size());
+    EXPECT_NEAR(span.seconds, paplaySpan.seconds, 0.001) << "the tone was cut";
     EXPECT_NEAR(span.hz, 440, 2);  // zero crossings inside the span: one may be missed
     EXPECT_LT(span.longestGap, kDropoutSamples);
-    EXPECT_LT(largest, 2 * M_PI * 440 * 12000 / kRate + 50) << "a piece lost or repeated";
+    EXPECT_LE(largest.size, paplayLargest.size * 1.1) << "a piece lost or repeated";
 
     // The views followed: increasing positions, each window analysed at 440 Hz.
     std::vector<Tick> live;

@@ -50,9 +50,13 @@ protected:
         blocks::FailHook = nullptr;
         AppServices::Instance().UseRealServices();
     }
-    // Delivers the posted device messages and timer events.
+    // Delivers the posted device messages and timer events, and destroys the retired device
+    // objects as the application's event loop does.
     static void Pump() {
-        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents);
+        for (int i = 0; i < 5; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
     }
     QRgb Pixel(PaintBox* box, int x, int y) { return box->Canvas().Pixel(x, y); }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "EngineFixture.h"
+#include "audio/WaveSupport.h"
 
 namespace {
 
@@ -444,20 +445,35 @@ TEST_F(RecordingTest, ClosingTheWindowInEveryState) {
     form.reset();
 }
 
-// A device whose close runs the event loop, as Qt's audio source and sink do when they are
-// destroyed: the messages of the blocks a reset returned arrive inside the close call.
+// The stream object of a closed device, whose destructor runs the event loop as Qt's audio sink
+// and source do.
+class EventLoopOnDestroy : public QObject {
+  public:
+    ~EventLoopOnDestroy() override { QCoreApplication::processEvents(); }
+};
+
+// A device that closes as the real back-end does: the closed stream is retired, and the engine
+// calls in progress are counted, so that a click run inside one of them is seen.
 class ClosingRunsTheEventLoop : public SimulatedWaveAudio {
   public:
+    int closing = 0;
     MMRESULT waveInClose(HWAVEIN handle) override {
+        ++closing;
         const MMRESULT r = SimulatedWaveAudio::waveInClose(handle);
-        QCoreApplication::sendPostedEvents();
+        Retire();
+        --closing;
         return r;
     }
     MMRESULT waveOutClose(HWAVEOUT handle) override {
+        ++closing;
         const MMRESULT r = SimulatedWaveAudio::waveOutClose(handle);
-        QCoreApplication::sendPostedEvents();
+        Retire();
+        --closing;
         return r;
     }
+
+  private:
+    void Retire() { RetireDevice(new EventLoopOnDestroy); }
 };
 
 class ReentrantCloseTest : public RecordingTest {
@@ -469,46 +485,98 @@ class ReentrantCloseTest : public RecordingTest {
         form = std::make_unique<TFormMain>(audio.get());
         HoldTimer();
     }
+    ClosingRunsTheEventLoop& Device() { return static_cast<ClosingRunsTheEventLoop&>(*audio); }
+    // Runs `action` from the event loop, as a click queued behind the current one; it notes
+    // whether it ran inside a click or a device close.
+    void Queue(std::function<void()> action) {
+        QMetaObject::invokeMethod(
+            form.get(),
+            [this, action] {
+                reentered |= clicking > 0 || Device().closing > 0;
+                ++clicking;
+                action();
+                --clicking;
+            },
+            Qt::QueuedConnection);
+    }
+    void Click(QAbstractButton* button) {
+        ++clicking;
+        button->click();
+        --clicking;
+    }
+    int clicking = 0;
+    bool reentered = false;
 };
 
-TEST_F(ReentrantCloseTest, StopHandsOverTheRecordingWhenTheCloseDeliversTheBlocks) {
-    audio->SetInputGenerator(TonePerBlock(1, [](uint64_t) { return 440; }));
-    StateProbe probe(form.get());
-    StartRecording();
-    RecordBlocks(3);
-    probe.seen.clear();
-    form->RecButton->click();  // the returned blocks are handled inside this press
-    EXPECT_EQ(probe.seen, std::vector<std::string>({"Stopping", "Finishing"}));
-    EXPECT_EQ(EngineState(*form), "Idle");
-    EXPECT_EQ(form->WaveHeader2, nullptr);
-    EXPECT_EQ(form->CaptureBuffer2, nullptr);
-    EXPECT_EQ(form->WaveInHandle, nullptr);
-    EXPECT_EQ(form->WaveDataSize, 3 * kMonoBlock);
-    EXPECT_TRUE(form->WaveDataHeld);
-    EXPECT_EQ(form->RecButton->text(), kRecord);
-    EXPECT_NEAR(form->DetectedFrequency, 440, 1);
-    Pump();
-    EXPECT_EQ(EngineState(*form), "Idle");
+// A double click on a busy machine: the second click, and a close of the window, wait in the
+// queue while the first one closes a device.
+TEST_F(ReentrantCloseTest, QueuedClicksRunOnlyAfterTheOperationThatClosesTheDevice) {
+    enum Button { Play, Rec };
+    struct Case {
+        const char* name;
+        bool recording;    // the first click stops a recording of 3 blocks, else pauses playback
+        Button second;
+        bool secondLater;  // queued after the first click's device messages, not before them
+        bool close;
+        const char* state;  // after the queue has run; a closed window has only closed devices
+    };
+    const Case cases[] = {
+        {"pause, play", false, Play, false, false, "Playing"},
+        {"pause, play, close", false, Play, false, true, ""},
+        {"pause, record", false, Rec, false, false, "Recording"},
+        {"pause, record, close", false, Rec, false, true, ""},
+        {"stop, record (ignored while the recording is handed over)", true, Rec, false, false,
+         "Idle"},
+        {"stop, record after the hand-over", true, Rec, true, false, "Recording"},
+        {"stop, record after the hand-over, close", true, Rec, true, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        form = std::make_unique<TFormMain>(audio.get());
+        HoldTimer();
+        reentered = false;
+        HoldSteppedTones();
+        audio->SetInputGenerator(TonePerBlock(1, [](uint64_t) { return 440; }));
+        if (c.recording) {
+            StartRecording();
+            RecordBlocks(3);
+        } else {
+            Click(form->PlayButton);
+            audio->AdvanceOutput(10000);
+        }
+        QAbstractButton* second = c.second == Play ? form->PlayButton : form->RecButton;
+        if (!c.secondLater) Queue([second] { second->click(); });
+        Click(c.recording ? form->RecButton : form->PlayButton);
+        if (c.secondLater) Queue([second] { second->click(); });
+        if (c.close) Queue([this] { form->close(); });
+        Pump();
 
-    // Play and pause on the same device: the pause's done message is swallowed inside it.
-    form->PlayButton->click();
-    audio->AdvanceOutput(10000);
-    form->PlayButton->click();
-    EXPECT_EQ(EngineState(*form), "Idle");
-    EXPECT_EQ(form->ViewOffset, 10000u);
-    EXPECT_FALSE(form->IgnoreNextDone);
-    form->PlayButton->click();
-    audio->FinishOutput();
-    Pump();
-    EXPECT_EQ(EngineState(*form), "Idle");
-    EXPECT_EQ(form->ViewOffset, 0u);
-
-    // And a second recording starts and ends as the first.
-    StartRecording();
-    RecordBlocks(2);
-    form->RecButton->click();
-    EXPECT_EQ(EngineState(*form), "Idle");
-    EXPECT_EQ(form->WaveDataSize, 2 * kMonoBlock);
+        const std::string state = c.state;
+        EXPECT_FALSE(reentered);
+        EXPECT_EQ(c.close, form->Closing);
+        if (!c.close) EXPECT_EQ(EngineState(*form), state);
+        EXPECT_EQ(audio->OutputOpen(), state == "Playing");
+        EXPECT_EQ(audio->InputOpen(), state == "Recording");
+        if (!c.close && c.recording)
+            EXPECT_EQ(form->WaveDataSize, c.secondLater ? kMonoBlock : 3 * kMonoBlock);
+        if (!c.recording && !c.close && c.second == Play) EXPECT_EQ(form->ViewOffset, 10000u);
+        // What runs next runs on blocks of its own: a recording is whole, playback ends.
+        if (state == "Recording") {
+            RecordBlocks(2);
+            StopRecording();
+            EXPECT_EQ(form->WaveDataSize, 2 * kMonoBlock);
+            EXPECT_NEAR(form->DetectedFrequency, 440, 1);
+        } else if (state == "Playing") {
+            audio->FinishOutput();
+            Pump();
+        }
+        if (!c.close) EXPECT_EQ(EngineState(*form), "Idle");
+        form.reset();
+        Pump();
+        EXPECT_FALSE(audio->OutputOpen() || audio->InputOpen());
+        EXPECT_EQ(audio->PreparedOutputHeaders() + audio->PreparedInputHeaders(), 0);
+        EXPECT_FALSE(reentered);
+    }
     ExpectNoMessages();
 }
 
