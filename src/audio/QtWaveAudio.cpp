@@ -284,7 +284,7 @@ class QtWaveIn final : public WaveInDevice {
     }
 
     MMRESULT Start() {
-        if (io_ != nullptr) return MMSYSERR_NOERROR;
+        if (running_) return MMSYSERR_NOERROR;
         if (lost_) return MMSYSERR_ERROR;
         starting_ = true;
         QIODevice* io = source_->start();
@@ -296,6 +296,7 @@ class QtWaveIn final : public WaveInDevice {
             return result;
         }
         io_ = io;
+        running_ = true;
         QObject::connect(io_, &QIODevice::readyRead, &watchdog_, [this] { ReadAvailable(); });
         delivered_ = false;
         deliveryClock_.start();
@@ -342,13 +343,13 @@ class QtWaveIn final : public WaveInDevice {
     // A stream that was asked for sound and gave none for too long has stalled: a device gone
     // with nothing to move to, a suspended stream, a server that hangs without dying.
     void CheckDelivery() {
-        if (io_ == nullptr || queue_.empty()) return;
+        if (!running_ || queue_.empty()) return;
         if (deliveryClock_.elapsed() > (delivered_ ? kCaptureStallMs : kCaptureStartMs)) Lose();
     }
 
     // A server that went away returns the blocks, so that the engine is never left waiting.
     void OnStateChanged(QAudio::State state) {
-        if (starting_ || stopping_ || io_ == nullptr) return;
+        if (starting_ || stopping_ || !running_) return;
         if (state == QAudio::StoppedState && source_->error() != QAudio::NoError) Lose();
     }
 
@@ -371,6 +372,7 @@ class QtWaveIn final : public WaveInDevice {
         watchdog_.stop();
         if (io_ != nullptr) QObject::disconnect(io_, nullptr, &watchdog_, nullptr);
         io_.clear();
+        running_ = false;
         stopping_ = true;
         if (source_->state() != QAudio::StoppedState) source_->stop();
         stopping_ = false;
@@ -384,6 +386,7 @@ class QtWaveIn final : public WaveInDevice {
     QTimer watchdog_;               // checks that sound keeps coming; context of the connections
     QElapsedTimer deliveryClock_;   // since sound last came, or since it was last asked for
     bool delivered_ = false;        // sound has come since the start
+    bool running_ = false;          // started and not stopped since
     bool lost_ = false;             // the stream died or stalled: blocks are refused
     bool starting_ = false;
     bool stopping_ = false;

@@ -159,11 +159,46 @@ TEST(RealAudioChild, DISABLED_ServerStalls) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return audio->waveOutGetPosition(out, &time) == 0 && time.cb > 0; }, 3000));
 
-    // The server stops answering: the block comes back where it stood, after a few seconds.
+    // Capture runs beside it; its first block comes back filled and is handed back again.
+    EventLog inLog;
+    std::vector<char> bufferA(8820), bufferB(8820);
+    WAVEHDR a, b;
+    a.lpData = bufferA.data();
+    b.lpData = bufferB.data();
+    a.dwBufferLength = b.dwBufferLength = 8820;
+    HWAVEIN in = nullptr;
+    ASSERT_EQ(audio->waveInOpen(&in, Mono16(), &inLog), MMSYSERR_NOERROR);
+    for (WAVEHDR* h : {&a, &b}) {
+        ASSERT_EQ(audio->waveInPrepareHeader(in, h), MMSYSERR_NOERROR);
+        ASSERT_EQ(audio->waveInAddBuffer(in, h), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(audio->waveInStart(in), MMSYSERR_NOERROR);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !inLog.entries.empty(); }, 3000));
+    ASSERT_EQ(inLog.entries[0].header, &a);
+    ASSERT_EQ(a.dwBytesRecorded, a.dwBufferLength);
+    ASSERT_EQ(audio->waveInAddBuffer(in, &a), MMSYSERR_NOERROR);
+    inLog.entries.clear();
+
+    // The server stops answering: capture gives its blocks back within about a second, the
+    // output block where it stood after a few seconds.
     server.Signal(SIGSTOP);
     const double stoppedMs = NowMs();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return inLog.entries.size() >= 2; }, 3000));
+    const double inBackMs = inLog.entries.empty() ? -1 : inLog.entries.back().ms - stoppedMs;
+    EXPECT_LT(inBackMs, 1500);
+    EXPECT_FALSE((a.dwFlags | b.dwFlags) & WHDR_INQUEUE);
+    EXPECT_LT(a.dwBytesRecorded + b.dwBytesRecorded, 2 * 8820u) << "the stalled stream gave all";
     EXPECT_TRUE(QTest::qWaitFor([&] { return !log.entries.empty(); }, 8000));
     server.Signal(SIGCONT);
+    // A block handed back to the dead stream is refused, not kept for ever.
+    EXPECT_NE(audio->waveInAddBuffer(in, &a), MMSYSERR_NOERROR);
+    EXPECT_FALSE(a.dwFlags & WHDR_INQUEUE);
+    std::printf("[ measured ] capture stalled: blocks back after %.0f ms, %u + %u bytes\n",
+                inBackMs, a.dwBytesRecorded, b.dwBytesRecorded);
+    EXPECT_EQ(audio->waveInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio->waveInUnprepareHeader(in, &a), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio->waveInUnprepareHeader(in, &b), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio->waveInClose(in), MMSYSERR_NOERROR);
     ASSERT_EQ(log.entries.size(), 1u);
     EXPECT_EQ(log.entries[0].message, MM_WOM_DONE);
     ASSERT_EQ(audio->waveOutGetPosition(out, &time), MMSYSERR_NOERROR);

@@ -4,6 +4,7 @@
 // kill the window shows the device's text, does not hang, is idle and usable, keeps the
 // recording made so far as the held sound, and uses the server again once it is back.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -214,6 +215,24 @@ TEST_F(RealWindowChild, DISABLED_ServerKilledMidRecordingAndMidPlayback) {
     form->PlayButtonClick();
     EXPECT_TRUE(QTest::qWaitFor([&] { return Idle(); }, 2000));
     EXPECT_TRUE(messages.empty()) << Shown();
+
+    // --- A server that stalls mid-recording without dying: the recording ends as above.
+    ASSERT_TRUE(RecordBlocks(3)) << Shown();
+    const uint32_t beforeStall = form->RecordedBytes;
+    server->Signal(SIGSTOP);
+    const double stalled = NowMs();
+    const bool idle = QTest::qWaitFor([&] { return Idle(); }, 3000);
+    idleAfter = NowMs() - stalled;
+    server->Signal(SIGCONT);
+    ASSERT_TRUE(idle) << "the recording hangs on a stalled server";
+    EXPECT_LT(idleAfter, 1500);
+    std::printf("[ measured ] server stalled mid-recording: idle after %.0f ms, %u bytes kept\n",
+                idleAfter, form->WaveDataSize);
+    ASSERT_EQ(messages.size(), 1u) << Shown();
+    EXPECT_EQ(messages[0].text, kInFailed);
+    EXPECT_EQ(messages[0].caption, "ERROR");
+    EXPECT_TRUE(form->WaveDataHeld);
+    EXPECT_GE(form->WaveDataSize, beforeStall);
 }
 
 }  // namespace
