@@ -1,7 +1,8 @@
 // The waveform-audio layer over Qt Multimedia: the system's default output and input devices,
-// one output block followed by silence until it has been heard, capture blocks filled in push mode. Everything runs on
-// the thread that opened the device (the GUI thread); the engines hear of blocks only through
-// posted WaveAudioEvents.
+// one output block pushed to the sink and followed by silence until it has been heard, capture
+// blocks filled from what the source pushes. Everything runs on the thread that opened the
+// device (the GUI thread); the engines hear of blocks only through posted WaveAudioEvents.
+// Closed devices are destroyed back in the event loop (see RetireDevice).
 #include <QAudioDevice>
 #include <QAudioSink>
 #include <QAudioSource>
@@ -57,35 +58,27 @@ MMRESULT StartFailure(QAudio::Error error) {
 // Marks a block as handed back by the device.
 void MarkDone(WAVEHDR* header) { header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE; }
 
-// The playing block's bytes, then silence for as long as the sink asks for more. The stream never
+// The playing block's bytes, then silence for as long as the sink takes more. The stream never
 // runs dry before the block's last sample has been heard, so the server has nothing to cut, fill
 // or drain at the end: PipeWire drops and clicks on a stream that runs dry, and a sink stopped
 // once the server has merely taken the data throws away what the device still buffers.
-class BlockThenSilence final : public QIODevice {
+class BlockThenSilence {
   public:
-    explicit BlockThenSilence(QObject* parent) : QIODevice(parent) {}
-    bool isSequential() const override { return true; }
-
     void Load(const char* data, qint64 length, char silence) {
         data_ = data;
         length_ = length;
         silence_ = silence;
         taken_ = 0;
-        // Unbuffered: every byte counted as taken has really gone to the sink.
-        if (!isOpen()) open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
-    // Bytes handed to the sink so far, the silence after the block included.
-    qint64 Taken() const { return taken_; }
-
-  protected:
-    qint64 readData(char* out, qint64 max) override {
+    // The next `max` bytes, not yet taken.
+    void Peek(char* out, qint64 max) const {
         const qint64 fromBlock = std::clamp<qint64>(length_ - taken_, 0, max);
         if (fromBlock > 0) std::memcpy(out, data_ + taken_, static_cast<size_t>(fromBlock));
         std::memset(out + fromBlock, silence_, static_cast<size_t>(max - fromBlock));
-        taken_ += max;
-        return max;
     }
-    qint64 writeData(const char*, qint64) override { return -1; }
+    void Take(qint64 bytes) { taken_ += bytes; }
+    // Bytes handed to the sink so far, the silence after the block included.
+    qint64 Taken() const { return taken_; }
 
   private:
     const char* data_ = nullptr;
@@ -100,7 +93,6 @@ class QtWaveOut final : public WaveOutDevice {
   public:
     QtWaveOut(const QAudioDevice& device, const QAudioFormat& format, QObject* notify)
         : sink_(new QAudioSink(device, format)),
-          feed_(new BlockThenSilence(sink_)),
           notify_(notify),
           frameBytes_(format.bytesPerFrame()),
           silence_(format.sampleFormat() == QAudioFormat::UInt8 ? char(0x80) : char(0)) {
@@ -126,17 +118,21 @@ class QtWaveOut final : public WaveOutDevice {
             Finish(true);
             return MMSYSERR_NOERROR;
         }
-        feed_->Load(header->lpData, length_, silence_);
+        feed_.Load(header->lpData, length_, silence_);
         starting_ = true;
-        sink_->start(feed_);
+        // Pushed, not pulled: the first sound goes to the server now, not at the sink's first
+        // tick 20 ms later, so that a key sounds as soon as it is clicked.
+        io_ = sink_->start();
         starting_ = false;
-        if (sink_->error() != QAudio::NoError || sink_->state() == QAudio::StoppedState) {
+        if (io_ == nullptr || sink_->error() != QAudio::NoError ||
+            sink_->state() == QAudio::StoppedState) {
             const MMRESULT result = StartFailure(sink_->error());
             StopSink();
             header->dwFlags &= ~WHDR_INQUEUE;
             block_ = nullptr;
             return result;
         }
+        Feed();
         if (paused_) sink_->suspend();
         poll_.start();
         return MMSYSERR_NOERROR;
@@ -182,7 +178,7 @@ class QtWaveOut final : public WaveOutDevice {
         // the toolkit's clock of what the device has played (less the device's latency). The
         // smaller one is the safer answer.
         const qint64 buffered = std::max<qint64>(0, sink_->bufferSize() - sink_->bytesFree());
-        qint64 heard = feed_->Taken() - buffered;
+        qint64 heard = feed_.Taken() - buffered;
         heard = std::min<qint64>(heard, sink_->format().bytesForDuration(sink_->processedUSecs()));
         heard = std::clamp<qint64>(heard, 0, length_);
         heard -= heard % frameBytes_;
@@ -194,6 +190,7 @@ class QtWaveOut final : public WaveOutDevice {
             poll_.stop();
             return;
         }
+        Feed();
         const uint32_t before = heard_;
         heard_ = Measure();
         if (heard_ >= length_) {
@@ -209,6 +206,18 @@ class QtWaveOut final : public WaveOutDevice {
     void OnStateChanged(QAudio::State state) {
         if (starting_ || stopping_ || block_ == nullptr) return;
         if (state == QAudio::StoppedState && sink_->error() != QAudio::NoError) Finish(false);
+    }
+
+    // Tops the sink's buffer up, whole frames only.
+    void Feed() {
+        if (io_ == nullptr) return;
+        const qint64 room = sink_->bytesFree();
+        const qint64 bytes = room - room % frameBytes_;
+        if (bytes <= 0) return;
+        chunk_.resize(static_cast<size_t>(bytes));
+        feed_.Peek(chunk_.data(), bytes);
+        const qint64 written = io_->write(chunk_.data(), bytes);
+        if (written > 0) feed_.Take(written);
     }
 
     void Finish(bool complete) {
@@ -231,11 +240,13 @@ class QtWaveOut final : public WaveOutDevice {
             sink_->stop();
         }
         stopping_ = false;
-        feed_->close();
+        io_.clear();
     }
 
     QAudioSink* sink_;         // retired, not deleted, when the device closes
-    BlockThenSilence* feed_;   // the sink's child
+    QPointer<QIODevice> io_;   // the sink's input while it plays; Qt frees it on a failure
+    BlockThenSilence feed_;
+    std::vector<char> chunk_;  // what one top-up writes
     QObject* notify_;
     int frameBytes_;
     char silence_;             // the sample value of silence in this format
