@@ -230,7 +230,7 @@ class QtWaveOut final : public WaveOutDevice {
         PostWaveEvent(notify_, MM_WOM_DONE, done);
     }
 
-    // Synchronous: the sink stops at once and lets go of the feed. Only destroying it runs the
+    // Synchronous: the sink stops at once and drops its input. Only destroying it runs the
     // event loop, and that is left to RetireDevice.
     void StopSink() {
         poll_.stop();
