@@ -197,11 +197,9 @@ int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
     // The window works its cut-off bin out once at start-up (44100 Hz, 2048 frames) and keeps it
     // for every file opened; only a new cut-off is converted with the file's rate and window.
     const bool ownCut = o.lowCutGiven;
-    const long double lowCutBin =
-        o.lowCutHz / (static_cast<long double>(ownCut ? f.nSamplesPerSec : 44100) /
-                      ((ownCut ? s.fftSize : 2048) - 1));
-    s.lowCutBin = lowCutBin < 4e9L ? static_cast<unsigned>(RoundExtended(lowCutBin)) : UINT32_MAX;
-    s.peakThreshold = o.threshold >= 0 ? o.threshold : f.wBitsPerSample == 16 ? 5.0 : 0.1;
+    s.lowCutBin = LowCutBinFor(o.lowCutHz, ownCut ? f.nSamplesPerSec : 44100,
+                               ownCut ? s.fftSize : 2048);
+    s.peakThreshold = o.threshold >= 0 ? o.threshold : PeakThresholdFor(f.wBitsPerSample);
     s.harmonicsFromAnalysis = true;
     s.freqPosition = 100;
     job.stepBytes = (o.step ? o.step : s.fftSize / 2) * f.nBlockAlign;

@@ -1,6 +1,6 @@
 // The refresh cycle: waveform, spectrum and detection of the window shown, for the held sound
 // (FullRefresh) and for a block being captured or played (LiveRefresh), and the FFT arrays.
-#include "analysis/Spectrum.h"
+#include "analysis/WindowAnalysis.h"
 #include "common/Blocks.h"
 #include "common/Round.h"
 #include "main/TFormMain.h"
@@ -33,23 +33,20 @@ void TFormMain::FreeFftBuffers() {
 void TFormMain::ComputeSpectrum(uint32_t count, const uint8_t* data, PaintBox* view,
                                 int bitsPerSample, int channels, uint32_t byteOffset) {
     if (Closing || !HasWaveBuffers() || !data || !SpectrumMagnitudes) return;
-    if (count > kFftCapacity || (bitsPerSample != 8 && bitsPerSample != 16)) return;
-    const uint8_t* window = data + byteOffset;
+    if (count > kFftCapacity) return;
     TCanvas& c = view->Canvas();
     const double unitScale = bitsPerSample == 8 ? -1.0 : -1.0 / 255;
-    if (!FillWindowedInput(count, window, bitsPerSample, channels, 0, FftInput)) return;
-    if (!ComputeFft(count, FftInput, FftWork, FftOutput, SpectrumMagnitudes)) return;
-    c.BrushColor = kRed;
-    const int firstBaseline = channels == 1 ? c.Height() - 1 : static_cast<int>(Round(c.Height() / 2.0));
-    DrawSpectrumPeaks(CurRate, FftSize, view, firstBaseline, unitScale, SpectrumMagnitudes);
-    if (channels != 2) return;
-    FillWindowedInput(count, window, bitsPerSample, channels, 1, FftInput);
-    if (!ComputeFft(count, FftInput, FftWork, FftOutput, SpectrumMagnitudes)) {
-        ShowMessage("error", "");
-        return;
-    }
-    c.BrushColor = kBlue;
-    DrawSpectrumPeaks(CurRate, FftSize, view, c.Height() - 1, unitScale, SpectrumMagnitudes);
+    // Channel 0 in red, at the bottom or (stereo) on the middle line; channel 1 in blue below.
+    const auto drawPass = [&](int channel) {
+        c.BrushColor = channel == 0 ? kRed : kBlue;
+        const int baseline = channel == 0 && channels != 1
+                                 ? static_cast<int>(Round(c.Height() / 2.0))
+                                 : c.Height() - 1;
+        DrawSpectrumPeaks(CurRate, FftSize, view, baseline, unitScale, SpectrumMagnitudes);
+    };
+    const int done = TransformWindow(data + byteOffset, bitsPerSample, channels, count,
+                                     {FftInput, FftWork, FftOutput, SpectrumMagnitudes}, drawPass);
+    if (channels == 2 && done == 1) ShowMessage("error", "");
 }
 
 void TFormMain::FullRefresh() {

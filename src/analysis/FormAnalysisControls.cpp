@@ -3,16 +3,18 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/Spectrum.h"
+#include "analysis/WindowAnalysis.h"
 #include "common/Round.h"
 #include "main/TFormMain.h"
+#include "views/ScaleGeometry.h"
 
 void TFormMain::ButfftampfilsetClick() {
     if (!Recording || !NoiseSpectrum) return;
     NoiseCapturePending = true;
-    const long long n = Round(FftSize / (CurRate / 2.0 / FrequencySpan));
+    const int n = ::SpanBinCount(FftSize, static_cast<uint32_t>(std::max(CurRate, 0)), FrequencySpan);
     // The noise array holds one value per bin of the largest window.
-    const long long clear = std::min<long long>(n, 2048);
-    for (long long i = 0; i < clear; ++i) NoiseSpectrum[i] = 0.0;
+    std::fill(NoiseSpectrum, NoiseSpectrum + std::min<int>(n, kMaxWindowFrames), 0.0);
 }
 
 void TFormMain::UpDownfftscaleClick(UDBtnType button) {
@@ -37,23 +39,18 @@ void TFormMain::UpDownChoicedataClick(UDBtnType button) {
     const int exponent = FftSizeExponent;
     FftSizeExponent = button == btNext ? std::max(FftSizeExponent - 1, 0)
                                        : std::min(FftSizeExponent + 1, 3);
-    FftSize = static_cast<uint32_t>(Round(std::pow(2.0, FftSizeExponent))) << 8;
-    const int64_t align = WaveFormat.nBlockAlign;
-    int64_t limit = static_cast<int64_t>(WaveDataSize) - static_cast<int64_t>(FftSize) * align;
-    if (limit < 0 && FftSizeExponent > exponent) {
+    FftSize = FftSizeFor(FftSizeExponent);
+    const uint32_t align = WaveFormat.nBlockAlign;
+    if (!WindowFits(WaveDataSize, 0, align, FftSize) && FftSizeExponent > exponent) {
         // The held sound is shorter than the longer window: the step is refused.
         FftSizeExponent = exponent;
-        FftSize = static_cast<uint32_t>(Round(std::pow(2.0, FftSizeExponent))) << 8;
-        limit = static_cast<int64_t>(WaveDataSize) - static_cast<int64_t>(FftSize) * align;
+        FftSize = FftSizeFor(FftSizeExponent);
     }
-    limit = std::max<int64_t>(limit, 0);
-    // A sound whose last frame is cut short (an odd byte count) must not put the window
-    // between two frames.
-    if (align > 0) limit -= limit % align;
-    if (limit < static_cast<int64_t>(PlayScrollBar->Position())) ViewOffset = static_cast<uint32_t>(limit);
+    const uint32_t limit = LastWindowStart(WaveDataSize, align, FftSize);
+    if (limit < PlayScrollBar->Position()) ViewOffset = limit;
     // Whatever the scroll bar said, the window never runs past the data.
-    if (ViewOffset > limit) ViewOffset = static_cast<uint32_t>(limit);
-    PlayScrollBar->SetMax(static_cast<uint32_t>(limit));
+    if (ViewOffset > limit) ViewOffset = limit;
+    PlayScrollBar->SetMax(limit);
     PlayScrollBar->SetSteps(FftSize / 2, FftSize / 10);
     if (WaveFormat.nSamplesPerSec > 0) {
         const double ms = static_cast<double>(FftSize) / WaveFormat.nSamplesPerSec * 1000;

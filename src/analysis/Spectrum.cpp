@@ -6,6 +6,7 @@
 
 #include "analysis/Extended.h"
 #include "analysis/Fft.h"
+#include "common/Round.h"
 
 namespace {
 
@@ -87,6 +88,15 @@ int SpanBinCount(unsigned fftSize, uint32_t rate, double frequencySpan) {
     if (bins > kMaxBins) return 1 << 30;
     return static_cast<int>(RoundExtended(bins));
 }
+
+uint32_t LowCutBinFor(double hz, double rate, unsigned fftSize) {
+    if (!(rate > 0)) return 0;
+    const double bin = hz / (rate / static_cast<double>(fftSize - 1));
+    if (!(bin < 4294967295.0)) return UINT32_MAX;
+    return static_cast<uint32_t>(Round(bin));
+}
+
+double PeakThresholdFor(int bitsPerSample) { return bitsPerSample == 16 ? 5.0 : 0.1; }
 
 int ReadableBinCount(int binCount, unsigned fftSize) {
     const int readable = static_cast<int>(fftSize / 2) - 1;

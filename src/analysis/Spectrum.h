@@ -20,6 +20,14 @@ bool FillWindowedInput(unsigned count, const uint8_t* data, int bits, int channe
 // A quotient that is not finite or below 0 gives 0; one above 2^30 gives 2^30.
 int SpanBinCount(unsigned fftSize, uint32_t rate, double frequencySpan);
 
+// The bin of a low cut-off of `hz` (0 or more) in a window of fftSize frames at `rate` frames per
+// second: Round(hz / (rate / (fftSize - 1))); 0 when rate is not above 0, 2^32 - 1 when the
+// quotient is larger than that.
+uint32_t LowCutBinFor(double hz, double rate, unsigned fftSize);
+
+// The peak threshold a newly held sound starts with: 5.0 for 16-bit samples, else 0.1.
+double PeakThresholdFor(int bitsPerSample);
+
 // The bins i = 1 .. result - 1 whose neighbours i - 1 and i + 1 lie in the written half of the
 // magnitudes (index <= fftSize / 2 - 1): min(binCount, fftSize / 2 - 1), at least 0.
 int ReadableBinCount(int binCount, unsigned fftSize);

@@ -13,22 +13,6 @@ bool ReadableFormat(const WAVEFORMATEX& format) {
     return format.nBlockAlign == format.nChannels * (format.wBitsPerSample / 8);
 }
 
-// Windowing, transform and peak pass of one channel; the pass matters only for a pending noise
-// capture, the drawing itself is the window's.
-bool TransformChannel(const uint8_t* frames, const WAVEFORMATEX& format, int channel,
-                      const AnalysisSettings& settings, AnalysisWorkspace& ws,
-                      double& peakThreshold) {
-    if (!FillWindowedInput(settings.fftSize, frames, format.wBitsPerSample, format.nChannels,
-                           channel, ws.input)) {
-        return false;
-    }
-    if (!ComputeFft(settings.fftSize, ws.input, ws.work, ws.output, ws.magnitudes)) return false;
-    const int bins = SpanBinCount(settings.fftSize, format.nSamplesPerSec, settings.frequencySpan);
-    ScanSpectrumPeaks(bins, settings.fftSize, ws.magnitudes, ws.noise, settings.lowCutBin,
-                      ws.noiseCapturePending, peakThreshold, [](int, double) {});
-    return true;
-}
-
 }  // namespace
 
 bool AnalyzeWindow(const uint8_t* data, size_t dataSize, const WAVEFORMATEX& format,
@@ -42,11 +26,17 @@ bool AnalyzeWindow(const uint8_t* data, size_t dataSize, const WAVEFORMATEX& for
     const uint64_t windowBytes = uint64_t{n} * format.nBlockAlign;
     if (offset > dataSize || windowBytes > dataSize - offset) return false;
 
-    const uint8_t* frames = data + offset;
     double peakThreshold = settings.peakThreshold;
+    const int bins = SpanBinCount(n, format.nSamplesPerSec, settings.frequencySpan);
+    // The peak pass matters only for a pending noise capture; the drawing itself is the window's.
+    const auto peakPass = [&](int) {
+        ScanSpectrumPeaks(bins, n, ws.magnitudes, ws.noise, settings.lowCutBin,
+                          ws.noiseCapturePending, peakThreshold, [](int, double) {});
+    };
     const int channels = format.nChannels == 2 ? 2 : 1;
-    for (int channel = 0; channel < channels; ++channel) {
-        if (!TransformChannel(frames, format, channel, settings, ws, peakThreshold)) return false;
+    if (TransformWindow(data + offset, format.wBitsPerSample, format.nChannels, n,
+                        {ws.input, ws.work, ws.output, ws.magnitudes}, peakPass) != channels) {
+        return false;
     }
 
     DetectionInput in;

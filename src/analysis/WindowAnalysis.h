@@ -7,9 +7,42 @@
 
 #include "analysis/Fft.h"
 #include "analysis/PitchDetection.h"
+#include "analysis/Spectrum.h"
 #include "audio/WaveTypes.h"
 
 constexpr unsigned kMaxWindowFrames = 2048;
+
+// Frames of the analysis window for the window-length exponent 0 .. 3: 256, 512, 1024, 2048.
+constexpr uint32_t FftSizeFor(int exponent) { return 256u << exponent; }
+
+// The arrays one window's transform works in, each at least fftSize long.
+struct SpectrumArrays {
+    double* input;
+    Complex* work;
+    Complex* output;
+    double* magnitudes;  // |output| per bin, what the peak pass and the detection read
+};
+
+// The one path from a window's samples to its spectra, for the window and the analyser alike:
+// channel 0 and, in a stereo window, channel 1 of the fftSize frames at `frames` are read,
+// Hamming-weighted and transformed in turn, and pass(channel) runs on each spectrum before the
+// next replaces it (the peak pass, and in the window its drawing). The magnitudes then hold the
+// last channel's spectrum, the one the detection reads. Returns the channels done: 0 when the
+// samples cannot be read (a width other than 8 or 16 bits) or fftSize is not a power of two
+// from 2 to 2048. `frames` must hold fftSize whole frames of `channels` x bits / 8 bytes.
+template <typename Pass>
+int TransformWindow(const uint8_t* frames, int bits, int channels, unsigned fftSize,
+                    const SpectrumArrays& arrays, Pass&& pass) {
+    const int count = channels == 2 ? 2 : 1;
+    for (int channel = 0; channel < count; ++channel) {
+        if (!FillWindowedInput(fftSize, frames, bits, channels, channel, arrays.input) ||
+            !ComputeFft(fftSize, arrays.input, arrays.work, arrays.output, arrays.magnitudes)) {
+            return channel;
+        }
+        pass(channel);
+    }
+    return count;
+}
 
 struct AnalysisSettings {
     unsigned fftSize = 2048;        // frames per window: a power of two, at most 2048

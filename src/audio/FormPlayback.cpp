@@ -7,16 +7,7 @@
 #include "common/Blocks.h"
 #include "main/TFormMain.h"
 #include "toolkit/AppServices.h"
-
-namespace {
-// Where the last full analysis window starts: on a frame boundary also when the sound's last
-// frame is cut short (a data chunk of an odd length), so the window never starts mid-frame.
-uint32_t LastWindowStart(uint32_t dataSize, uint32_t align, uint32_t frames) {
-    const uint32_t windowBytes = align * frames;
-    const uint32_t last = dataSize >= windowBytes ? dataSize - windowBytes : 0;
-    return align > 0 ? last - last % align : last;
-}
-}  // namespace
+#include "views/ScaleGeometry.h"
 
 void TFormMain::PlayButtonClick() { TogglePlayback(); }
 
@@ -200,11 +191,6 @@ void TFormMain::PlayScrollBarScroll(int, uint32_t& position) {
     } else {
         position = 0;
     }
-}
-
-bool TFormMain::WindowFits(uint32_t dataSize, uint32_t offset, uint32_t blockAlign,
-                           uint32_t frames) const {
-    return dataSize >= offset + blockAlign * frames;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include "common/Blocks.h"
 #include "common/Round.h"
 #include "main/TFormMain.h"
+#include "views/ScaleGeometry.h"
 
 namespace {
 
@@ -255,8 +256,7 @@ void TFormMain::OnWaveInData(WAVEHDR* header) {
         Recording = false;
         RecButton->setText(QString::fromUtf8("録音"));
         ResetView();
-        const uint32_t windowBytes = WaveFormat.nBlockAlign * FftSize;
-        ViewOffset = WaveDataSize >= windowBytes ? WaveDataSize - windowBytes : 0;
+        ViewOffset = LastWindowStart(WaveDataSize, WaveFormat.nBlockAlign, FftSize);
         FullRefresh();
         ViewOffset = 0;
         return;

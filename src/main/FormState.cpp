@@ -5,9 +5,13 @@
 #include <cstring>
 
 #include "common/Blocks.h"
+#include "analysis/Spectrum.h"
+#include "analysis/WindowAnalysis.h"
 #include "common/Round.h"
 #include "main/TFormMain.h"
+#include "synth/ToneGenerator.h"
 #include "toolkit/AppServices.h"
+#include "views/ScaleGeometry.h"
 
 TFormMain::TFormMain(WaveAudio* audio) {
     if (!audio) {
@@ -52,13 +56,13 @@ void TFormMain::FormCreate() {
     CaptureBlockSeconds = 0.1;
     TimeGridFineMs = 5, TimeGridCoarseMs = 10, FreqGridFineHz = 100, FreqGridCoarseHz = 500;
     FftSizeExponent = 3;
-    FftSize = static_cast<uint32_t>(Round(std::pow(2.0, FftSizeExponent))) << 8;
+    FftSize = FftSizeFor(FftSizeExponent);
     AllocateFftBuffers(FftSize);
     PeakThreshold = 5.0;
     FftTimes = ScrollBarFftTimes->Max() - ScrollBarFftTimes->Position() + 1;
     FrequencySpan = 2000.0;
     LowCutHz = 30;
-    LowCutBin = static_cast<uint32_t>(Round(LowCutHz / (CurRate / static_cast<double>(FftSize - 1))));
+    LowCutBin = LowCutBinFor(LowCutHz, CurRate, FftSize);
     LowCutX = static_cast<int>(Round(PaintBoxFft->width() * static_cast<double>(LowCutHz) / FrequencySpan));
     BuildHarmonicSliderTable();
     HarmonicCount = MaxHarmonicCount();  // the format is not filled yet: 0
@@ -71,7 +75,7 @@ void TFormMain::FormCreate() {
     FillWaveFormat();
     LBmixtime->setText(QString::number(MixSeconds, 'g', 15));
     Lbamp->setText(QString::number(volume->Position()));
-    SynthBuffer = blocks::Allocate(static_cast<size_t>(Round(TBmixtime->Position() * 88200 / 10.0)));
+    SynthBuffer = blocks::Allocate(ToneByteCount(TBmixtime->Position()));
     if (!SynthBuffer) {
         ShowMessage("No Memory", "ERROR");
         return;
@@ -99,7 +103,7 @@ void TFormMain::FormCreate() {
     ViewOffset = 0;
     VoiceprintX = 0;
     VoiceprintWidth = PaintBoxSeimon->width();
-    SpanBinCount = static_cast<int>(Round(FftSize / (CurRate / 2.0 / FrequencySpan)));
+    SpanBinCount = ::SpanBinCount(FftSize, static_cast<uint32_t>(CurRate), FrequencySpan);
     created_ = true;
 }
 
@@ -120,13 +124,11 @@ void TFormMain::ResetView() {
     ViewOffset = 0;
     PlayScrollBar->SetPosition(0);
     const uint32_t align = WaveFormat.nBlockAlign;
-    int64_t span = static_cast<int64_t>(WaveDataSize) - static_cast<int64_t>(align) * FftSize;
-    if (span < 0) {
-        FftSize = 256;
+    if (!WindowFits(WaveDataSize, 0, align, FftSize)) {
         FftSizeExponent = 0;
-        span = static_cast<int64_t>(WaveDataSize) - static_cast<int64_t>(align) * FftSize;
+        FftSize = FftSizeFor(FftSizeExponent);
         ShowMessage(QString::fromUtf8("プログラムを閉じてください"), "Wait");
-        if (span < 0 && WaveData) {
+        if (!WindowFits(WaveDataSize, 0, align, FftSize) && WaveData) {
             // Shorter than the shortest window: keep the sound as it is, but give its buffer a
             // silent tail (128 for unsigned 8-bit samples) so that the one window shown never
             // reads past the block.
@@ -145,7 +147,10 @@ void TFormMain::ResetView() {
             WaveData = bigger;
         }
     }
-    PlayScrollBar->SetMax(static_cast<uint32_t>(std::max<int64_t>(span, 0)));
+    // The bar's end is the data less one window, not rounded to a frame: a position is put on a
+    // frame when it is scrolled to.
+    const uint32_t windowBytes = align * FftSize;
+    PlayScrollBar->SetMax(WaveDataSize >= windowBytes ? WaveDataSize - windowBytes : 0);
     PlayScrollBar->SetSteps(FftSize / 2, FftSize / 10);
     FullRefresh();
 }
@@ -153,7 +158,7 @@ void TFormMain::ResetView() {
 void TFormMain::ResetFftParameters() {
     FrequencySpan = 2000.0;
     FftSizeExponent = 3;
-    FftSize = static_cast<uint32_t>(Round(std::pow(2.0, FftSizeExponent))) << 8;
+    FftSize = FftSizeFor(FftSizeExponent);
     freq->setMaximum(static_cast<int>(Round(FrequencySpan)));
 }
 

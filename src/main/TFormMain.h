@@ -232,7 +232,6 @@ public:
     void PlayScrollBarScroll(int code, uint32_t& position);
     void ButtonPlayLevelClick();
     void ButtonRecLevelClick();
-    bool WindowFits(uint32_t dataSize, uint32_t offset, uint32_t blockAlign, uint32_t frames) const;
 
     // ---- Mixer and keyboard ----
     void TrackBar1Change(TrackBar* sender);

@@ -65,7 +65,7 @@ void TFormMain::TBmixtimeChange() {
     // A tone held now lives in the old buffer: the new one keeps it whole, so the views, playback
     // and saving still find every byte of it.
     const bool toneHeld = SynthBuffer && WaveData == SynthBuffer;
-    const size_t length = static_cast<size_t>(Round(TBmixtime->Position() * 88200 / 10.0));
+    const size_t length = ToneByteCount(TBmixtime->Position());
     uint8_t* resized = blocks::Allocate(toneHeld ? std::max<size_t>(length, WaveDataSize) : length);
     if (!resized) {
         ShowMessage("No Memory", "ERROR");
@@ -109,7 +109,7 @@ void TFormMain::SynthesizeAndPlay() {
     }
     HarmonicsFromAnalysis = false;
     WaveData = SynthBuffer;
-    WaveDataSize = static_cast<uint32_t>(Round(TBmixtime->Position() * 88200 / 10.0));
+    WaveDataSize = ToneByteCount(TBmixtime->Position());
     HarmonicCount = MaxHarmonicCount();
     std::memset(WaveData, 0, WaveDataSize / 2 * 2);
     GenerateTone(WaveDataSize, 44100);

@@ -81,7 +81,7 @@ void TFormMain::PaintBoxFftMouseDown(Qt::MouseButton button, Qt::KeyboardModifie
     }
     if (button == Qt::RightButton) {
         LowCutHz = static_cast<uint32_t>(std::max<long long>(Round(x * FrequencySpan / W), 0));
-        LowCutBin = CurRate > 0 ? static_cast<uint32_t>(Round(LowCutHz / (CurRate / static_cast<double>(FftSize - 1)))) : 0;
+        LowCutBin = LowCutBinFor(LowCutHz, CurRate, FftSize);
         LowCutX = x;
         if (!(Playing || Recording)) {
             FullRefresh();

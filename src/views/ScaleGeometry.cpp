@@ -89,3 +89,13 @@ int ColourBarX(int level, int width) {
     return static_cast<int>(
         RoundExt(static_cast<long double>(static_cast<long long>(level) * width) / 255));
 }
+
+bool WindowFits(uint32_t dataSize, uint32_t offset, uint32_t align, uint32_t frames) {
+    return uint64_t{dataSize} >= uint64_t{offset} + uint64_t{align} * frames;
+}
+
+uint32_t LastWindowStart(uint32_t dataSize, uint32_t align, uint32_t frames) {
+    const uint64_t windowBytes = uint64_t{align} * frames;
+    const uint32_t last = dataSize >= windowBytes ? static_cast<uint32_t>(dataSize - windowBytes) : 0;
+    return align > 0 ? last - last % align : last;
+}

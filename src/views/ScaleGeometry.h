@@ -5,6 +5,14 @@
 #pragma once
 #include <cstdint>
 
+// Where the analysis window may stand in a held sound of dataSize bytes, for a window of `frames`
+// frames of `align` bytes each (nBlockAlign).
+// True when the window starting at byte `offset` lies wholly inside the data.
+bool WindowFits(uint32_t dataSize, uint32_t offset, uint32_t align, uint32_t frames);
+// The start of the last whole window, on a frame boundary also when the last frame is cut short
+// (an odd-length data chunk); 0 when not even one window fits.
+uint32_t LastWindowStart(uint32_t dataSize, uint32_t align, uint32_t frames);
+
 // Full-height vertical lines at the multiples k * step (k = 1 .. count) strictly inside a span
 // (milliseconds for the time grid, Hz for the frequency grid) across a box W pixels wide.
 struct VerticalLines {

@@ -1,9 +1,10 @@
 // The open and save commands and the window's side of reading and writing WAV files.
 #include <QFile>
 
+#include "analysis/Spectrum.h"
 #include "common/Blocks.h"
-#include "common/Round.h"
 #include "main/TFormMain.h"
+#include "synth/ToneGenerator.h"
 #include "toolkit/AppServices.h"
 #include "wavfile/WavFile.h"
 
@@ -27,7 +28,7 @@ bool TFormMain::ReadWaveFile(const QString& path) {
         ShowMessage("No pwaveheader", "ERROR");
         return false;
     }
-    uint8_t* synth = blocks::Allocate(static_cast<size_t>(Round(TBmixtime->Position() * 88200 / 10.0)));
+    uint8_t* synth = blocks::Allocate(ToneByteCount(TBmixtime->Position()));
     if (!synth) {
         blocks::Release(file.data);
         blocks::ReleaseArray(header);
@@ -50,7 +51,7 @@ bool TFormMain::ReadWaveFile(const QString& path) {
     SynthActive = false;
     blocks::Release(SynthBuffer);
     SynthBuffer = synth;
-    PeakThreshold = CurBits == 16 ? 5.0 : 0.1;
+    PeakThreshold = PeakThresholdFor(CurBits);
     ResetFftParameters();
     TimeGridFineMs = 5;
     ResetView();
