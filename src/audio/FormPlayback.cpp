@@ -28,12 +28,7 @@ void TFormMain::TogglePlayback() {
     }
     HarmonicsFromAnalysis = true;
     if (SynthActive) {
-        SynthActive = false;
-        WaveData = SavedWaveData;
-        SavedWaveData = nullptr;
-        WaveDataSize = SavedWaveDataSize;
-        CurBits = DataBits, CurRate = DataRate, CurChannels = DataChannels;
-        FillWaveFormat();
+        BringBackUserSound();
         ResetView();
         FullRefresh();
     }

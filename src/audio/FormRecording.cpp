@@ -81,18 +81,8 @@ void TFormMain::ToggleRecording() {
     if (StopRequested) return;  // the last recording is still being handed over
     if (Closing) return;        // a click that waited behind the window's close
 
-    // A start that fails must leave the user's sound as it was, so it is parked, not released.
-    uint8_t* keptData = SynthActive ? SavedWaveData : WaveData;
-    const WAVEFORMATEX keptFormat = WaveFormat;
-    const int kept[6] = {CurBits, CurRate, CurChannels, DataBits, DataRate, DataChannels};
-    const bool keptSynth = SynthActive;
-    uint8_t* keptWave = WaveData;
-    const uint32_t keptWaveSize = WaveDataSize;
-    WAVEHDR* keptHeader = WaveHeader;
-    const bool keptHeld = WaveDataHeld;
-    if (WaveDataHeld) CloseOutput();
-    WaveHeader = nullptr;
-    WaveData = nullptr;
+    // A start that fails must leave the user's sound as it was, so it is lifted out, not released.
+    const ParkedSound kept = TakeHeldSound();
 
     RecordedBytes = 0;
     RecordCapacity = 44100 * 180;
@@ -116,10 +106,12 @@ void TFormMain::ToggleRecording() {
     PlayScrollBar->SetMax(RecordCapacity);
     if (OpenCapture(WaveDataSize) && StartCapture()) {
         RecButton->show();
-        // The user's sound is replaced by the recording from here on.
-        if (keptData != SynthBuffer) blocks::Release(keptData);
-        if (keptSynth) SavedWaveData = nullptr;
-        blocks::ReleaseArray(keptHeader);
+        // The user's sound (behind a mixer tone, if one was held) is replaced by the recording.
+        uint8_t* user = kept.synthActive ? kept.savedData : kept.data;
+        ReleaseSound(user);
+        if (kept.synthActive) SavedWaveData = nullptr;
+        WAVEHDR* header = kept.header;
+        blocks::ReleaseArray(header);
         return;
     }
 
@@ -129,14 +121,7 @@ void TFormMain::ToggleRecording() {
     ReleaseCaptureBlock2();
     Recording = CaptureRunning = CaptureOpen = false;
     WaveInHandle = nullptr;
-    SynthActive = keptSynth;
-    WaveData = keptWave;
-    WaveDataSize = keptWaveSize;
-    WaveFormat = keptFormat;
-    CurBits = kept[0], CurRate = kept[1], CurChannels = kept[2];
-    DataBits = kept[3], DataRate = kept[4], DataChannels = kept[5];
-    WaveHeader = keptHeader;
-    WaveDataHeld = keptHeld;
+    RestoreHeldSound(kept);
     RecButton->setText(QString::fromUtf8("録音"));
     RecButton->show();
     ResetView();

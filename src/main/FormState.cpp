@@ -143,7 +143,7 @@ void TFormMain::ResetView() {
                 ShowMessage("No Memory", "ERROR");
                 WaveDataSize = 0;
             }
-            if (WaveData != SynthBuffer) blocks::Release(WaveData);
+            ReleaseSound(WaveData);
             WaveData = bigger;
         }
     }
@@ -171,11 +171,54 @@ void TFormMain::ReleaseHeldSound() {
 
 void TFormMain::ReleaseWaveBuffers() {
     blocks::ReleaseArray(WaveHeader);
-    // The mixer's buffer is owned by SynthBuffer; WaveData only borrows it.
-    if (WaveData == SynthBuffer)
-        WaveData = nullptr;
+    ReleaseSound(WaveData);
+}
+
+void TFormMain::ReleaseSound(uint8_t*& data) {
+    if (data == SynthBuffer)
+        data = nullptr;
     else
-        blocks::Release(WaveData);
+        blocks::Release(data);
+}
+
+ParkedSound TFormMain::TakeHeldSound() {
+    const ParkedSound sound{WaveData,   WaveDataSize, WaveFormat,  {CurBits, CurRate, CurChannels},
+                          {DataBits, DataRate, DataChannels},  WaveHeader, WaveDataHeld,
+                          SynthActive, SavedWaveData, SavedWaveDataSize};
+    if (WaveDataHeld) CloseOutput();
+    WaveHeader = nullptr;
+    WaveData = nullptr;
+    return sound;
+}
+
+void TFormMain::RestoreHeldSound(const ParkedSound& sound) {
+    WaveData = sound.data;
+    WaveDataSize = sound.size;
+    WaveFormat = sound.format;
+    CurBits = sound.cur[0], CurRate = sound.cur[1], CurChannels = sound.cur[2];
+    DataBits = sound.own[0], DataRate = sound.own[1], DataChannels = sound.own[2];
+    WaveHeader = sound.header;
+    WaveDataHeld = sound.held;
+    SynthActive = sound.synthActive;
+    SavedWaveData = sound.savedData;
+    SavedWaveDataSize = sound.savedSize;
+}
+
+void TFormMain::ParkUserSound() {
+    if (SynthActive) return;
+    SavedWaveDataSize = WaveDataSize;
+    SavedWaveData = WaveData;
+    SynthActive = true;
+}
+
+void TFormMain::BringBackUserSound() {
+    if (!SynthActive) return;
+    SynthActive = false;
+    WaveData = SavedWaveData;
+    SavedWaveData = nullptr;
+    WaveDataSize = SavedWaveDataSize;
+    CurBits = DataBits, CurRate = DataRate, CurChannels = DataChannels;
+    FillWaveFormat();
 }
 
 void TFormMain::ClearAudioHandles() {

@@ -16,6 +16,21 @@
 #include "audio/WaveTypes.h"
 #include "toolkit/Controls.h"
 
+// The held sound with all that says how to read it, lifted out of the window as one value, so
+// that an operation that fails can put it back whole.
+struct ParkedSound {
+    uint8_t* data = nullptr;  // WaveData: owned by the window unless it is the SynthBuffer
+    uint32_t size = 0;        // WaveDataSize, bytes
+    WAVEFORMATEX format{};
+    int cur[3] = {};   // CurBits, CurRate (Hz), CurChannels
+    int own[3] = {};   // DataBits, DataRate (Hz), DataChannels
+    WAVEHDR* header = nullptr;
+    bool held = false;         // WaveDataHeld
+    bool synthActive = false;  // data is the mixer's tone, savedData the user's sound
+    uint8_t* savedData = nullptr;
+    uint32_t savedSize = 0;    // bytes
+};
+
 class TFormMain : public QWidget {
     Q_OBJECT
 public:
@@ -151,6 +166,18 @@ public:
     void ResetFftParameters();
     void ReleaseHeldSound();
     void ReleaseWaveBuffers();
+    // The held sound out of the window (its output closed; WaveData and WaveHeader left empty),
+    // and back in exactly as it was.
+    ParkedSound TakeHeldSound();
+    void RestoreHeldSound(const ParkedSound& sound);
+    // The mixer's tone takes the held sound's place; the user's sound waits behind it. Only the
+    // first tone parks: the next ones replace the tone.
+    void ParkUserSound();
+    // The user's sound back in place of the mixer's tone, with its own format (nothing when no
+    // tone is held).
+    void BringBackUserSound();
+    // Releases a sound's bytes unless they are the mixer's buffer, which only SynthBuffer owns.
+    void ReleaseSound(uint8_t*& data);
     void ClearAudioHandles();
     void ShutdownAudio();
     bool HasWaveBuffers() const;

@@ -102,11 +102,7 @@ void TFormMain::SynthesizeAndPlay() {
     CurBits = 16, CurRate = 44100, TimeGridFineMs = 5, CurChannels = 1;
     FillWaveFormat();
     ResetFftParameters();
-    if (!SynthActive) {
-        SavedWaveDataSize = WaveDataSize;
-        SavedWaveData = WaveData;
-        SynthActive = true;
-    }
+    ParkUserSound();
     HarmonicsFromAnalysis = false;
     WaveData = SynthBuffer;
     WaveDataSize = ToneByteCount(TBmixtime->Position());

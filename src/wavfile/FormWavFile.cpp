@@ -37,8 +37,7 @@ bool TFormMain::ReadWaveFile(const QString& path) {
     }
 
     // The new sound replaces the held one (and a parked sound behind a mixer tone).
-    if (SynthActive) WaveData = SavedWaveData;
-    SavedWaveData = nullptr;
+    BringBackUserSound();
     ReleaseHeldSound();
     ReleaseWaveBuffers();
     WaveFormat = file.format;
@@ -48,7 +47,6 @@ bool TFormMain::ReadWaveFile(const QString& path) {
     DataBits = CurBits = WaveFormat.wBitsPerSample;
     DataRate = CurRate = static_cast<int>(WaveFormat.nSamplesPerSec);
     DataChannels = CurChannels = WaveFormat.nChannels;
-    SynthActive = false;
     blocks::Release(SynthBuffer);
     SynthBuffer = synth;
     PeakThreshold = PeakThresholdFor(CurBits);
