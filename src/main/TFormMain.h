@@ -78,64 +78,67 @@ public:
     QPushButton* reset;
     KeyPanel* Panels[61];  // Panel1..Panel60 at [1..60]
 
+    // Start-up values are set once, by FormCreate; until it has run the fields below are zero,
+    // false or empty. Byte counts and offsets are into the held sound's interleaved frames.
+
     // ---- The held sound ----
-    uint8_t* WaveData = nullptr;
-    uint32_t WaveDataSize = 0;
-    WAVEFORMATEX WaveFormat{};
-    int CurBits = 16, CurRate = 44100, CurChannels = 1;
-    int DataBits = 16, DataRate = 44100, DataChannels = 1;
-    bool SynthActive = false;
-    uint8_t* SavedWaveData = nullptr;
-    uint32_t SavedWaveDataSize = 0;
-    uint8_t* SynthBuffer = nullptr;
-    int InitialBufferSeconds = 30;
+    uint8_t* WaveData = nullptr;  // the held frames; owned unless it is SynthBuffer
+    uint32_t WaveDataSize{};      // bytes of WaveData that hold sound
+    WAVEFORMATEX WaveFormat{};    // how WaveData is read (PCM; CurBits, CurRate, CurChannels)
+    int CurBits{}, CurRate{}, CurChannels{};     // format in use: bits 8/16, Hz, channels 1/2
+    int DataBits{}, DataRate{}, DataChannels{};  // the user's sound's own format (same units)
+    bool SynthActive{};                // WaveData is the mixer's tone; the user's sound is parked
+    uint8_t* SavedWaveData = nullptr;  // the parked user's sound while SynthActive
+    uint32_t SavedWaveDataSize{};      // bytes
+    uint8_t* SynthBuffer = nullptr;    // the mixer's output, ToneByteCount(TBmixtime) bytes
+    int InitialBufferSeconds{};        // seconds of 44100 bytes in the start-up buffer
 
     // ---- The analysis window ----
-    uint32_t ViewOffset = 0;
-    uint32_t FftSize = 2048;
-    int FftSizeExponent = 3;
+    uint32_t ViewOffset{};  // bytes: where the window shown starts in WaveData
+    uint32_t FftSize{};     // frames in the window: 256, 512, 1024 or 2048
+    int FftSizeExponent{};  // 0 .. 3, FftSize = FftSizeFor(FftSizeExponent)
 
     // ---- Audio devices ----
     WaveAudio* Audio = nullptr;
     HWAVEOUT WaveOutHandle = nullptr;
     HWAVEIN WaveInHandle = nullptr;
-    WAVEHDR* WaveHeader = nullptr;
-    WAVEHDR* WaveHeader2 = nullptr;
+    WAVEHDR* WaveHeader = nullptr;   // the output block, or capture block 1 while recording
+    WAVEHDR* WaveHeader2 = nullptr;  // capture block 2
     uint8_t* CaptureBuffer2 = nullptr;
-    uint8_t* RecordBuffer = nullptr;
-    uint32_t RecordedBytes = 0;
-    uint32_t RecordCapacity = 0;
-    double CaptureBlockSeconds = 0.1;
-    MMTIME PlayTime{};
-    bool IgnoreNextDone = false;
+    uint8_t* RecordBuffer = nullptr;  // the recording so far
+    uint32_t RecordedBytes = 0;       // bytes of RecordBuffer filled
+    uint32_t RecordCapacity = 0;      // bytes of RecordBuffer
+    double CaptureBlockSeconds{};     // seconds of sound per capture block
+    MMTIME PlayTime{};                // the play position: bytes heard of the playing block
+    bool IgnoreNextDone = false;      // the next MM_WOM_DONE is that of the program's own stop
 
     // ---- State flags ----
-    bool WaveDataHeld = false;
-    bool Playing = false;
-    bool Recording = false;
-    bool CaptureOpen = false;
-    bool CaptureRunning = false;
-    bool StopRequested = false;
-    bool StopFinished = false;
-    bool Closing = false;
-    bool HarmonicsFromAnalysis = false;
-    bool NoiseCapturePending = false;
-    bool LevelOk = true;
+    bool WaveDataHeld{};
+    bool Playing{};
+    bool Recording{};
+    bool CaptureOpen{};
+    bool CaptureRunning{};
+    bool StopRequested{};
+    bool StopFinished{};
+    bool Closing{};
+    bool HarmonicsFromAnalysis{};
+    bool NoiseCapturePending{};
+    bool LevelOk = true;  // the last live window was quiet enough to analyse
 
     // ---- View and analysis settings ----
-    int TimeGridFineMs = 5, TimeGridCoarseMs = 10;  // ms
-    int FreqGridFineHz = 100, FreqGridCoarseHz = 500;  // Hz
-    double FrequencySpan = 2000.0;  // Hz, right edge of the spectrum and top of the voiceprint
-    double PeakThreshold = 5.0;     // magnitude above which a peak counts
-    double FftTimes = 66.0;         // spectrum gain, 1..80
-    uint32_t LowCutHz = 30;
-    uint32_t LowCutBin = 1;
-    int LowCutX = 8;
-    int SpanBinCount = 186;
-    double SpectrumPeakMax = 0.0;
-    int VoiceprintX = 0, VoiceprintWidth = 206;
+    int TimeGridFineMs{}, TimeGridCoarseMs{};   // ms between the waveform's grid lines
+    int FreqGridFineHz{}, FreqGridCoarseHz{};   // Hz between the frequency grid lines
+    double FrequencySpan{};  // Hz, right edge of the spectrum and top of the voiceprint
+    double PeakThreshold{};  // magnitude above which a peak counts
+    double FftTimes{};       // spectrum gain, 1 .. 80
+    uint32_t LowCutHz{};     // Hz, the low cut-off
+    uint32_t LowCutBin{};    // bin of the low cut-off: peaks must lie above it
+    int LowCutX{};           // pixels, x of the low cut-off marker in the spectrum view
+    int SpanBinCount{};      // bins searched: SpanBinCount(FftSize, CurRate, FrequencySpan)
+    double SpectrumPeakMax = 0.0;  // magnitude of the largest peak of the last drawing pass
+    int VoiceprintX{}, VoiceprintWidth{};  // pixels: the next column, the view's width
 
-    // ---- FFT arrays, allocated once for 2048 ----
+    // ---- FFT arrays, allocated once for 2048 values each ----
     double* SpectrumMagnitudes = nullptr;
     double* NoiseSpectrum = nullptr;
     double* FftInput = nullptr;
@@ -145,18 +148,18 @@ public:
     // ---- Detection results (peak lists, DetectedFrequency, PeakLevel) ----
     DetectionResult Detection;
     int DetectedFrequency = 0;  // Hz
-    int PeakLevel = 0;
+    int PeakLevel = 0;          // magnitude of the strongest peak, rounded
 
     // ---- Mixer and keyboard ----
-    int HarmonicLevels[21] = {};    // 0..100 per harmonic 1..20; slider shows 100 - level
+    int HarmonicLevels[21] = {};     // 0..100 per harmonic 1..20; slider shows 100 - level
     double HarmonicPhases[21] = {};  // radians
     TrackBar** HarmonicSliders = TrackBars;
     QLabel** HarmonicLabels = Labels;
-    int HarmonicCount = 0;
-    int FadeSamples = 2205;
-    double MixSeconds = 0.5;
+    int HarmonicCount{};   // harmonics that fit below half the rate
+    int FadeSamples{};     // samples of the fade at the end of a tone
+    double MixSeconds{};   // seconds of a tone
     KeyPanel** KeyPanels = Panels;
-    int KeyFrequencies[61] = {};
+    int KeyFrequencies[61] = {};  // Hz of keys 1..60
 
     // ---- Start-up, shutdown and shared operations ----
     void FormCreate();
@@ -186,9 +189,11 @@ public:
     // ---- Views ----
     void ClearPaintBox(PaintBox* box);
     void DrawVerticalGrid(PaintBox* box, int fine, int coarse, double span);
-    void DrawTimeGrid(PaintBox* box, uint32_t rate, int fineMs, int coarseMs);
+    void DrawTimeGrid(PaintBox* box, uint32_t rate, int fineMs, int coarseMs);  // rate in Hz
+    // `frames` frames of data from byte `offset`; bits 8 or 16.
     void DrawWaveform(PaintBox* box, uint32_t frames, const uint8_t* data, uint32_t offset,
                       int channels, int bits);
+    // `first`: the window's first sample; stride in bytes between frames; centre in pixels.
     void DrawWave8(PaintBox* box, uint32_t frames, const uint8_t* first, int stride,
                    double centre, double unitScale);
     void DrawWave16(PaintBox* box, uint32_t frames, const uint8_t* first, int stride,
@@ -200,6 +205,8 @@ public:
     int WaveGain() const;
 
     void DrawFreqGrid(PaintBox* box, int fineHz, int coarseHz);
+    // The peak pass of one channel's spectrum, drawn: rate in Hz, frames of the window,
+    // baseline in pixels, unitScale in pixels per magnitude and gain step.
     void DrawSpectrumPeaks(int rate, uint32_t frames, PaintBox* box, int baseline,
                            double unitScale, double* magnitudes);
     void DrawThresholdLine(PaintBox* box, int baseline, double unitScale);
@@ -218,11 +225,13 @@ public:
     void SeimonAmpGraPaint();
 
     // ---- Analysis ----
-    bool AllocateFftBuffers(uint32_t size);
+    bool AllocateFftBuffers(uint32_t size);  // values per array
     void FreeFftBuffers();
+    // The spectrum of `count` frames of data from byte `byteOffset`, drawn into view.
     void ComputeSpectrum(uint32_t count, const uint8_t* data, PaintBox* view, int bitsPerSample,
                          int channels, uint32_t byteOffset);
     void FullRefresh();
+    // Waveform, spectrum and detection of `count` frames of data from byte `byteOffset`.
     void LiveRefresh(uint32_t count, const uint8_t* data, PaintBox* spectrumView,
                      PaintBox* waveformView, int bitsPerSample, int channels,
                      uint32_t byteOffset);
@@ -240,7 +249,7 @@ public:
     // ---- Recording ----
     void RecButtonClick();
     void ToggleRecording();
-    bool OpenCapture(uint32_t size);
+    bool OpenCapture(uint32_t size);  // two capture blocks of `size` bytes
     bool StartCapture();
     void CloseCapture();
     void ReleaseCaptureBlock2();
@@ -249,9 +258,10 @@ public:
     // ---- Playback ----
     void PlayButtonClick();
     void TogglePlayback();
+    // Plays bytes start .. end of data (byte offsets, whole frames of WaveFormat).
     bool StartOutput(uint8_t* data, uint32_t start, uint32_t end);
     bool OpenOutput();
-    bool PrepareOutput(uint8_t* data, uint32_t start, uint32_t end);
+    bool PrepareOutput(uint8_t* data, uint32_t start, uint32_t end);  // bytes, as StartOutput
     void StopPlayback();
     void CloseOutput();
     void OnWaveOutDone();
@@ -271,7 +281,7 @@ public:
     void UpdateHarmonicLabels();
     void TakeHarmonicPhases();
     void SynthesizeAndPlay();
-    void GenerateTone(uint32_t byteCount, int rate);
+    void GenerateTone(uint32_t byteCount, int rate);  // bytes of 16-bit mono into WaveData, Hz
     void PlayNote(int frequency);
     void BuildKeyTables();
     void ResetKeyColours();
