@@ -308,8 +308,12 @@ TEST_F(RealAudio, CapturedBlocksHoldTheToneInOrder) {
     // differ from parec's only by the resampler's phase.
     ASSERT_FALSE(parec.empty());
     EXPECT_LE(steady.size, parecSteady.size * 1.1) << "sound lost or repeated at " << steady.at;
-    EXPECT_LE(start.size, std::max(parecStart.size, parecSteady.size) * 1.1)
-        << "a start transient beyond the server's own";
+    // The stream may start mid-tone (parec's does too, by a different amount each run): a jump
+    // from silence to the tone is at most the tone's peak; a splice inside the tone is more.
+    int peak = 0;
+    for (size_t i = kStreamStartSamples; i < captured.samples.size(); ++i)
+        peak = std::max(peak, std::abs(int{captured.samples[i]}));
+    EXPECT_LE(start.size, peak) << "a start transient beyond a jump into the tone";
 }
 
 TEST(RealAudioNoServer, OpenFailsWithAClearText) {
