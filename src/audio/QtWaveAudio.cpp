@@ -55,8 +55,39 @@ MMRESULT StartFailure(QAudio::Error error) {
                                                                        : MMSYSERR_ERROR;
 }
 
-// Marks a block as handed back by the device.
-void MarkDone(WAVEHDR* header) { header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE; }
+// Set while a device itself starts or stops its stream: the state changes Qt reports meanwhile
+// are the device's own doing, and a failed start is handled where it is made.
+struct StreamGuard {
+    bool starting = false;
+    bool stopping = false;
+};
+
+// Starts a QAudioSink or QAudioSource in push mode under the guard. Null when it did not start
+// (no stream device, an error, or a stream that stopped at once); its error() tells why.
+template <typename Stream>
+QIODevice* StartStream(Stream& stream, StreamGuard& guard) {
+    guard.starting = true;
+    QIODevice* io = stream.start();
+    guard.starting = false;
+    const bool started = io != nullptr && stream.error() == QAudio::NoError &&
+                         stream.state() != QAudio::StoppedState;
+    return started ? io : nullptr;
+}
+
+// A stream that stopped with an error while its device was neither starting nor stopping it:
+// the server went away, and the device gives its blocks up so that nothing waits for ever.
+template <typename Stream>
+bool StoppedByServer(const Stream& stream, QAudio::State state, const StreamGuard& guard) {
+    return !guard.starting && !guard.stopping && state == QAudio::StoppedState &&
+           stream.error() != QAudio::NoError;
+}
+
+// Hands a stopped stream to RetireDevice, first cutting it from the handlers whose context is
+// `context`: that object dies with the device, before the stream does.
+void RetireStream(QObject* stream, const QObject* context) {
+    QObject::disconnect(stream, nullptr, context, nullptr);
+    RetireDevice(stream);
+}
 
 // The playing block's bytes, then silence for as long as the sink takes more. The stream never
 // runs dry before the block's last sample has been heard, so the server has nothing to cut, fill
@@ -103,8 +134,7 @@ class QtWaveOut final : public WaveOutDevice {
     }
     ~QtWaveOut() override {
         StopSink();
-        QObject::disconnect(sink_, nullptr, &poll_, nullptr);
-        RetireDevice(sink_);
+        RetireStream(sink_, &poll_);
     }
 
     MMRESULT Write(WAVEHDR* header) {
@@ -119,13 +149,10 @@ class QtWaveOut final : public WaveOutDevice {
             return MMSYSERR_NOERROR;
         }
         feed_.Load(header->lpData, length_, silence_);
-        starting_ = true;
         // Pushed, not pulled: the first sound goes to the server now, not at the sink's first
         // tick 20 ms later, so that a key sounds as soon as it is clicked.
-        io_ = sink_->start();
-        starting_ = false;
-        if (io_ == nullptr || sink_->error() != QAudio::NoError ||
-            sink_->state() == QAudio::StoppedState) {
+        io_ = StartStream(*sink_, guard_);
+        if (io_ == nullptr) {
             const MMRESULT result = StartFailure(sink_->error());
             StopSink();
             header->dwFlags &= ~WHDR_INQUEUE;
@@ -202,10 +229,9 @@ class QtWaveOut final : public WaveOutDevice {
         }
     }
 
-    // A server that went away ends the block where it was, so that nothing waits for ever.
+    // A server that went away ends the block where it was.
     void OnStateChanged(QAudio::State state) {
-        if (starting_ || stopping_ || block_ == nullptr) return;
-        if (state == QAudio::StoppedState && sink_->error() != QAudio::NoError) Finish(false);
+        if (block_ != nullptr && StoppedByServer(*sink_, state, guard_)) Finish(false);
     }
 
     // Tops the sink's buffer up, whole frames only.
@@ -234,12 +260,12 @@ class QtWaveOut final : public WaveOutDevice {
     // event loop, and that is left to RetireDevice.
     void StopSink() {
         poll_.stop();
-        stopping_ = true;
+        guard_.stopping = true;
         if (sink_->state() != QAudio::StoppedState) {
             sink_->reset();
             sink_->stop();
         }
-        stopping_ = false;
+        guard_.stopping = false;
         io_.clear();
     }
 
@@ -256,8 +282,7 @@ class QtWaveOut final : public WaveOutDevice {
     uint32_t length_ = 0;          // bytes of the current block
     uint32_t heard_ = 0;           // bytes of it heard so far
     bool paused_ = false;
-    bool starting_ = false;
-    bool stopping_ = false;
+    StreamGuard guard_;
 };
 
 // Fills queued blocks in order from what the source pushes; a full block is reported at once.
@@ -275,8 +300,7 @@ class QtWaveIn final : public WaveInDevice {
     }
     ~QtWaveIn() override {
         StopSource();
-        QObject::disconnect(source_, nullptr, &watchdog_, nullptr);
-        RetireDevice(source_);
+        RetireStream(source_, &watchdog_);
     }
 
     bool Queued(const WAVEHDR* header) const {
@@ -297,11 +321,8 @@ class QtWaveIn final : public WaveInDevice {
     MMRESULT Start() {
         if (running_) return MMSYSERR_NOERROR;
         if (lost_) return MMSYSERR_ERROR;
-        starting_ = true;
-        QIODevice* io = source_->start();
-        starting_ = false;
-        if (io == nullptr || source_->error() != QAudio::NoError ||
-            source_->state() == QAudio::StoppedState) {
+        QIODevice* io = StartStream(*source_, guard_);
+        if (io == nullptr) {
             const MMRESULT result = StartFailure(source_->error());
             StopSource();
             return result;
@@ -319,7 +340,7 @@ class QtWaveIn final : public WaveInDevice {
     void Reset() {
         ReadAvailable();
         StopSource();
-        ReturnAll();
+        ReturnQueued(queue_, notify_);
     }
 
     // Closing drops blocks still queued without a message: their owner takes them back.
@@ -360,23 +381,13 @@ class QtWaveIn final : public WaveInDevice {
 
     // A server that went away returns the blocks, so that the engine is never left waiting.
     void OnStateChanged(QAudio::State state) {
-        if (starting_ || stopping_ || !running_) return;
-        if (state == QAudio::StoppedState && source_->error() != QAudio::NoError) Lose();
+        if (running_ && StoppedByServer(*source_, state, guard_)) Lose();
     }
 
     void Lose() {
         lost_ = true;
         StopSource();
-        ReturnAll();
-    }
-
-    void ReturnAll() {
-        while (!queue_.empty()) {
-            WAVEHDR* header = queue_.front();
-            queue_.pop_front();
-            MarkDone(header);
-            PostWaveEvent(notify_, MM_WIM_DATA, header);
-        }
+        ReturnQueued(queue_, notify_);
     }
 
     void StopSource() {
@@ -384,9 +395,9 @@ class QtWaveIn final : public WaveInDevice {
         if (io_ != nullptr) QObject::disconnect(io_, nullptr, &watchdog_, nullptr);
         io_.clear();
         running_ = false;
-        stopping_ = true;
+        guard_.stopping = true;
         if (source_->state() != QAudio::StoppedState) source_->stop();
-        stopping_ = false;
+        guard_.stopping = false;
     }
 
     QAudioSource* source_;     // retired, not deleted, when the device closes
@@ -399,46 +410,21 @@ class QtWaveIn final : public WaveInDevice {
     bool delivered_ = false;        // sound has come since the start
     bool running_ = false;          // started and not stopped since
     bool lost_ = false;             // the stream died or stalled: blocks are refused
-    bool starting_ = false;
-    bool stopping_ = false;
+    StreamGuard guard_;
 };
-
-MMRESULT Prepare(WAVEHDR* header) {
-    if (header == nullptr || (header->lpData == nullptr && header->dwBufferLength > 0))
-        return MMSYSERR_INVALPARAM;
-    header->dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT Unprepare(WAVEHDR* header) {
-    if (header == nullptr) return MMSYSERR_INVALPARAM;
-    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-    header->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
-}
 
 class QtWaveAudio final : public WaveAudio {
   public:
     MMRESULT waveOutOpen(HWAVEOUT* handle, const WAVEFORMATEX& format, QObject* notify) override {
-        if (handle == nullptr) return MMSYSERR_INVALPARAM;
-        *handle = nullptr;
-        if (!IsSupportedPcm(format)) return WAVERR_BADFORMAT;
-        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-        if (device.isNull()) return MMSYSERR_NODRIVER;
-        const QAudioFormat qtFormat = ToQtFormat(format);
-        if (!device.isFormatSupported(qtFormat)) return WAVERR_BADFORMAT;
-        outs_.push_back(std::make_unique<QtWaveOut>(device, qtFormat, notify));
-        *handle = outs_.back().get();
-        return MMSYSERR_NOERROR;
+        return Open(outs_, handle, format, notify, &QMediaDevices::defaultAudioOutput);
     }
     MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR* header) override {
-        return Find(outs_, handle) == nullptr ? MMSYSERR_INVALHANDLE : Prepare(header);
+        return Find(outs_, handle) == nullptr ? MMSYSERR_INVALHANDLE : PrepareHeader(header);
     }
     MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header) override {
         QtWaveOut* out = Find(outs_, handle);
         if (out == nullptr) return MMSYSERR_INVALHANDLE;
-        if (header == nullptr) return MMSYSERR_INVALPARAM;
-        if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+        if (MMRESULT r = CheckBlock(header)) return r;
         return out->Write(header);
     }
     MMRESULT waveOutGetPosition(HWAVEOUT handle, MMTIME* time) override {
@@ -455,44 +441,23 @@ class QtWaveAudio final : public WaveAudio {
         out->Pause();
         return MMSYSERR_NOERROR;
     }
-    MMRESULT waveOutReset(HWAVEOUT handle) override {
-        QtWaveOut* out = Find(outs_, handle);
-        if (out == nullptr) return MMSYSERR_INVALHANDLE;
-        out->Reset();
-        return MMSYSERR_NOERROR;
-    }
+    MMRESULT waveOutReset(HWAVEOUT handle) override { return Reset(outs_, handle); }
     MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header) override {
-        return Find(outs_, handle) == nullptr ? MMSYSERR_INVALHANDLE : Unprepare(header);
+        return Find(outs_, handle) == nullptr ? MMSYSERR_INVALHANDLE : UnprepareHeader(header);
     }
-    MMRESULT waveOutClose(HWAVEOUT handle) override {
-        QtWaveOut* out = Find(outs_, handle);
-        if (out == nullptr) return MMSYSERR_INVALHANDLE;
-        out->Close();
-        Erase(outs_, out);
-        return MMSYSERR_NOERROR;
-    }
+    MMRESULT waveOutClose(HWAVEOUT handle) override { return Close(outs_, handle); }
     std::string waveOutGetErrorText(MMRESULT code) override { return WaveErrorText(code, false); }
 
     MMRESULT waveInOpen(HWAVEIN* handle, const WAVEFORMATEX& format, QObject* notify) override {
-        if (handle == nullptr) return MMSYSERR_INVALPARAM;
-        *handle = nullptr;
-        if (!IsSupportedPcm(format)) return WAVERR_BADFORMAT;
-        const QAudioDevice device = QMediaDevices::defaultAudioInput();
-        if (device.isNull()) return MMSYSERR_NODRIVER;
-        const QAudioFormat qtFormat = ToQtFormat(format);
-        if (!device.isFormatSupported(qtFormat)) return WAVERR_BADFORMAT;
-        ins_.push_back(std::make_unique<QtWaveIn>(device, qtFormat, notify));
-        *handle = ins_.back().get();
-        return MMSYSERR_NOERROR;
+        return Open(ins_, handle, format, notify, &QMediaDevices::defaultAudioInput);
     }
     MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR* header) override {
-        return Find(ins_, handle) == nullptr ? MMSYSERR_INVALHANDLE : Prepare(header);
+        return Find(ins_, handle) == nullptr ? MMSYSERR_INVALHANDLE : PrepareHeader(header);
     }
     MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR* header) override {
         QtWaveIn* in = Find(ins_, handle);
         if (in == nullptr) return MMSYSERR_INVALHANDLE;
-        if (header == nullptr) return MMSYSERR_INVALPARAM;
-        if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+        if (MMRESULT r = CheckBlock(header)) return r;
         if (in->Queued(header)) return WAVERR_STILLPLAYING;
         return in->AddBuffer(header);
     }
@@ -500,35 +465,52 @@ class QtWaveAudio final : public WaveAudio {
         QtWaveIn* in = Find(ins_, handle);
         return in == nullptr ? MMSYSERR_INVALHANDLE : in->Start();
     }
-    MMRESULT waveInReset(HWAVEIN handle) override {
-        QtWaveIn* in = Find(ins_, handle);
-        if (in == nullptr) return MMSYSERR_INVALHANDLE;
-        in->Reset();
-        return MMSYSERR_NOERROR;
-    }
+    MMRESULT waveInReset(HWAVEIN handle) override { return Reset(ins_, handle); }
     MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR* header) override {
-        return Find(ins_, handle) == nullptr ? MMSYSERR_INVALHANDLE : Unprepare(header);
+        return Find(ins_, handle) == nullptr ? MMSYSERR_INVALHANDLE : UnprepareHeader(header);
     }
-    MMRESULT waveInClose(HWAVEIN handle) override {
-        QtWaveIn* in = Find(ins_, handle);
-        if (in == nullptr) return MMSYSERR_INVALHANDLE;
-        in->Close();
-        Erase(ins_, in);
-        return MMSYSERR_NOERROR;
-    }
+    MMRESULT waveInClose(HWAVEIN handle) override { return Close(ins_, handle); }
     std::string waveInGetErrorText(MMRESULT code) override { return WaveErrorText(code, true); }
 
   private:
+    // Opens a device on the system's default output or input, which `defaultDevice` names; it
+    // is asked for only once the format is one the back-ends support.
+    template <typename Device, typename Handle>
+    static MMRESULT Open(std::vector<std::unique_ptr<Device>>& devices, Handle* handle,
+                         const WAVEFORMATEX& format, QObject* notify,
+                         QAudioDevice (*defaultDevice)()) {
+        if (handle == nullptr) return MMSYSERR_INVALPARAM;
+        *handle = nullptr;
+        if (!IsSupportedPcm(format)) return WAVERR_BADFORMAT;
+        const QAudioDevice device = defaultDevice();
+        if (device.isNull()) return MMSYSERR_NODRIVER;
+        const QAudioFormat qtFormat = ToQtFormat(format);
+        if (!device.isFormatSupported(qtFormat)) return WAVERR_BADFORMAT;
+        devices.push_back(std::make_unique<Device>(device, qtFormat, notify));
+        *handle = devices.back().get();
+        return MMSYSERR_NOERROR;
+    }
+    template <typename Device, typename Handle>
+    static MMRESULT Reset(const std::vector<std::unique_ptr<Device>>& devices, Handle handle) {
+        Device* device = Find(devices, handle);
+        if (device == nullptr) return MMSYSERR_INVALHANDLE;
+        device->Reset();
+        return MMSYSERR_NOERROR;
+    }
+    template <typename Device, typename Handle>
+    static MMRESULT Close(std::vector<std::unique_ptr<Device>>& devices, Handle handle) {
+        Device* device = Find(devices, handle);
+        if (device == nullptr) return MMSYSERR_INVALHANDLE;
+        device->Close();
+        std::erase_if(devices, [device](const auto& d) { return d.get() == device; });
+        return MMSYSERR_NOERROR;
+    }
     // The open device behind a handle, or null for a handle that is not open here.
     template <typename Device, typename Handle>
     static Device* Find(const std::vector<std::unique_ptr<Device>>& devices, Handle handle) {
         for (const auto& device : devices)
             if (static_cast<Handle>(device.get()) == handle) return device.get();
         return nullptr;
-    }
-    template <typename Device>
-    static void Erase(std::vector<std::unique_ptr<Device>>& devices, Device* device) {
-        std::erase_if(devices, [device](const auto& d) { return d.get() == device; });
     }
 
     std::vector<std::unique_ptr<QtWaveOut>> outs_;

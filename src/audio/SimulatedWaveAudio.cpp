@@ -7,24 +7,17 @@
 
 namespace {
 
-void MarkDone(WAVEHDR* header) { header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE; }
-
-void Forget(std::vector<WAVEHDR*>& headers, const WAVEHDR* header) { std::erase(headers, header); }
-
+// The header rules of the real back-end, plus a record of what is prepared for the checks.
 MMRESULT PrepareInto(std::vector<WAVEHDR*>& prepared, WAVEHDR* header) {
-    if (header == nullptr || (header->lpData == nullptr && header->dwBufferLength > 0))
-        return MMSYSERR_INVALPARAM;
-    header->dwFlags |= WHDR_PREPARED;
+    if (MMRESULT r = PrepareHeader(header)) return r;
     if (std::find(prepared.begin(), prepared.end(), header) == prepared.end())
         prepared.push_back(header);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT UnprepareFrom(std::vector<WAVEHDR*>& prepared, WAVEHDR* header) {
-    if (header == nullptr) return MMSYSERR_INVALPARAM;
-    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-    header->dwFlags &= ~WHDR_PREPARED;
-    Forget(prepared, header);
+    if (MMRESULT r = UnprepareHeader(header)) return r;
+    std::erase(prepared, header);
     return MMSYSERR_NOERROR;
 }
 
@@ -41,44 +34,47 @@ int SimulatedWaveAudio::CallCount(const std::string& call) const {
     return it == calls_.end() ? 0 : it->second;
 }
 
-MMRESULT SimulatedWaveAudio::CheckOut(HWAVEOUT handle) const {
-    return (outOpen_ && handle == &outDevice_) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+template <typename Device>
+MMRESULT SimulatedWaveAudio::Enter(const char* call, const Fault& fault, const Side<Device>& side,
+                                   const Device* handle) {
+    if (MMRESULT r = Planned(call, fault)) return r;
+    return (side.open && handle == &side.device) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
-MMRESULT SimulatedWaveAudio::CheckIn(HWAVEIN handle) const {
-    return (inOpen_ && handle == &inDevice_) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+template <typename Device>
+MMRESULT SimulatedWaveAudio::Open(const char* call, const Fault& fault, Side<Device>& side,
+                                  Device** handle, const WAVEFORMATEX& format, QObject* notify) {
+    if (MMRESULT r = Planned(call, fault)) return r;
+    if (handle == nullptr) return MMSYSERR_INVALPARAM;
+    *handle = nullptr;
+    if (side.open) return MMSYSERR_ALLOCATED;
+    if (!IsSupportedPcm(format)) return WAVERR_BADFORMAT;
+    side.open = true;
+    side.notify = notify;
+    side.format = format;
+    *handle = &side.device;
+    return MMSYSERR_NOERROR;
 }
 
 // ---- Output ----
 
 MMRESULT SimulatedWaveAudio::waveOutOpen(HWAVEOUT* handle, const WAVEFORMATEX& format,
                                          QObject* notify) {
-    if (MMRESULT r = Planned("waveOutOpen", faults.outOpen)) return r;
-    if (handle == nullptr) return MMSYSERR_INVALPARAM;
-    *handle = nullptr;
-    if (outOpen_) return MMSYSERR_ALLOCATED;
-    if (!IsSupportedPcm(format)) return WAVERR_BADFORMAT;
-    outOpen_ = true;
-    outNotify_ = notify;
-    outFormat_ = format;
+    if (MMRESULT r = Open("waveOutOpen", faults.outOpen, out_, handle, format, notify)) return r;
     outBlock_ = nullptr;
     outPosition_ = 0;
     outPaused_ = false;
-    *handle = &outDevice_;
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT SimulatedWaveAudio::waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR* header) {
-    if (MMRESULT r = Planned("waveOutPrepareHeader", faults.outPrepare)) return r;
-    if (MMRESULT r = CheckOut(handle)) return r;
-    return PrepareInto(outPrepared_, header);
+    if (MMRESULT r = Enter("waveOutPrepareHeader", faults.outPrepare, out_, handle)) return r;
+    return PrepareInto(out_.prepared, header);
 }
 
 MMRESULT SimulatedWaveAudio::waveOutWrite(HWAVEOUT handle, WAVEHDR* header) {
-    if (MMRESULT r = Planned("waveOutWrite", faults.outWrite)) return r;
-    if (MMRESULT r = CheckOut(handle)) return r;
-    if (header == nullptr) return MMSYSERR_INVALPARAM;
-    if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (MMRESULT r = Enter("waveOutWrite", faults.outWrite, out_, handle)) return r;
+    if (MMRESULT r = CheckBlock(header)) return r;
     if (outBlock_ != nullptr) return WAVERR_STILLPLAYING;
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     outBlock_ = header;
@@ -88,8 +84,7 @@ MMRESULT SimulatedWaveAudio::waveOutWrite(HWAVEOUT handle, WAVEHDR* header) {
 }
 
 MMRESULT SimulatedWaveAudio::waveOutGetPosition(HWAVEOUT handle, MMTIME* time) {
-    if (MMRESULT r = Planned("waveOutGetPosition", faults.outGetPosition)) return r;
-    if (MMRESULT r = CheckOut(handle)) return r;
+    if (MMRESULT r = Enter("waveOutGetPosition", faults.outGetPosition, out_, handle)) return r;
     if (time == nullptr) return MMSYSERR_INVALPARAM;
     time->wType = TIME_BYTES;
     time->cb = outPosition_;
@@ -97,40 +92,36 @@ MMRESULT SimulatedWaveAudio::waveOutGetPosition(HWAVEOUT handle, MMTIME* time) {
 }
 
 MMRESULT SimulatedWaveAudio::waveOutPause(HWAVEOUT handle) {
-    if (MMRESULT r = Planned("waveOutPause", faults.outPause)) return r;
-    if (MMRESULT r = CheckOut(handle)) return r;
+    if (MMRESULT r = Enter("waveOutPause", faults.outPause, out_, handle)) return r;
     outPaused_ = true;
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT SimulatedWaveAudio::waveOutReset(HWAVEOUT handle) {
-    if (MMRESULT r = Planned("waveOutReset", faults.outReset)) return r;
-    if (MMRESULT r = CheckOut(handle)) return r;
+    if (MMRESULT r = Enter("waveOutReset", faults.outReset, out_, handle)) return r;
     WAVEHDR* queued = outBlock_;
     outBlock_ = nullptr;
     outPosition_ = 0;
     outPaused_ = false;
     if (queued != nullptr) {
         MarkDone(queued);
-        PostWaveEvent(outNotify_, MM_WOM_DONE, queued);
+        PostWaveEvent(out_.notify, MM_WOM_DONE, queued);
     }
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT SimulatedWaveAudio::waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header) {
-    if (MMRESULT r = Planned("waveOutUnprepareHeader", faults.outUnprepare)) return r;
-    if (MMRESULT r = CheckOut(handle)) return r;
-    return UnprepareFrom(outPrepared_, header);
+    if (MMRESULT r = Enter("waveOutUnprepareHeader", faults.outUnprepare, out_, handle)) return r;
+    return UnprepareFrom(out_.prepared, header);
 }
 
 MMRESULT SimulatedWaveAudio::waveOutClose(HWAVEOUT handle) {
-    if (MMRESULT r = Planned("waveOutClose", faults.outClose)) return r;
-    if (MMRESULT r = CheckOut(handle)) return r;
+    if (MMRESULT r = Enter("waveOutClose", faults.outClose, out_, handle)) return r;
     // As on the real device, a block still queued is dropped without a message.
     if (outBlock_ != nullptr) outBlock_->dwFlags &= ~WHDR_INQUEUE;
     outBlock_ = nullptr;
-    outOpen_ = false;
-    outNotify_ = nullptr;
+    out_.open = false;
+    out_.notify = nullptr;
     outPaused_ = false;
     return MMSYSERR_NOERROR;
 }
@@ -140,7 +131,7 @@ std::string SimulatedWaveAudio::waveOutGetErrorText(MMRESULT code) {
 }
 
 uint32_t SimulatedWaveAudio::AdvanceOutput(uint32_t bytes) {
-    if (!outOpen_ || outBlock_ == nullptr || outPaused_) return 0;
+    if (!out_.open || outBlock_ == nullptr || outPaused_) return 0;
     const uint32_t moved = std::min(bytes, outBlock_->dwBufferLength - outPosition_);
     outPosition_ += moved;
     if (outPosition_ == outBlock_->dwBufferLength) FinishOutputBlock();
@@ -156,40 +147,29 @@ void SimulatedWaveAudio::FinishOutputBlock() {
     outBlock_ = nullptr;
     outPosition_ = done->dwBufferLength;
     MarkDone(done);
-    if (!faults.outDoneNeverPosted) PostWaveEvent(outNotify_, MM_WOM_DONE, done);
+    if (!faults.outDoneNeverPosted) PostWaveEvent(out_.notify, MM_WOM_DONE, done);
 }
 
 // ---- Input ----
 
 MMRESULT SimulatedWaveAudio::waveInOpen(HWAVEIN* handle, const WAVEFORMATEX& format,
                                         QObject* notify) {
-    if (MMRESULT r = Planned("waveInOpen", faults.inOpen)) return r;
-    if (handle == nullptr) return MMSYSERR_INVALPARAM;
-    *handle = nullptr;
-    if (inOpen_) return MMSYSERR_ALLOCATED;
-    if (!IsSupportedPcm(format)) return WAVERR_BADFORMAT;
-    inOpen_ = true;
-    inNotify_ = notify;
-    inFormat_ = format;
+    if (MMRESULT r = Open("waveInOpen", faults.inOpen, in_, handle, format, notify)) return r;
     inQueue_.clear();
     inStarted_ = false;
     inDelivered_ = 0;
     inWaiting_ = 0;
-    *handle = &inDevice_;
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT SimulatedWaveAudio::waveInPrepareHeader(HWAVEIN handle, WAVEHDR* header) {
-    if (MMRESULT r = Planned("waveInPrepareHeader", faults.inPrepare)) return r;
-    if (MMRESULT r = CheckIn(handle)) return r;
-    return PrepareInto(inPrepared_, header);
+    if (MMRESULT r = Enter("waveInPrepareHeader", faults.inPrepare, in_, handle)) return r;
+    return PrepareInto(in_.prepared, header);
 }
 
 MMRESULT SimulatedWaveAudio::waveInAddBuffer(HWAVEIN handle, WAVEHDR* header) {
-    if (MMRESULT r = Planned("waveInAddBuffer", faults.inAddBuffer)) return r;
-    if (MMRESULT r = CheckIn(handle)) return r;
-    if (header == nullptr) return MMSYSERR_INVALPARAM;
-    if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (MMRESULT r = Enter("waveInAddBuffer", faults.inAddBuffer, in_, handle)) return r;
+    if (MMRESULT r = CheckBlock(header)) return r;
     if (std::find(inQueue_.begin(), inQueue_.end(), header) != inQueue_.end())
         return WAVERR_STILLPLAYING;
     header->dwBytesRecorded = 0;
@@ -200,43 +180,34 @@ MMRESULT SimulatedWaveAudio::waveInAddBuffer(HWAVEIN handle, WAVEHDR* header) {
 }
 
 MMRESULT SimulatedWaveAudio::waveInStart(HWAVEIN handle) {
-    if (MMRESULT r = Planned("waveInStart", faults.inStart)) return r;
-    if (MMRESULT r = CheckIn(handle)) return r;
+    if (MMRESULT r = Enter("waveInStart", faults.inStart, in_, handle)) return r;
     inStarted_ = true;
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT SimulatedWaveAudio::waveInReset(HWAVEIN handle) {
-    if (MMRESULT r = Planned("waveInReset", faults.inReset)) return r;
-    if (MMRESULT r = CheckIn(handle)) return r;
+    if (MMRESULT r = Enter("waveInReset", faults.inReset, in_, handle)) return r;
     DeliverWaitingInput();
     inWaiting_ = 0;
     inStarted_ = false;
-    while (!inQueue_.empty()) {
-        WAVEHDR* header = inQueue_.front();
-        inQueue_.pop_front();
-        MarkDone(header);
-        PostWaveEvent(inNotify_, MM_WIM_DATA, header);
-    }
+    ReturnQueued(inQueue_, in_.notify);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT SimulatedWaveAudio::waveInUnprepareHeader(HWAVEIN handle, WAVEHDR* header) {
-    if (MMRESULT r = Planned("waveInUnprepareHeader", faults.inUnprepare)) return r;
-    if (MMRESULT r = CheckIn(handle)) return r;
-    return UnprepareFrom(inPrepared_, header);
+    if (MMRESULT r = Enter("waveInUnprepareHeader", faults.inUnprepare, in_, handle)) return r;
+    return UnprepareFrom(in_.prepared, header);
 }
 
 MMRESULT SimulatedWaveAudio::waveInClose(HWAVEIN handle) {
-    if (MMRESULT r = Planned("waveInClose", faults.inClose)) return r;
-    if (MMRESULT r = CheckIn(handle)) return r;
+    if (MMRESULT r = Enter("waveInClose", faults.inClose, in_, handle)) return r;
     // As on the real device, blocks still queued are dropped without a message.
     for (WAVEHDR* header : inQueue_) header->dwFlags &= ~WHDR_INQUEUE;
     inQueue_.clear();
     inWaiting_ = 0;
-    inOpen_ = false;
+    in_.open = false;
     inStarted_ = false;
-    inNotify_ = nullptr;
+    in_.notify = nullptr;
     return MMSYSERR_NOERROR;
 }
 
@@ -249,7 +220,7 @@ void SimulatedWaveAudio::SetInputGenerator(InputGenerator generator) {
 }
 
 uint32_t SimulatedWaveAudio::FeedInput(uint32_t bytes) {
-    if (!inOpen_ || !inStarted_) return 0;
+    if (!in_.open || !inStarted_) return 0;
     inWaiting_ += bytes;
     return DeliverWaitingInput();
 }
@@ -270,25 +241,25 @@ uint32_t SimulatedWaveAudio::DeliverWaitingInput() {
         inDelivered_ += n;
         inWaiting_ -= n;
         placed += n;
-        if (header->dwBytesRecorded == header->dwBufferLength) {
-            inQueue_.pop_front();
-            MarkDone(header);
-            if (!faults.inDataNeverPosted) PostWaveEvent(inNotify_, MM_WIM_DATA, header);
-        }
+        if (header->dwBytesRecorded == header->dwBufferLength) ReturnFullInputBlock();
     }
     return placed;
 }
 
+void SimulatedWaveAudio::ReturnFullInputBlock() {
+    WAVEHDR* header = inQueue_.front();
+    inQueue_.pop_front();
+    MarkDone(header);
+    if (!faults.inDataNeverPosted) PostWaveEvent(in_.notify, MM_WIM_DATA, header);
+}
+
 int SimulatedWaveAudio::FillInputBlocks(int count) {
     int filled = 0;
-    while (filled < count && inOpen_ && inStarted_ && !inQueue_.empty()) {
-        WAVEHDR* header = inQueue_.front();
+    while (filled < count && in_.open && inStarted_ && !inQueue_.empty()) {
+        const WAVEHDR* header = inQueue_.front();
         const uint32_t room = header->dwBufferLength - header->dwBytesRecorded;
         if (room == 0) {
-            // An empty block is full at once.
-            inQueue_.pop_front();
-            MarkDone(header);
-            if (!faults.inDataNeverPosted) PostWaveEvent(inNotify_, MM_WIM_DATA, header);
+            ReturnFullInputBlock();  // an empty block is full at once
         } else {
             FeedInput(room);
         }

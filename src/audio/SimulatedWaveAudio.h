@@ -59,17 +59,17 @@ class SimulatedWaveAudio : public WaveAudio {
 
     // --- What the program did, for checks ---
 
-    bool OutputOpen() const { return outOpen_; }
-    bool InputOpen() const { return inOpen_; }
+    bool OutputOpen() const { return out_.open; }
+    bool InputOpen() const { return in_.open; }
     bool OutputPaused() const { return outPaused_; }
     bool InputStarted() const { return inStarted_; }
     WAVEHDR* OutputBlock() const { return outBlock_; }  // the queued output block, or null
     uint32_t OutputPosition() const { return outPosition_; }
     std::vector<WAVEHDR*> QueuedInputBlocks() const { return {inQueue_.begin(), inQueue_.end()}; }
-    int PreparedOutputHeaders() const { return static_cast<int>(outPrepared_.size()); }
-    int PreparedInputHeaders() const { return static_cast<int>(inPrepared_.size()); }
-    const WAVEFORMATEX& LastOutputFormat() const { return outFormat_; }
-    const WAVEFORMATEX& LastInputFormat() const { return inFormat_; }
+    int PreparedOutputHeaders() const { return static_cast<int>(out_.prepared.size()); }
+    int PreparedInputHeaders() const { return static_cast<int>(in_.prepared.size()); }
+    const WAVEFORMATEX& LastOutputFormat() const { return out_.format; }
+    const WAVEFORMATEX& LastInputFormat() const { return in_.format; }
     uint64_t InputBytesDelivered() const { return inDelivered_; }  // into blocks, since open
     uint64_t InputBytesWaiting() const { return inWaiting_; }      // for a block to be queued
     // How often a call was made (failed calls included), e.g. CallCount("waveOutReset").
@@ -97,29 +97,42 @@ class SimulatedWaveAudio : public WaveAudio {
     std::string waveInGetErrorText(MMRESULT code) override;
 
   private:
+    // What the output device (Device = WaveOutDevice) and the input device (WaveInDevice) both
+    // keep; the handle is the address of `device`.
+    template <typename Device>
+    struct Side {
+        Device device;
+        bool open = false;
+        QObject* notify = nullptr;
+        WAVEFORMATEX format;             // the last one opened
+        std::vector<WAVEHDR*> prepared;  // headers prepared and not yet unprepared
+    };
+
     // Counts the call and returns the planned failure for it, if this call is to fail.
     MMRESULT Planned(const char* call, const Fault& fault);
-    MMRESULT CheckOut(HWAVEOUT handle) const;
-    MMRESULT CheckIn(HWAVEIN handle) const;
+    // Counts the call; its planned failure, else MMSYSERR_INVALHANDLE for a handle that is not
+    // the side's open device, else MMSYSERR_NOERROR.
+    template <typename Device>
+    MMRESULT Enter(const char* call, const Fault& fault, const Side<Device>& side,
+                   const Device* handle);
+    // The checks and bookkeeping of waveOutOpen and waveInOpen; the caller clears its own state.
+    template <typename Device>
+    MMRESULT Open(const char* call, const Fault& fault, Side<Device>& side, Device** handle,
+                  const WAVEFORMATEX& format, QObject* notify);
     void FinishOutputBlock();
     uint32_t DeliverWaitingInput();
+    // The front capture block is full: it leaves the queue marked done, with its MM_WIM_DATA
+    // unless that is planned away.
+    void ReturnFullInputBlock();
 
     std::map<std::string, int> calls_;
 
-    WaveOutDevice outDevice_;
-    bool outOpen_ = false;
-    QObject* outNotify_ = nullptr;
-    WAVEFORMATEX outFormat_;
-    std::vector<WAVEHDR*> outPrepared_;
+    Side<WaveOutDevice> out_;
     WAVEHDR* outBlock_ = nullptr;
     uint32_t outPosition_ = 0;
     bool outPaused_ = false;
 
-    WaveInDevice inDevice_;
-    bool inOpen_ = false;
-    QObject* inNotify_ = nullptr;
-    WAVEFORMATEX inFormat_;
-    std::vector<WAVEHDR*> inPrepared_;
+    Side<WaveInDevice> in_;
     std::deque<WAVEHDR*> inQueue_;
     bool inStarted_ = false;
     uint64_t inDelivered_ = 0;

@@ -47,8 +47,38 @@ std::string WaveErrorText(MMRESULT code, bool input) {
     }
 }
 
+MMRESULT PrepareHeader(WAVEHDR* header) {
+    if (header == nullptr || (header->lpData == nullptr && header->dwBufferLength > 0))
+        return MMSYSERR_INVALPARAM;
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT UnprepareHeader(WAVEHDR* header) {
+    if (header == nullptr) return MMSYSERR_INVALPARAM;
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT CheckBlock(const WAVEHDR* header) {
+    if (header == nullptr) return MMSYSERR_INVALPARAM;
+    return (header->dwFlags & WHDR_PREPARED) ? MMSYSERR_NOERROR : WAVERR_UNPREPARED;
+}
+
+void MarkDone(WAVEHDR* header) { header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE; }
+
 void PostWaveEvent(QObject* notify, int message, WAVEHDR* header) {
     if (notify != nullptr) QCoreApplication::postEvent(notify, new WaveAudioEvent(message, header));
+}
+
+void ReturnQueued(std::deque<WAVEHDR*>& queue, QObject* notify) {
+    while (!queue.empty()) {
+        WAVEHDR* header = queue.front();
+        queue.pop_front();
+        MarkDone(header);
+        PostWaveEvent(notify, MM_WIM_DATA, header);
+    }
 }
 
 void RetireDevice(QObject* device) {

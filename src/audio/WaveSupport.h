@@ -1,6 +1,8 @@
-// Helpers shared by the waveform-audio back-ends: format checks, error texts and event posting.
+// Helpers shared by the waveform-audio back-ends: format checks, error texts, the block-header
+// rules both keep alike, and event posting.
 #pragma once
 #include <QObject>
+#include <deque>
 #include <string>
 
 #include "audio/WaveTypes.h"
@@ -13,9 +15,23 @@ bool IsSupportedPcm(const WAVEFORMATEX& format);
 // the wording for the capture device ("No audio input device") or the output device.
 std::string WaveErrorText(MMRESULT code, bool input);
 
+// Marks a block as prepared; MMSYSERR_INVALPARAM for no header, or one with bytes but no data.
+MMRESULT PrepareHeader(WAVEHDR* header);
+// Clears the prepared mark; WAVERR_STILLPLAYING while the block is queued on a device.
+MMRESULT UnprepareHeader(WAVEHDR* header);
+// Whether a block may be queued on a device: MMSYSERR_INVALPARAM for no header,
+// WAVERR_UNPREPARED for one not prepared, else MMSYSERR_NOERROR.
+MMRESULT CheckBlock(const WAVEHDR* header);
+// Marks a block as handed back by the device: no longer queued, done.
+void MarkDone(WAVEHDR* header);
+
 // Posts MM_WOM_DONE or MM_WIM_DATA for `header` to `notify` (nothing when notify is null);
 // it is delivered later by the event loop of notify's thread.
 void PostWaveEvent(QObject* notify, int message, WAVEHDR* header);
+
+// Hands every queued capture block back in queue order, each marked done with one MM_WIM_DATA,
+// and leaves the queue empty.
+void ReturnQueued(std::deque<WAVEHDR*>& queue, QObject* notify);
 
 // Destroys a closed device object once control is back in the event loop that closed it, never
 // inside the close call. Qt's audio sink and source run the event loop in their destructors:
