@@ -28,17 +28,6 @@ std::vector<uint8_t> Tone(int channels) {
     return bytes;
 }
 
-WAVEFORMATEX Format(int channels) {
-    WAVEFORMATEX f;
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = static_cast<uint16_t>(channels);
-    f.nSamplesPerSec = 44100;
-    f.nBlockAlign = static_cast<uint16_t>(2 * channels);
-    f.nAvgBytesPerSec = 44100 * f.nBlockAlign;
-    f.wBitsPerSample = 16;
-    return f;
-}
-
 template <bool kDirect>
 void BM_ComputeFft(benchmark::State& state) {
     const unsigned n = static_cast<unsigned>(state.range(0));
@@ -92,7 +81,7 @@ BENCHMARK(BM_Spectrum)->Arg(1)->Arg(2)->ArgName("channels");
 void BM_AnalyzeWindow(benchmark::State& state) {
     const int channels = static_cast<int>(state.range(0));
     const std::vector<uint8_t> bytes = Tone(channels);
-    const WAVEFORMATEX format = Format(channels);
+    const WAVEFORMATEX format = MakePcmFormat(channels, 16, 44100);
     auto ws = std::make_unique<AnalysisWorkspace>();
     AnalysisSettings settings;
     WindowResult result;

@@ -74,10 +74,6 @@ std::string ReadOptions(const ParsedArgs& parsed, Options& o) {
     return "";
 }
 
-// What the window holds before a file is opened: 16-bit mono at 44100 Hz. A short format chunk
-// keeps these values for the fields it lacks.
-WAVEFORMATEX StartUpFormat() { return MakePcmFormat(16, 44100, 1); }
-
 struct Job {
     const uint8_t* data;
     uint32_t size;

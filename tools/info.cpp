@@ -9,10 +9,6 @@ namespace cli {
 
 namespace {
 
-// What the window holds right after start-up (16-bit mono at 44100 Hz): a file whose format
-// chunk is shorter than 16 bytes keeps these values for the fields it lacks, as in the window.
-WAVEFORMATEX StartUpFormat() { return MakePcmFormat(16, 44100, 1); }
-
 // One JSON line for one file; returns whether it loaded.
 bool InfoLine(const std::string& file, std::ostream& out) {
     WaveFileData wave;

@@ -18,9 +18,10 @@ static_assert(sizeof(WAVEFORMATEX) == 18);
 
 constexpr uint16_t WAVE_FORMAT_PCM = 1;
 
-// The PCM record for a sample width in bits, a rate in Hz and a channel count: block align is
-// (bits div 8) x channels, bytes per second rate x block align, cbSize 0.
-inline WAVEFORMATEX MakePcmFormat(int bits, int rate, int channels) {
+// The PCM record for a channel count, a sample width in bits (a multiple of 8) and a rate in Hz
+// (44100 unless given): block align is channels x (bits div 8), bytes per second rate x block
+// align, cbSize 0. Nothing is checked, so tests can build formats the program must refuse.
+inline WAVEFORMATEX MakePcmFormat(int channels, int bits, int rate = 44100) {
     WAVEFORMATEX f;
     f.wFormatTag = WAVE_FORMAT_PCM;
     f.nChannels = static_cast<uint16_t>(channels);
@@ -31,6 +32,10 @@ inline WAVEFORMATEX MakePcmFormat(int bits, int rate, int channels) {
     f.cbSize = 0;
     return f;
 }
+
+// What the window holds before a file is opened: 16-bit mono at 44100 Hz. A file whose format
+// chunk is shorter than 16 bytes keeps these values for the fields it lacks.
+inline WAVEFORMATEX StartUpFormat() { return MakePcmFormat(1, 16, 44100); }
 
 // One block handed to an audio device: the device fills (capture) or plays (output) the
 // dwBufferLength bytes at lpData. dwBytesRecorded is set by capture when the block returns.

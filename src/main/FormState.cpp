@@ -118,7 +118,7 @@ void TFormMain::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
-void TFormMain::FillWaveFormat() { WaveFormat = MakePcmFormat(CurBits, CurRate, CurChannels); }
+void TFormMain::FillWaveFormat() { WaveFormat = MakePcmFormat(CurChannels, CurBits, CurRate); }
 
 void TFormMain::ResetView() {
     ViewOffset = 0;

@@ -21,17 +21,6 @@ QElapsedTimer& Clock() {
 
 double NowMs() { return Clock().nsecsElapsed() / 1e6; }
 
-WAVEFORMATEX Mono16() {
-    WAVEFORMATEX f;
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = kRate;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 2;
-    f.nAvgBytesPerSec = kRate * 2;
-    return f;
-}
-
 std::vector<int16_t> Tone(double hz, double seconds) {
     std::vector<int16_t> s(static_cast<size_t>(seconds * kRate));
     for (size_t i = 0; i < s.size(); ++i)

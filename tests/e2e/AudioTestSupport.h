@@ -22,7 +22,6 @@ constexpr uint32_t kToneBytes = kRate * 2;  // one second, 16-bit mono
 constexpr size_t kDropoutSamples = 20;
 
 double NowMs();
-WAVEFORMATEX Mono16();
 // A sine of amplitude 12000 at `hz`, 16-bit mono at kRate.
 std::vector<int16_t> Tone(double hz, double seconds);
 std::vector<int16_t> ToSamples(const QByteArray& bytes);

@@ -53,7 +53,7 @@ TEST(RealAudioChild, DISABLED_ServerDies) {
     played.lpData = reinterpret_cast<char*>(tone.data());
     played.dwBufferLength = static_cast<uint32_t>(tone.size() * 2);
     HWAVEOUT out = nullptr;
-    ASSERT_EQ(audio->waveOutOpen(&out, Mono16(), &log), MMSYSERR_NOERROR);
+    ASSERT_EQ(audio->waveOutOpen(&out, MakePcmFormat(1, 16, kRate), &log), MMSYSERR_NOERROR);
     ASSERT_EQ(audio->waveOutPrepareHeader(out, &played), MMSYSERR_NOERROR);
     ASSERT_EQ(audio->waveOutWrite(out, &played), MMSYSERR_NOERROR);
 
@@ -63,7 +63,7 @@ TEST(RealAudioChild, DISABLED_ServerDies) {
     b.lpData = bufferB.data();
     a.dwBufferLength = b.dwBufferLength = 8820;
     HWAVEIN in = nullptr;
-    ASSERT_EQ(audio->waveInOpen(&in, Mono16(), &log), MMSYSERR_NOERROR);
+    ASSERT_EQ(audio->waveInOpen(&in, MakePcmFormat(1, 16, kRate), &log), MMSYSERR_NOERROR);
     for (WAVEHDR* h : {&a, &b}) {
         ASSERT_EQ(audio->waveInPrepareHeader(in, h), MMSYSERR_NOERROR);
         ASSERT_EQ(audio->waveInAddBuffer(in, h), MMSYSERR_NOERROR);
@@ -112,7 +112,7 @@ TEST(RealAudioChild, DISABLED_ServerDies) {
     WAVEHDR again;
     again.lpData = reinterpret_cast<char*>(tone.data());
     again.dwBufferLength = kRate * 2 / 5;
-    MMRESULT away = audio->waveOutOpen(&out, Mono16(), &log);
+    MMRESULT away = audio->waveOutOpen(&out, MakePcmFormat(1, 16, kRate), &log);
     if (away == MMSYSERR_NOERROR) {
         EXPECT_EQ(audio->waveOutPrepareHeader(out, &again), MMSYSERR_NOERROR);
         away = audio->waveOutWrite(out, &again);
@@ -120,7 +120,7 @@ TEST(RealAudioChild, DISABLED_ServerDies) {
         EXPECT_EQ(audio->waveOutClose(out), MMSYSERR_NOERROR);
     }
     EXPECT_EQ(audio->waveOutGetErrorText(away), "No audio output device");
-    away = audio->waveInOpen(&in, Mono16(), &log);
+    away = audio->waveInOpen(&in, MakePcmFormat(1, 16, kRate), &log);
     if (away == MMSYSERR_NOERROR) {
         away = audio->waveInStart(in);
         EXPECT_EQ(audio->waveInClose(in), MMSYSERR_NOERROR);
@@ -130,7 +130,7 @@ TEST(RealAudioChild, DISABLED_ServerDies) {
     // Qt tries once to reconnect, 3 s after it lost the server: a server back by then is used.
     ASSERT_TRUE(server.Start());
     QTest::qWait(4000);
-    const MMRESULT reopened = audio->waveOutOpen(&out, Mono16(), &log);
+    const MMRESULT reopened = audio->waveOutOpen(&out, MakePcmFormat(1, 16, kRate), &log);
     ASSERT_EQ(reopened, MMSYSERR_NOERROR) << audio->waveOutGetErrorText(reopened);
     ASSERT_EQ(audio->waveOutPrepareHeader(out, &again), MMSYSERR_NOERROR);
     const size_t beforeAgain = log.entries.size();
@@ -152,7 +152,7 @@ TEST(RealAudioChild, DISABLED_ServerStalls) {
     played.lpData = reinterpret_cast<char*>(tone.data());
     played.dwBufferLength = static_cast<uint32_t>(tone.size() * 2);
     HWAVEOUT out = nullptr;
-    ASSERT_EQ(audio->waveOutOpen(&out, Mono16(), &log), MMSYSERR_NOERROR);
+    ASSERT_EQ(audio->waveOutOpen(&out, MakePcmFormat(1, 16, kRate), &log), MMSYSERR_NOERROR);
     ASSERT_EQ(audio->waveOutPrepareHeader(out, &played), MMSYSERR_NOERROR);
     ASSERT_EQ(audio->waveOutWrite(out, &played), MMSYSERR_NOERROR);
     MMTIME time;
@@ -167,7 +167,7 @@ TEST(RealAudioChild, DISABLED_ServerStalls) {
     b.lpData = bufferB.data();
     a.dwBufferLength = b.dwBufferLength = 8820;
     HWAVEIN in = nullptr;
-    ASSERT_EQ(audio->waveInOpen(&in, Mono16(), &inLog), MMSYSERR_NOERROR);
+    ASSERT_EQ(audio->waveInOpen(&in, MakePcmFormat(1, 16, kRate), &inLog), MMSYSERR_NOERROR);
     for (WAVEHDR* h : {&a, &b}) {
         ASSERT_EQ(audio->waveInPrepareHeader(in, h), MMSYSERR_NOERROR);
         ASSERT_EQ(audio->waveInAddBuffer(in, h), MMSYSERR_NOERROR);

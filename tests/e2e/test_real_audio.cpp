@@ -55,7 +55,7 @@ PlayedTone PlayToneOnce(WaveAudio& audio) {
     header.lpData = reinterpret_cast<char*>(tone.data());
     header.dwBufferLength = kToneBytes;
     HWAVEOUT out = nullptr;
-    EXPECT_EQ(audio.waveOutOpen(&out, Mono16(), &log), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio.waveOutOpen(&out, MakePcmFormat(1, 16, kRate), &log), MMSYSERR_NOERROR);
     EXPECT_EQ(audio.waveOutPrepareHeader(out, &header), MMSYSERR_NOERROR);
 
     std::vector<std::pair<double, uint32_t>> positions;  // (ms, heard bytes)
@@ -145,7 +145,7 @@ class RealAudioStop : public RealAudio {
         ASSERT_TRUE(monitor.Start());
         header.lpData = reinterpret_cast<char*>(tone.data());
         header.dwBufferLength = kToneBytes;
-        ASSERT_EQ(audio->waveOutOpen(&out, Mono16(), &log), MMSYSERR_NOERROR);
+        ASSERT_EQ(audio->waveOutOpen(&out, MakePcmFormat(1, 16, kRate), &log), MMSYSERR_NOERROR);
         ASSERT_EQ(audio->waveOutPrepareHeader(out, &header), MMSYSERR_NOERROR);
         ASSERT_EQ(audio->waveOutWrite(out, &header), MMSYSERR_NOERROR);
         QTest::qWait(400);
@@ -226,7 +226,7 @@ CapturedTone CaptureOnce(WaveAudio& audio, const QString& file) {
     a.dwBufferLength = b.dwBufferLength = kBlock;
     EventLog log;
     HWAVEIN in = nullptr;
-    EXPECT_EQ(audio.waveInOpen(&in, Mono16(), &log), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio.waveInOpen(&in, MakePcmFormat(1, 16, kRate), &log), MMSYSERR_NOERROR);
     for (WAVEHDR* h : {&a, &b}) {
         EXPECT_EQ(audio.waveInPrepareHeader(in, h), MMSYSERR_NOERROR);
         EXPECT_EQ(audio.waveInAddBuffer(in, h), MMSYSERR_NOERROR);
@@ -329,8 +329,8 @@ TEST(RealAudioChild, DISABLED_NoServer) {
     std::unique_ptr<WaveAudio> audio = CreateQtWaveAudio();
     HWAVEOUT out = nullptr;
     HWAVEIN in = nullptr;
-    const MMRESULT outResult = audio->waveOutOpen(&out, Mono16(), nullptr);
-    const MMRESULT inResult = audio->waveInOpen(&in, Mono16(), nullptr);
+    const MMRESULT outResult = audio->waveOutOpen(&out, MakePcmFormat(1, 16, kRate), nullptr);
+    const MMRESULT inResult = audio->waveInOpen(&in, MakePcmFormat(1, 16, kRate), nullptr);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(in, nullptr);
     EXPECT_EQ(audio->waveOutGetErrorText(outResult), "No audio output device");

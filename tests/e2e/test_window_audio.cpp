@@ -89,7 +89,7 @@ TEST_F(WindowAudio, PlayedToneIsHeardCompleteWhileTheViewsFollowIt) {
     sound.insert(sound.end(), tone.begin(), tone.end());
     const auto bytes = static_cast<uint32_t>(sound.size() * 2);
     const QString path = dir.filePath("tone.wav");
-    ASSERT_EQ(WriteWaveFile(path.toStdString(), Mono16(),
+    ASSERT_EQ(WriteWaveFile(path.toStdString(), MakePcmFormat(1, 16, kRate),
                             reinterpret_cast<const uint8_t*>(sound.data()), bytes),
               "");
     form->OpenPath(path);

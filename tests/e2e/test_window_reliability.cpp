@@ -38,7 +38,7 @@ class RealWindow : public FormTest {
     void HoldTone(double seconds) {
         const std::vector<int16_t> tone = Tone(440, seconds);
         const QString path = dir.filePath("tone.wav");
-        ASSERT_EQ(WriteWaveFile(path.toStdString(), Mono16(),
+        ASSERT_EQ(WriteWaveFile(path.toStdString(), MakePcmFormat(1, 16, kRate),
                                 reinterpret_cast<const uint8_t*>(tone.data()),
                                 static_cast<uint32_t>(tone.size() * 2)),
                   "");

@@ -58,6 +58,7 @@ uint32_t Le(const uint8_t* p, int n) {
 std::vector<uint8_t> BuildFile(const uint8_t* in, size_t n) {
     const uint8_t flags = in[0];
     if (flags & 1) return {in + kHeader, in + n};
+    // Field by field: the tag and the block align may be the fuzzer's, unlike any PCM record.
     WAVEFORMATEX f;
     f.wFormatTag = (flags & 4) ? static_cast<uint16_t>(Le(in + 10, 2)) : WAVE_FORMAT_PCM;
     f.nChannels = in[1] % 9;

@@ -10,17 +10,6 @@
 
 namespace {
 
-WAVEFORMATEX StartUpFormat() {
-    WAVEFORMATEX f;
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = 44100;
-    f.nAvgBytesPerSec = 88200;
-    f.nBlockAlign = 2;
-    f.wBitsPerSample = 16;
-    return f;
-}
-
 void Require(bool condition) {
     if (!condition) std::abort();
 }

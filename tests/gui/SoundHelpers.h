@@ -1,5 +1,5 @@
-// Held sounds made by widget tests: PCM formats, sample bytes built from a function of the frame
-// number, and the hand-over of those bytes to the window as its held sound.
+// Held sounds made by widget tests: sample bytes built from a function of the frame number, and
+// the hand-over of those bytes to the window as its held sound (formats: MakePcmFormat).
 #pragma once
 #include <cmath>
 #include <cstdint>
@@ -12,17 +12,6 @@
 #include "main/TFormMain.h"
 
 namespace sound {
-
-inline WAVEFORMATEX Format(uint16_t channels, uint16_t bits, uint32_t rate = 44100) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<uint16_t>(channels * (bits / 8));
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
 
 // frames of 16-bit samples, channel c of frame t being value(t, c); little-endian, interleaved.
 inline std::vector<uint8_t> Pcm16(uint32_t frames, int channels,

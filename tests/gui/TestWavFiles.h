@@ -1,5 +1,5 @@
-// WAV files and sample bytes made by widget tests: PCM formats, files written into a temporary
-// folder, whole files read back, 16-bit samples read out of a block.
+// WAV files and sample bytes made by widget tests: files written into a temporary folder, whole
+// files read back, 16-bit samples read out of a block (formats: MakePcmFormat).
 #pragma once
 #include <QByteArray>
 #include <QFile>
@@ -13,18 +13,6 @@
 #include "wavfile/WavFile.h"
 
 namespace testwav {
-
-inline WAVEFORMATEX Pcm(uint16_t channels, uint16_t bits, uint32_t rate) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    f.cbSize = 0;
-    return f;
-}
 
 inline QByteArray ReadAll(const QString& path) {
     QFile file(path);

@@ -21,7 +21,7 @@ class AnalysisControlsTest : public FormTest {
             return static_cast<int>(
                 std::lrint(8000 * std::sin(6.283185307179586 * 440 * t / rate)));
         });
-        ASSERT_TRUE(testwav::WriteWave(path, testwav::Pcm(1, 16, rate), data));
+        ASSERT_TRUE(testwav::WriteWave(path, MakePcmFormat(1, 16, rate), data));
         openName = path;
         form->Butopen->click();
         ASSERT_EQ(form->WaveDataSize, data.size());

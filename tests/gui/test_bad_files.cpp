@@ -58,17 +58,6 @@ std::vector<Expectation> ReadManifest() {
 // The ramp the generator writes as sample bytes.
 uint8_t Ramp(uint32_t i) { return static_cast<uint8_t>(7 * i + 3); }
 
-WAVEFORMATEX Mono16() {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = 44100;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 2;
-    f.nAvgBytesPerSec = 88200;
-    return f;
-}
-
 class BadFiles : public FormTest {
   protected:
     void SetUp() override {
@@ -81,7 +70,8 @@ class BadFiles : public FormTest {
             std::memcpy(&good[i], &s, 2);
         }
         goodPath = dir.filePath("held.wav");
-        ASSERT_EQ(WriteWaveFile(goodPath.toStdString(), Mono16(), good.data(), 88200), "");
+        const WAVEFORMATEX f = MakePcmFormat(1, 16, 44100);
+        ASSERT_EQ(WriteWaveFile(goodPath.toStdString(), f, good.data(), 88200), "");
     }
 
     void HoldGoodSound() {
@@ -92,7 +82,7 @@ class BadFiles : public FormTest {
     }
 
     bool HoldsGoodSound() const {
-        const WAVEFORMATEX f = Mono16();
+        const WAVEFORMATEX f = MakePcmFormat(1, 16, 44100);
         return form->WaveDataHeld && form->WaveData && form->WaveDataSize == good.size() &&
                std::memcmp(form->WaveData, good.data(), good.size()) == 0 &&
                std::memcmp(&form->WaveFormat, &f, 16) == 0;

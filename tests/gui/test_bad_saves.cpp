@@ -81,13 +81,7 @@ class BadSaves : public FormTest {
             const auto s = static_cast<int16_t>(5000 * std::sin(i * 0.05));
             std::memcpy(&tone[i], &s, 2);
         }
-        WAVEFORMATEX f{};
-        f.wFormatTag = WAVE_FORMAT_PCM;
-        f.nChannels = 1;
-        f.nSamplesPerSec = 44100;
-        f.wBitsPerSample = 16;
-        f.nBlockAlign = 2;
-        f.nAvgBytesPerSec = 88200;
+        const WAVEFORMATEX f = MakePcmFormat(1, 16, 44100);
         const QString source = dir.filePath("source.wav");
         ASSERT_EQ(WriteWaveFile(source.toStdString(), f, tone.data(), 88200), "");
         form->OpenPath(source);

@@ -20,13 +20,7 @@ namespace {
 // 8-bit stereo at 22050 Hz, unlike the 16-bit mono silence held at start-up, so an opened file
 // shows in every format field. A 441 Hz tone on both channels.
 std::vector<uint8_t> ToneFileBytes(uint32_t frames) {
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 2;
-    format.nSamplesPerSec = 22050;
-    format.wBitsPerSample = 8;
-    format.nBlockAlign = 2;
-    format.nAvgBytesPerSec = 44100;
+    const WAVEFORMATEX format = MakePcmFormat(2, 8, 22050);
     std::vector<uint8_t> samples(frames * 2);
     for (uint32_t i = 0; i < frames; ++i) {
         const double v = 100.0 * std::sin(2.0 * std::numbers::pi * 441.0 * i / 22050.0);

@@ -27,13 +27,7 @@ class DeviceFaults : public FormTest {
             const auto s = static_cast<int16_t>(7000 * std::sin(i * 0.02));
             std::memcpy(&sound[i], &s, 2);
         }
-        WAVEFORMATEX f{};
-        f.wFormatTag = WAVE_FORMAT_PCM;
-        f.nChannels = 1;
-        f.nSamplesPerSec = 44100;
-        f.wBitsPerSample = 16;
-        f.nBlockAlign = 2;
-        f.nAvgBytesPerSec = 88200;
+        const WAVEFORMATEX f = MakePcmFormat(1, 16, 44100);
         const QString path = dir.filePath("held.wav");
         ASSERT_EQ(WriteWaveFile(path.toStdString(), f, sound.data(), 88200), "");
         form->OpenPath(path);

@@ -45,7 +45,7 @@ TEST_F(FileCommandsTest, DialogsUseTheWavFilterAndCancelChangesNothing) {
 
 TEST_F(FileCommandsTest, OpeningAnEightBitStereoFileTakesItsFormat) {
     const auto data = Stereo8();
-    ASSERT_TRUE(testwav::WriteWave(Path("s.wav"), testwav::Pcm(2, 8, 22050), data));
+    ASSERT_TRUE(testwav::WriteWave(Path("s.wav"), MakePcmFormat(2, 8, 22050), data));
     form->UpDownfftscale->Click(btNext);  // settings the open puts back
     form->UpDownChoicedata->Click(btNext);
     uint32_t pos = 2000;
@@ -74,7 +74,7 @@ TEST_F(FileCommandsTest, OpeningAnEightBitStereoFileTakesItsFormat) {
     EXPECT_FALSE(form->SynthActive);
 
     // A 16-bit file sets the threshold back to 5.
-    ASSERT_TRUE(testwav::WriteWave(Path("m.wav"), testwav::Pcm(1, 16, 44100),
+    ASSERT_TRUE(testwav::WriteWave(Path("m.wav"), MakePcmFormat(1, 16, 44100),
                                    testwav::Mono16(4410, [](uint32_t t) { return 3 * t; })));
     OpenFile(Path("m.wav"));
     EXPECT_EQ(form->PeakThreshold, 5.0);
@@ -83,11 +83,11 @@ TEST_F(FileCommandsTest, OpeningAnEightBitStereoFileTakesItsFormat) {
 
 TEST_F(FileCommandsTest, RefusedFileKeepsTheHeldSound) {
     const auto data = Stereo8();
-    ASSERT_TRUE(testwav::WriteWave(Path("s.wav"), testwav::Pcm(2, 8, 22050), data));
+    ASSERT_TRUE(testwav::WriteWave(Path("s.wav"), MakePcmFormat(2, 8, 22050), data));
     OpenFile(Path("s.wav"));
     uint8_t* held = form->WaveData;
     const WAVEFORMATEX format = form->WaveFormat;
-    QByteArray bad = testwav::WaveFile(testwav::Pcm(1, 16, 44100), {1, 2, 3, 4});
+    QByteArray bad = testwav::WaveFile(MakePcmFormat(1, 16, 44100), {1, 2, 3, 4});
     bad[20] = 3;  // wFormatTag: IEEE float
     ASSERT_TRUE(testwav::WriteBytes(Path("bad.wav"), bad));
 
@@ -164,7 +164,7 @@ TEST_F(FileCommandsWithoutSoundTest, SaveSaysNoDataUntilAFileIsOpened) {
     EXPECT_FALSE(QFileInfo::exists(Path("x.wav")));
 
     const auto data = Stereo8();
-    ASSERT_TRUE(testwav::WriteWave(Path("s.wav"), testwav::Pcm(2, 8, 22050), data));
+    ASSERT_TRUE(testwav::WriteWave(Path("s.wav"), MakePcmFormat(2, 8, 22050), data));
     OpenFile(Path("s.wav"));
     EXPECT_TRUE(form->WaveDataHeld);
     form->Butsave->click();
@@ -173,7 +173,7 @@ TEST_F(FileCommandsWithoutSoundTest, SaveSaysNoDataUntilAFileIsOpened) {
 
 TEST_F(FileCommandsTest, SavedFileIsTheHeldSoundByteForByte) {
     const auto data = Stereo8();
-    ASSERT_TRUE(testwav::WriteWave(Path("in.wav"), testwav::Pcm(2, 8, 22050), data));
+    ASSERT_TRUE(testwav::WriteWave(Path("in.wav"), MakePcmFormat(2, 8, 22050), data));
     OpenFile(Path("in.wav"));
     saveName = Path("out");
     form->Butsave->click();
@@ -187,7 +187,7 @@ TEST_F(FileCommandsTest, SavedFileIsTheHeldSoundByteForByte) {
     saveName = Path("silence.wav");
     form->Butsave->click();
     EXPECT_EQ(testwav::ReadAll(Path("silence.wav")),
-              testwav::WaveFile(testwav::Pcm(1, 16, 44100), std::vector<uint8_t>(44100, 0)));
+              testwav::WaveFile(MakePcmFormat(1, 16, 44100), std::vector<uint8_t>(44100, 0)));
 }
 
 TEST_F(FileCommandsTest, NameRuleAppendsWavUnlessItEndsInWavOrWAV) {
@@ -254,7 +254,7 @@ TEST_F(FileCommandsTest, FailedSaveNamesThePathAndLeavesTheFileThere) {
 }
 
 TEST_F(FileCommandsTest, BothButtonsDoNothingWhileBusy) {
-    ASSERT_TRUE(testwav::WriteWave(Path("s.wav"), testwav::Pcm(2, 8, 22050), Stereo8()));
+    ASSERT_TRUE(testwav::WriteWave(Path("s.wav"), MakePcmFormat(2, 8, 22050), Stereo8()));
     openName = Path("s.wav");
     saveName = Path("busy.wav");
     uint8_t* held = form->WaveData;

@@ -66,13 +66,7 @@ TEST_F(FuzzFindings, CrowdedTimeGridIsPixelForPixelTheLineByLineGrid) {
 TEST_F(FuzzFindings, SoundOfOneFramePerSecondOpensAndScrollsWithoutFreezing) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = 1;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 2;
-    f.nAvgBytesPerSec = 2;
+    const WAVEFORMATEX f = MakePcmFormat(1, 16, 1);
     std::vector<uint8_t> data(8000);
     for (size_t i = 0; i < data.size(); i += 2) {
         const auto s = static_cast<int16_t>(9000 * std::sin(i * 0.3));
@@ -110,13 +104,7 @@ TEST_F(FuzzFindings, OddLengthSoundNeverPutsTheWindowOrThePlaybackBetweenFrames)
     } cases[] = {{2, 8, 8995}, {1, 16, 5001}, {2, 16, 9003}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.channels) + " x " + std::to_string(c.bits));
-        WAVEFORMATEX f{};
-        f.wFormatTag = WAVE_FORMAT_PCM;
-        f.nChannels = c.channels;
-        f.nSamplesPerSec = 22050;
-        f.wBitsPerSample = c.bits;
-        f.nBlockAlign = static_cast<uint16_t>(c.channels * c.bits / 8);
-        f.nAvgBytesPerSec = 22050 * f.nBlockAlign;
+        const WAVEFORMATEX f = MakePcmFormat(c.channels, c.bits, 22050);
         std::vector<uint8_t> data(c.bytes, 0x40);
         const QString path = dir.filePath("odd.wav");
         ASSERT_EQ(WriteWaveFile(path.toStdString(), f, data.data(), c.bytes), "");

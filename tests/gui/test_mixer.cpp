@@ -251,7 +251,7 @@ TEST_F(MixerTest, ShorterLengthKeepsTheHeldToneWholeAndSavesIt) {
     saveName = dir.filePath("tone.wav");
     form->Butsave->click();
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(testwav::ReadAll(saveName), testwav::WaveFile(testwav::Pcm(1, 16, 44100), tone));
+    EXPECT_EQ(testwav::ReadAll(saveName), testwav::WaveFile(MakePcmFormat(1, 16, 44100), tone));
 
     form->Transmit->click();
     ASSERT_NE(audio->OutputBlock(), nullptr);
@@ -259,7 +259,7 @@ TEST_F(MixerTest, ShorterLengthKeepsTheHeldToneWholeAndSavesIt) {
 }
 
 TEST_F(MixerTest, FadeLengthFollowsTheRateOfTheOpenedFile) {
-    OpenUserSound(testwav::Pcm(1, 16, 22050), testwav::Mono16(22050, [](uint32_t) { return 0; }));
+    OpenUserSound(MakePcmFormat(1, 16, 22050), testwav::Mono16(22050, [](uint32_t) { return 0; }));
     ASSERT_EQ(form->CurRate, 22050);
     form->TBmixtime->SetPosition(10);
     EXPECT_EQ(form->FadeSamples, 1102);  // Round(1102.5), halves to even
@@ -286,7 +286,7 @@ TEST_F(MixerTest, FadeLengthFollowsTheRateOfTheOpenedFile) {
 TEST_F(MixerTest, FadeAsLongAsTheToneSaturatesInsteadOfWrappingAround) {
     // At 441000 Hz the fade of a 0.1 s tone is 4410 samples: all of it but sample 0, with h near
     // 1 at its start and no volume cut, since the body (sample 0 alone) is silent.
-    OpenUserSound(testwav::Pcm(1, 16, 441000), testwav::Mono16(4410, [](uint32_t) { return 0; }));
+    OpenUserSound(MakePcmFormat(1, 16, 441000), testwav::Mono16(4410, [](uint32_t) { return 0; }));
     form->TBmixtime->SetPosition(1);
     ASSERT_EQ(form->FadeSamples, 4410);
     form->reset->click();
@@ -319,7 +319,7 @@ TEST_F(MixerTest, TransmitAfterPlayingTakesThePhasesOfTheAnalysisOnce) {
         return static_cast<int>(std::lrint(6000 * std::sin(220 * w) + 3000 * std::sin(440 * w) +
                                            1500 * std::sin(660 * w)));
     });
-    OpenUserSound(testwav::Pcm(1, 16, 44100), sound);
+    OpenUserSound(MakePcmFormat(1, 16, 44100), sound);
     form->HarmonicPhases[5] = 0.7;
 
     form->PlayButton->click();
@@ -366,7 +366,7 @@ TEST_F(MixerTest, TransmitAfterPlayingTakesThePhasesOfTheAnalysisOnce) {
 TEST_F(MixerTest, PlayWhileAToneIsHeldPlaysTheUsersSoundFromItsStart) {
     std::vector<uint8_t> user(22050);  // 8-bit stereo, a quarter second
     for (size_t i = 0; i < user.size(); ++i) user[i] = static_cast<uint8_t>(128 + (i % 61) - 30);
-    OpenUserSound(testwav::Pcm(2, 8, 22050), user);
+    OpenUserSound(MakePcmFormat(2, 8, 22050), user);
     uint8_t* parked = form->WaveData;
 
     SetLevel(1, 100);
@@ -401,7 +401,7 @@ TEST_F(MixerTest, OpeningAFileWhileAToneIsHeldReleasesTheParkedSound) {
     SetLevel(1, 100);
     form->Transmit->click();
     FinishOutput();
-    OpenUserSound(testwav::Pcm(1, 16, 44100), testwav::Mono16(8000, [](uint32_t t) { return t; }));
+    OpenUserSound(MakePcmFormat(1, 16, 44100), testwav::Mono16(8000, [](uint32_t t) { return t; }));
     EXPECT_EQ(form->SavedWaveData, nullptr);
     EXPECT_NE(form->WaveData, form->SynthBuffer);
     ASSERT_NE(form->SynthBuffer, nullptr);

@@ -37,7 +37,7 @@ TEST_F(FormTest, AnalysedNoteRendersToPng) {
         bytes.push_back(static_cast<uint8_t>(v & 0xFF));
         bytes.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
     }
-    ASSERT_TRUE(WriteWaveFile(path.toStdString(), testwav::Pcm(1, 16, 44100), bytes.data(),
+    ASSERT_TRUE(WriteWaveFile(path.toStdString(), MakePcmFormat(1, 16, 44100), bytes.data(),
                               static_cast<uint32_t>(bytes.size()))
                     .empty());
     form->show();

@@ -37,17 +37,6 @@ long StatusKb(const char* field) {
     return value;
 }
 
-WAVEFORMATEX Pcm(uint16_t channels, uint16_t bits, uint32_t rate) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
-
 // 16-bit samples of a tone at hz, as bytes.
 std::vector<uint8_t> Tone(double hz, uint32_t frames, int channels) {
     std::vector<uint8_t> bytes(static_cast<size_t>(frames) * channels * 2);
@@ -173,7 +162,7 @@ TEST_F(Soak, ThousandRecordStopCyclesEndIdleEveryTime) {
 
 TEST_F(Soak, ThousandPlayCyclesEndingByPauseTimerAndDoneEndIdleEveryTime) {
     const std::vector<uint8_t> tone = Tone(440, 22050, 1);  // half a second
-    form->OpenPath(WriteFile("tone.wav", Pcm(1, 16, 44100), tone));
+    form->OpenPath(WriteFile("tone.wav", MakePcmFormat(1, 16, 44100), tone));
     ASSERT_EQ(form->WaveDataSize, tone.size());
     const int kCycles = 1000;
     int ends[4] = {};
@@ -226,8 +215,8 @@ TEST_F(Soak, ThousandPlayCyclesEndingByPauseTimerAndDoneEndIdleEveryTime) {
 
 TEST_F(Soak, TwoHundredMixerTonesAmongPlayPressesAndFileOpens) {
     const std::vector<uint8_t> mono = Tone(220, 44100, 1), stereo = Tone(523, 30000, 2);
-    const QString files[] = {WriteFile("mono.wav", Pcm(1, 16, 44100), mono),
-                             WriteFile("stereo.wav", Pcm(2, 16, 44100), stereo),
+    const QString files[] = {WriteFile("mono.wav", MakePcmFormat(1, 16, 44100), mono),
+                             WriteFile("stereo.wav", MakePcmFormat(2, 16, 44100), stereo),
                              dir.filePath("missing.wav")};
     const int kTones = 200;
     int opened = 0, refused = 0, keys = 0;

@@ -184,7 +184,7 @@ TEST_F(SpectrumViewTest, SpanOf250HzWith256FramesExaminesOnlyBins1And2) {
 TEST_F(SpectrumViewTest, HeldSineIsABarAtItsBin) {
     const auto bytes =
         sound::Mono16(2048, [](uint32_t t) { return sound::Sine(944, BinHz(20), t); });
-    sound::HoldSound(*form, bytes, sound::Format(1, 16));
+    sound::HoldSound(*form, bytes, MakePcmFormat(1, 16));
     const std::vector<double> mags = Magnitudes(bytes, 16, 1, 0);
     ASSERT_NEAR(mags[20], 255.0, 5.0);
     EXPECT_NEAR(TopRow(mags[20]), 102, 1);
@@ -194,7 +194,7 @@ TEST_F(SpectrumViewTest, HeldSineIsABarAtItsBin) {
 TEST_F(SpectrumViewTest, StereoChannelsHaveTheirOwnBaselinesAndFills) {
     const auto bytes = sound::Pcm16(
         2048, 2, [](uint32_t t, int c) { return sound::Sine(944, BinHz(c == 0 ? 10 : 40), t); });
-    sound::HoldSound(*form, bytes, sound::Format(2, 16));
+    sound::HoldSound(*form, bytes, MakePcmFormat(2, 16));
     const std::vector<double> left = Magnitudes(bytes, 16, 2, 0);
     const std::vector<double> right = Magnitudes(bytes, 16, 2, 1);
     // First channel over Round(169 / 2) = 84 in red, second over 168 in blue.
@@ -209,7 +209,7 @@ TEST_F(SpectrumViewTest, StereoChannelsHaveTheirOwnBaselinesAndFills) {
 TEST_F(SpectrumViewTest, GainScrollBarRunsFrom80AtTheTopTo1AtTheBottom) {
     const auto bytes =
         sound::Mono16(2048, [](uint32_t t) { return sound::Sine(944, BinHz(20), t); });
-    sound::HoldSound(*form, bytes, sound::Format(1, 16));
+    sound::HoldSound(*form, bytes, MakePcmFormat(1, 16));
     const double v = Magnitudes(bytes, 16, 1, 0)[20];
 
     form->ScrollBarFftTimesScroll(80);
@@ -226,7 +226,7 @@ TEST_F(SpectrumViewTest, GainScrollBarRunsFrom80AtTheTopTo1AtTheBottom) {
 TEST_F(SpectrumViewTest, GainChangeAndRepaintWhileBusyLeaveThePictureAsItWas) {
     const auto bytes =
         sound::Mono16(2048, [](uint32_t t) { return sound::Sine(944, BinHz(20), t); });
-    sound::HoldSound(*form, bytes, sound::Format(1, 16));
+    sound::HoldSound(*form, bytes, MakePcmFormat(1, 16));
     const QImage before = Box()->Canvas().Image().copy();
     form->Recording = true;
     form->ScrollBarFftTimesScroll(70);
@@ -259,7 +259,7 @@ TEST_F(SpectrumViewTest, ThresholdZeroMakesEveryPositivePeakABar) {
     // A quiet sine: a peak of level below 5, one row high.
     const auto bytes =
         sound::Mono16(2048, [](uint32_t t) { return sound::Sine(10, BinHz(20), t); });
-    sound::HoldSound(*form, bytes, sound::Format(1, 16));
+    sound::HoldSound(*form, bytes, MakePcmFormat(1, 16));
     ASSERT_LT(Magnitudes(bytes, 16, 1, 0)[20], 5.0);
     EXPECT_EQ(Pixel(Box(), 117, 167), kWhite);
     EXPECT_EQ(Pixel(Box(), 118, 167), kBlack);
@@ -268,7 +268,7 @@ TEST_F(SpectrumViewTest, ThresholdZeroMakesEveryPositivePeakABar) {
 }
 
 TEST_F(SpectrumViewTest, ShiftLeftClickOnEightBitDataUsesUnitScale) {
-    sound::HoldSound(*form, std::vector<uint8_t>(2048, 128), sound::Format(1, 8));
+    sound::HoldSound(*form, std::vector<uint8_t>(2048, 128), MakePcmFormat(1, 8));
     form->PaintBoxFftMouseDown(Qt::LeftButton, Qt::ShiftModifier, 10, 100);
     EXPECT_DOUBLE_EQ(form->PeakThreshold, 68.0 / 66);
     EXPECT_EQ(CountInRow(Box(), 100, 0, kW - 1, kGridGreen), kW);
@@ -295,7 +295,7 @@ TEST_F(SpectrumViewTest, ShiftRightClickSetsTheLowCutOffWithItsMarkerAndLabel) {
 }
 
 TEST_F(SpectrumViewTest, LowCutLabelOfStereoDataIsOnBlue) {
-    sound::HoldSound(*form, std::vector<uint8_t>(4 * 2048), sound::Format(2, 16));
+    sound::HoldSound(*form, std::vector<uint8_t>(4 * 2048), MakePcmFormat(2, 16));
     form->PaintBoxFftMouseDown(Qt::RightButton, Qt::ShiftModifier, 200, 50);
     canvas::ExpectTextAt(Box(), 201, 0, QString::number(form->LowCutHz), kGridGreen, kBlue);
     EXPECT_EQ(form->LowCutHz, 734u);  // Round(200 x 2000 / 545)

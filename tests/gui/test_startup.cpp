@@ -424,20 +424,20 @@ TEST_F(FormTest, FillWaveFormatBuildsTheRecordFromTheFormatInUse) {
 TEST_F(FormTest, SoundOfExactlyOneWindowHasNoRoomToScroll) {
     form->ViewOffset = 1000;
     form->PlayScrollBar->SetPosition(1000);
-    sound::HoldSound(*form, std::vector<uint8_t>(2 * 2048), sound::Format(1, 16));
+    sound::HoldSound(*form, std::vector<uint8_t>(2 * 2048), MakePcmFormat(1, 16));
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(form->FftSize, 2048u);
     EXPECT_EQ(form->ViewOffset, 0u);
     EXPECT_EQ(form->PlayScrollBar->Position(), 0u);
     EXPECT_EQ(form->PlayScrollBar->Max(), 0u);
 
-    sound::HoldSound(*form, std::vector<uint8_t>(4 * 2048), sound::Format(2, 16));
+    sound::HoldSound(*form, std::vector<uint8_t>(4 * 2048), MakePcmFormat(2, 16));
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(form->PlayScrollBar->Max(), 0u);
 }
 
 TEST_F(FormTest, SoundOneByteShorterThanAWindowFallsBackTo256Frames) {
-    sound::HoldSound(*form, std::vector<uint8_t>(2 * 2048 - 1), sound::Format(1, 16));
+    sound::HoldSound(*form, std::vector<uint8_t>(2 * 2048 - 1), MakePcmFormat(1, 16));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, kShortSoundPrompt);
     EXPECT_EQ(messages[0].caption, "Wait");
@@ -449,7 +449,7 @@ TEST_F(FormTest, SoundOneByteShorterThanAWindowFallsBackTo256Frames) {
     EXPECT_EQ(form->PlayScrollBar->singleStep(), 25);
 
     // The shorter window stays until the analysis parameters are reset.
-    sound::HoldSound(*form, std::vector<uint8_t>(44100), sound::Format(1, 16));
+    sound::HoldSound(*form, std::vector<uint8_t>(44100), MakePcmFormat(1, 16));
     EXPECT_EQ(messages.size(), 1u);
     EXPECT_EQ(form->FftSize, 256u);
     EXPECT_EQ(form->PlayScrollBar->Max(), 44100u - 512u);
@@ -457,7 +457,7 @@ TEST_F(FormTest, SoundOneByteShorterThanAWindowFallsBackTo256Frames) {
 
 TEST_F(FormTest, SoundShorterThan256FramesIsShownWithSilenceAfterIt) {
     // 50 frames of a level that sits 10 rows above the silence line at the default gain.
-    sound::HoldSound(*form, sound::Mono16(50, [](uint32_t) { return 1000; }), sound::Format(1, 16));
+    sound::HoldSound(*form, sound::Mono16(50, [](uint32_t) { return 1000; }), MakePcmFormat(1, 16));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, "Wait");
     EXPECT_EQ(form->FftSize, 256u);
@@ -478,12 +478,12 @@ TEST_F(FormTest, SoundShorterThan256FramesIsShownWithSilenceAfterIt) {
 TEST_F(FormTest, ShortEightBitSoundIsFollowedByEightBitSilence) {
     // 128 is the silence of unsigned 8-bit samples: the whole window is one flat line, up to
     // the last of its 256 frames at x 543.
-    sound::HoldSound(*form, std::vector<uint8_t>(50, 128), sound::Format(1, 8));
+    sound::HoldSound(*form, std::vector<uint8_t>(50, 128), MakePcmFormat(1, 8));
     EXPECT_EQ(form->FftSize, 256u);
     for (int x = 0; x < 543; ++x) ASSERT_EQ(Pixel(form->PaintBoxGra, x, 86), kRed) << x;
     EXPECT_EQ(form->WaveDataSize, 50u);
 
-    sound::HoldSound(*form, std::vector<uint8_t>(60, 128), sound::Format(2, 8));
+    sound::HoldSound(*form, std::vector<uint8_t>(60, 128), MakePcmFormat(2, 8));
     for (int x = 0; x < 543; ++x) {
         ASSERT_EQ(Pixel(form->PaintBoxGra, x, 57), kRed) << x;
         ASSERT_EQ(Pixel(form->PaintBoxGra, x, 114), kBlue) << x;
@@ -492,7 +492,7 @@ TEST_F(FormTest, ShortEightBitSoundIsFollowedByEightBitSilence) {
 
 TEST_F(FormTest, ShortSoundWhoseSilentTailCannotBeAllocatedIsDropped) {
     blocks::FailHook = [](size_t n) { return n == 2 * 256; };
-    sound::HoldSound(*form, std::vector<uint8_t>(100, 0x40), sound::Format(1, 16));
+    sound::HoldSound(*form, std::vector<uint8_t>(100, 0x40), MakePcmFormat(1, 16));
     blocks::FailHook = nullptr;
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0].caption, "Wait");
@@ -509,8 +509,8 @@ TEST_F(FormTest, ShortSoundWhoseSilentTailCannotBeAllocatedIsDropped) {
 
 TEST_F(FormTest, SoundsOfNoWholeFrameAreShownSafely) {
     for (const auto& [bytes, format] :
-         {std::pair{0u, sound::Format(1, 16)}, std::pair{1u, sound::Format(1, 16)},
-          std::pair{3u, sound::Format(2, 16)}, std::pair{1u, sound::Format(2, 8)}}) {
+         {std::pair{0u, MakePcmFormat(1, 16)}, std::pair{1u, MakePcmFormat(1, 16)},
+          std::pair{3u, MakePcmFormat(2, 16)}, std::pair{1u, MakePcmFormat(2, 8)}}) {
         messages.clear();
         form->ResetFftParameters();
         sound::HoldSound(*form, std::vector<uint8_t>(bytes, 0), format);

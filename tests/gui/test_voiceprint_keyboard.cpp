@@ -55,7 +55,7 @@ class VoiceprintTest : public FormTest {
 
 TEST_F(VoiceprintTest, HeldToneOf440HzDrawsItsFirstColumnAndLightsA4) {
     const auto bytes = sound::Mono16(2048, [](uint32_t t) { return sound::Sine(8000, 440, t); });
-    sound::HoldSound(*form, bytes, sound::Format(1, 16));
+    sound::HoldSound(*form, bytes, MakePcmFormat(1, 16));
     EXPECT_EQ(form->DetectedFrequency, 440);
     EXPECT_EQ(form->LbfftValue->text(), "440");
     EXPECT_EQ(form->Panels[34]->Colour(), kRed);

@@ -34,17 +34,6 @@ class EventLog : public QObject {
     }
 };
 
-WAVEFORMATEX Pcm(uint16_t channels, uint16_t bits, uint32_t rate = 44100) {
-    WAVEFORMATEX f;
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
-
 // A header over its own bytes, as the engines fill them.
 struct Block {
     explicit Block(uint32_t size) : bytes(size, 0x55) {
@@ -58,7 +47,7 @@ struct Block {
 class SimulatedOutput : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_EQ(audio.waveOutOpen(&handle, Pcm(1, 16), &log), MMSYSERR_NOERROR);
+        ASSERT_EQ(audio.waveOutOpen(&handle, MakePcmFormat(1, 16), &log), MMSYSERR_NOERROR);
         ASSERT_EQ(audio.waveOutPrepareHeader(handle, &block.header), MMSYSERR_NOERROR);
     }
     SimulatedWaveAudio audio;
@@ -70,7 +59,7 @@ class SimulatedOutput : public ::testing::Test {
 class SimulatedInput : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_EQ(audio.waveInOpen(&handle, Pcm(1, 16), &log), MMSYSERR_NOERROR);
+        ASSERT_EQ(audio.waveInOpen(&handle, MakePcmFormat(1, 16), &log), MMSYSERR_NOERROR);
         for (Block* b : {&a, &b, &c}) {
             ASSERT_EQ(audio.waveInPrepareHeader(handle, &b->header), MMSYSERR_NOERROR);
         }
@@ -162,7 +151,7 @@ TEST_F(SimulatedOutput, HeaderAndHandleRulesAreKept) {
 
     // A second device cannot be opened while one is.
     HWAVEOUT second = nullptr;
-    EXPECT_EQ(audio.waveOutOpen(&second, Pcm(1, 16), &log), MMSYSERR_ALLOCATED);
+    EXPECT_EQ(audio.waveOutOpen(&second, MakePcmFormat(1, 16), &log), MMSYSERR_ALLOCATED);
     EXPECT_EQ(second, nullptr);
 
     ASSERT_EQ(audio.waveOutReset(handle), MMSYSERR_NOERROR);
@@ -200,20 +189,21 @@ TEST(SimulatedDevice, RefusesFormatsItCannotPlayOrRecord) {
     SimulatedWaveAudio audio;
     HWAVEOUT out = nullptr;
     HWAVEIN in = nullptr;
-    WAVEFORMATEX badAlign = Pcm(2, 16);
+    WAVEFORMATEX badAlign = MakePcmFormat(2, 16);
     badAlign.nBlockAlign = 2;
-    WAVEFORMATEX notPcm = Pcm(1, 16);
+    WAVEFORMATEX notPcm = MakePcmFormat(1, 16);
     notPcm.wFormatTag = 3;
-    for (const WAVEFORMATEX& f : {Pcm(0, 16), Pcm(1, 24), Pcm(1, 16, 0), badAlign, notPcm}) {
+    for (const WAVEFORMATEX& f :
+         {MakePcmFormat(0, 16), MakePcmFormat(1, 24), MakePcmFormat(1, 16, 0), badAlign, notPcm}) {
         EXPECT_EQ(audio.waveOutOpen(&out, f, nullptr), WAVERR_BADFORMAT);
         EXPECT_EQ(audio.waveInOpen(&in, f, nullptr), WAVERR_BADFORMAT);
     }
     EXPECT_FALSE(audio.OutputOpen());
     EXPECT_FALSE(audio.InputOpen());
     // 8-bit stereo and 16-bit stereo are fine, and the format is kept for checks.
-    ASSERT_EQ(audio.waveOutOpen(&out, Pcm(2, 8, 22050), nullptr), MMSYSERR_NOERROR);
+    ASSERT_EQ(audio.waveOutOpen(&out, MakePcmFormat(2, 8, 22050), nullptr), MMSYSERR_NOERROR);
     EXPECT_EQ(audio.LastOutputFormat().nSamplesPerSec, 22050u);
-    ASSERT_EQ(audio.waveInOpen(&in, Pcm(2, 16), nullptr), MMSYSERR_NOERROR);
+    ASSERT_EQ(audio.waveInOpen(&in, MakePcmFormat(2, 16), nullptr), MMSYSERR_NOERROR);
     EXPECT_EQ(audio.LastInputFormat().nBlockAlign, 4);
 }
 
@@ -314,7 +304,7 @@ TEST_F(SimulatedInput, CloseDropsQueuedBlocksAndFreesTheDevice) {
     EXPECT_TRUE(log.Take().empty());
     EXPECT_EQ(audio.waveInStart(handle), MMSYSERR_INVALHANDLE);
     HWAVEIN again = nullptr;
-    EXPECT_EQ(audio.waveInOpen(&again, Pcm(2, 16), &log), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio.waveInOpen(&again, MakePcmFormat(2, 16), &log), MMSYSERR_NOERROR);
 }
 
 TEST(SimulatedFaults, PlannedFailuresStartAfterTheGivenNumberOfCalls) {
@@ -322,7 +312,7 @@ TEST(SimulatedFaults, PlannedFailuresStartAfterTheGivenNumberOfCalls) {
     EventLog log;
     audio.faults.inPrepare = {MMSYSERR_NOMEM, 1};
     HWAVEIN in = nullptr;
-    ASSERT_EQ(audio.waveInOpen(&in, Pcm(1, 16), &log), MMSYSERR_NOERROR);
+    ASSERT_EQ(audio.waveInOpen(&in, MakePcmFormat(1, 16), &log), MMSYSERR_NOERROR);
     Block first(100), second(100);
     EXPECT_EQ(audio.waveInPrepareHeader(in, &first.header), MMSYSERR_NOERROR);
     EXPECT_EQ(audio.waveInPrepareHeader(in, &second.header), MMSYSERR_NOMEM);
@@ -343,8 +333,8 @@ TEST(SimulatedFaults, MissingDevicesFailToOpenWithTheirOwnTexts) {
     audio.faults.inOpen = {MMSYSERR_NODRIVER, 0};
     HWAVEOUT out = nullptr;
     HWAVEIN in = nullptr;
-    EXPECT_EQ(audio.waveOutOpen(&out, Pcm(1, 16), nullptr), MMSYSERR_NODRIVER);
-    EXPECT_EQ(audio.waveInOpen(&in, Pcm(1, 16), nullptr), MMSYSERR_NODRIVER);
+    EXPECT_EQ(audio.waveOutOpen(&out, MakePcmFormat(1, 16), nullptr), MMSYSERR_NODRIVER);
+    EXPECT_EQ(audio.waveInOpen(&in, MakePcmFormat(1, 16), nullptr), MMSYSERR_NODRIVER);
     EXPECT_FALSE(audio.OutputOpen());
     EXPECT_EQ(audio.waveOutGetErrorText(MMSYSERR_NODRIVER), "No audio output device");
     EXPECT_EQ(audio.waveInGetErrorText(MMSYSERR_NODRIVER), "No audio input device");
@@ -353,7 +343,7 @@ TEST(SimulatedFaults, MissingDevicesFailToOpenWithTheirOwnTexts) {
     EXPECT_EQ(audio.waveOutGetErrorText(999), "Unknown audio device error 999");
     // The device is usable again once the fault is lifted.
     audio.faults.outOpen = {};
-    EXPECT_EQ(audio.waveOutOpen(&out, Pcm(1, 16), nullptr), MMSYSERR_NOERROR);
+    EXPECT_EQ(audio.waveOutOpen(&out, MakePcmFormat(1, 16), nullptr), MMSYSERR_NOERROR);
 }
 
 TEST_F(SimulatedOutput, LostMessagesAndFailedPositionQueries) {

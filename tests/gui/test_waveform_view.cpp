@@ -28,7 +28,7 @@ class WaveViewTest : public FormTest {
         form->PaintBoxGraPaint();
     }
     void ShowMono16(uint32_t frames, const std::function<int(uint32_t)>& value) {
-        Show(sound::Mono16(2048, value), sound::Format(1, 16), frames);
+        Show(sound::Mono16(2048, value), MakePcmFormat(1, 16), frames);
     }
     // Everything in the box except the given rows is grid or background.
     bool RedOnlyIn(int x0, int x1) {
@@ -101,7 +101,7 @@ TEST_F(WaveViewTest, SilenceIsARedLineOnRow86) {
 }
 
 TEST_F(WaveViewTest, StereoSixteenBitSilenceIsRedOn57AndBlueOn114) {
-    Show(sound::Pcm16(2048, 2, [](uint32_t, int) { return 0; }), sound::Format(2, 16), 2048);
+    Show(sound::Pcm16(2048, 2, [](uint32_t, int) { return 0; }), MakePcmFormat(2, 16), 2048);
     EXPECT_EQ(CountInRow(Box(), 57, 0, kW - 1, kRed), kW);
     EXPECT_EQ(CountInRow(Box(), 114, 0, kW - 1, kBlue), kW);
     EXPECT_FALSE(Contains(ColoursIn(Box(), 0, 14, kW - 1, 56), kRed));  // below the labels
@@ -113,7 +113,7 @@ TEST_F(WaveViewTest, StereoSixteenBitSilenceIsRedOn57AndBlueOn114) {
 TEST_F(WaveViewTest, StereoChannelsAreDrawnFromTheirOwnSamples) {
     // Left 1000 (10 rows up at gain 7), right -1000 (10 rows down).
     Show(sound::Pcm16(2048, 2, [](uint32_t, int c) { return c == 0 ? 1000 : -1000; }),
-         sound::Format(2, 16), 2048);
+         MakePcmFormat(2, 16), 2048);
     // 57 - 9.13 = 47.87 -> 48; 114 + 9.13 -> 123.
     EXPECT_EQ(CountInRow(Box(), 48, 0, kW - 1, kRed), kW);
     EXPECT_EQ(CountInRow(Box(), 123, 0, kW - 1, kBlue), kW);
@@ -122,24 +122,24 @@ TEST_F(WaveViewTest, StereoChannelsAreDrawnFromTheirOwnSamples) {
 TEST_F(WaveViewTest, EightBitSamplesAreDrawnAround128) {
     // 138 for the first half of the window, 118 for the second: 10 units at 171 / 512 x 7.
     Show(sound::Pcm8(2048, 1, [](uint32_t t, int) { return t < 1024 ? 138 : 118; }),
-         sound::Format(1, 8), 2048);
+         MakePcmFormat(1, 8), 2048);
     EXPECT_EQ(CountInRow(Box(), 62, 0, 271, kRed), 272);             // Round(85.5 - 23.38)
     EXPECT_EQ(CountInRow(Box(), 109, 273, kW - 1, kRed), kW - 273);  // Round(85.5 + 23.38)
     EXPECT_EQ(CountInRow(Box(), 86, 0, kW - 1, kRed), 1);  // the step passes through the centre
 
-    Show(sound::Pcm8(2048, 2, [](uint32_t, int) { return 128; }), sound::Format(2, 8), 2048);
+    Show(sound::Pcm8(2048, 2, [](uint32_t, int) { return 128; }), MakePcmFormat(2, 8), 2048);
     EXPECT_EQ(CountInRow(Box(), 57, 0, kW - 1, kRed), kW);
     EXPECT_EQ(CountInRow(Box(), 114, 0, kW - 1, kBlue), kW);
     // Eight-bit data are never tested for clipping.
     Show(sound::Pcm8(2048, 1, [](uint32_t t, int) { return t == 5 ? 255 : 128; }),
-         sound::Format(1, 8), 256);
+         MakePcmFormat(1, 8), 256);
     EXPECT_TRUE(form->LevelOk);
     EXPECT_EQ(Pixel(Box(), 300, 86), kRed);
 }
 
 TEST_F(WaveViewTest, OtherSampleSizesAndChannelCountsDrawOnlyTheGrid) {
     for (const WAVEFORMATEX& format :
-         {sound::Format(1, 24), sound::Format(3, 16), sound::Format(2, 32)}) {
+         {MakePcmFormat(1, 24), MakePcmFormat(3, 16), MakePcmFormat(2, 32)}) {
         Show(std::vector<uint8_t>(format.nBlockAlign * 2048u, 0), format, 2048);
         EXPECT_EQ(ColoursIn(Box(), 0, 14, kW - 1, kH - 1), (std::set<QRgb>{kGridGreen, kBlack}))
             << format.nChannels << "x" << format.wBitsPerSample;
@@ -184,7 +184,7 @@ TEST_F(WaveViewTest, OnlySamples1To19AreTestedForClipping) {
 
 TEST_F(WaveViewTest, StereoClippingStopsOnlyTheClippingChannel) {
     Show(sound::Pcm16(2048, 2, [](uint32_t t, int c) { return c == 0 && t == 5 ? 32001 : 0; }),
-         sound::Format(2, 16), 256);
+         MakePcmFormat(2, 16), 256);
     EXPECT_FALSE(form->LevelOk);
     EXPECT_EQ(CountInRow(Box(), 57, 0, kW - 1, kRed), 9);
     EXPECT_EQ(CountInRow(Box(), 114, 0, kW - 1, kBlue), 543);  // up to sample 255 at x 543
@@ -246,7 +246,7 @@ TEST_F(WaveViewTest, LeftClickWritesTheTimeOfThePoint) {
 
 TEST_F(WaveViewTest, ClickTimeHasFiveSignificantDigitsThenThreeDecimals) {
     // 2048 frames at 8000 Hz: 256 ms over the box; x 300 is 140.917 ms, shown as 140.920.
-    Show(sound::Mono16(2048, [](uint32_t) { return 0; }), sound::Format(1, 16, 8000), 2048);
+    Show(sound::Mono16(2048, [](uint32_t) { return 0; }), MakePcmFormat(1, 16, 8000), 2048);
     form->PaintBoxGraMouseDown(Qt::LeftButton, {}, 300, 20);
     canvas::ExpectTextAt(Box(), 301, 0, "140.920", kRed, kBlack);
     form->PaintBoxGraPaint();

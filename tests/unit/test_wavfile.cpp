@@ -46,18 +46,6 @@ Bytes Riff(const Bytes& children, const char* form = "WAVE",
     return Cat({Id("RIFF"), Le32(declared.value_or(uint32_t(body.size()))), body});
 }
 
-WAVEFORMATEX Pcm(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t tag = 1) {
-    WAVEFORMATEX f;
-    f.wFormatTag = tag;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.nBlockAlign = uint16_t(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    f.wBitsPerSample = bits;
-    f.cbSize = 0;
-    return f;
-}
-
 // The first `size` bytes of the format record, as a fmt chunk body.
 Bytes FmtBody(const WAVEFORMATEX& f, size_t size = 16) {
     const uint8_t* p = reinterpret_cast<const uint8_t*>(&f);
@@ -85,7 +73,7 @@ bool SameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
 // data pointer and size, so any change by a failed read shows.
 WaveFileData Held() {
     WaveFileData d;
-    d.format = Pcm(1, 44100, 16);
+    d.format = MakePcmFormat(1, 16, 44100);
     d.format.cbSize = 7;
     static uint8_t sentinel[1];
     d.data = sentinel;
@@ -151,7 +139,7 @@ class WavFileOnDisk : public ::testing::Test {
 }  // namespace
 
 TEST(WaveFileBytes, ThreeSamplesGiveFiftyBytesWithPadAndRiffSize42) {
-    WAVEFORMATEX f = Pcm(1, 44100, 8);
+    WAVEFORMATEX f = MakePcmFormat(1, 8, 44100);
     const Bytes samples = {0x80, 0x90, 0xA0};
     const Bytes expected =
         Cat({Id("RIFF"), Le32(42), Id("WAVE"), Id("fmt "), Le32(18), Le16(1), Le16(1), Le32(44100),
@@ -161,7 +149,7 @@ TEST(WaveFileBytes, ThreeSamplesGiveFiftyBytesWithPadAndRiffSize42) {
 }
 
 TEST(WaveFileBytes, HeldCbSizeIsWrittenAndEvenDataHasNoPad) {
-    WAVEFORMATEX f = Pcm(2, 22050, 16);
+    WAVEFORMATEX f = MakePcmFormat(2, 16, 22050);
     f.cbSize = 0x1234;
     const Bytes samples = Samples(8);
     const Bytes bytes = WaveFileBytes(f, samples.data(), 8);
@@ -174,8 +162,8 @@ TEST(WaveFileBytes, HeldCbSizeIsWrittenAndEvenDataHasNoPad) {
 TEST(WaveFileBytes, RiffSizeBeyond32BitsIsRefused) {
     const uint8_t one = 0;
     // 38 + N + pad must fit in 32 bits; refused before any sample is touched.
-    EXPECT_TRUE(WaveFileBytes(Pcm(1, 8000, 8), &one, 0xFFFFFFFFu).empty());
-    EXPECT_TRUE(WaveFileBytes(Pcm(1, 8000, 8), &one, 0xFFFFFFFFu - 38).empty());
+    EXPECT_TRUE(WaveFileBytes(MakePcmFormat(1, 8, 8000), &one, 0xFFFFFFFFu).empty());
+    EXPECT_TRUE(WaveFileBytes(MakePcmFormat(1, 8, 8000), &one, 0xFFFFFFFFu - 38).empty());
 }
 
 TEST_F(WavFileOnDisk, RoundTripsAreByteExactForEachWidthChannelCountAndParity) {
@@ -183,7 +171,7 @@ TEST_F(WavFileOnDisk, RoundTripsAreByteExactForEachWidthChannelCountAndParity) {
         for (uint16_t channels : {1, 2}) {
             for (uint32_t n : {2u, 3u, 4096u, 4097u}) {
                 SCOPED_TRACE(testing::Message() << bits << " bits, " << channels << " ch, " << n);
-                WAVEFORMATEX f = Pcm(channels, bits == 8 ? 11025 : 48000, bits);
+                WAVEFORMATEX f = MakePcmFormat(channels, bits, bits == 8 ? 11025 : 48000);
                 // Whole frames only; an odd count is possible only with one 8-bit channel.
                 const uint32_t count = n / f.nBlockAlign * f.nBlockAlign;
                 if (count == 0 || (n % 2 && count % 2 == 0)) continue;
@@ -215,11 +203,11 @@ TEST_F(WavFileOnDisk, RoundTripsAreByteExactForEachWidthChannelCountAndParity) {
 }
 
 TEST(WaveChunkSearch, SkipsOtherTopLevelChunksAndRiffFormsBeforeTheWave) {
-    const WAVEFORMATEX f = Pcm(2, 8000, 8);
+    const WAVEFORMATEX f = MakePcmFormat(2, 8, 8000);
     const Bytes samples = Samples(6);
     // An odd JUNK chunk (padded), a RIFF of another form whose body holds a complete WAVE,
     // then the real one: the nested WAVE must not be taken.
-    const Bytes decoy = SimpleWave(Pcm(1, 1234, 8), Samples(4));
+    const Bytes decoy = SimpleWave(MakePcmFormat(1, 8, 1234), Samples(4));
     const Bytes image = Cat({Chunk("JUNK", Samples(5)), Riff(decoy, "AVI "), Chunk("LIST", {}),
                              SimpleWave(f, samples)});
     ReadResult r = ReadImage(image);
@@ -229,7 +217,7 @@ TEST(WaveChunkSearch, SkipsOtherTopLevelChunksAndRiffFormsBeforeTheWave) {
 }
 
 TEST(WaveChunkSearch, WaveOnlyNestedInsideAnotherChunkIsNotFound) {
-    const Bytes wave = SimpleWave(Pcm(1, 8000, 8), Samples(4));
+    const Bytes wave = SimpleWave(MakePcmFormat(1, 8, 8000), Samples(4));
     EXPECT_EQ(Refusal(Riff(wave, "AVI ")), "No Wave");
     EXPECT_EQ(Refusal(Chunk("LIST", wave)), "No Wave");
     Bytes rifx = wave;
@@ -238,7 +226,7 @@ TEST(WaveChunkSearch, WaveOnlyNestedInsideAnotherChunkIsNotFound) {
 }
 
 TEST(WaveChunkSearch, SkipsOddChunksWithTheirPadBeforeFmtAndBeforeData) {
-    const WAVEFORMATEX f = Pcm(1, 16000, 16);
+    const WAVEFORMATEX f = MakePcmFormat(1, 16, 16000);
     const Bytes samples = Samples(10);
     // Without the pad byte the search would land one byte off and find nothing.
     const Bytes image =
@@ -251,7 +239,7 @@ TEST(WaveChunkSearch, SkipsOddChunksWithTheirPadBeforeFmtAndBeforeData) {
 }
 
 TEST(WaveChunkSearch, DataIsSearchedOnlyAfterFmtAndInsideTheRiffChunk) {
-    const WAVEFORMATEX f = Pcm(1, 8000, 8);
+    const WAVEFORMATEX f = MakePcmFormat(1, 8, 8000);
     EXPECT_EQ(Refusal(Riff(Cat({Chunk("data", Samples(4)), Chunk("fmt ", FmtBody(f))}))),
               "No data");
     // A data chunk before fmt is passed over in favour of one after it.
@@ -269,14 +257,15 @@ TEST(WaveChunkSearch, DataIsSearchedOnlyAfterFmtAndInsideTheRiffChunk) {
 
 TEST(WaveChunkSearch, RiffSizeBeyondTheFileIsCutToTheFile) {
     const Bytes samples = Samples(6);
-    const Bytes body = Cat({Chunk("fmt ", FmtBody(Pcm(1, 8000, 8))), Chunk("data", samples)});
+    const Bytes body =
+        Cat({Chunk("fmt ", FmtBody(MakePcmFormat(1, 8, 8000))), Chunk("data", samples)});
     ReadResult r = ReadImage(Riff(body, "WAVE", 0xFFFFFFFFu));
     ASSERT_EQ(r.error, "");
     EXPECT_EQ(r.samples, samples);
 }
 
 TEST(WaveFormatChunk, OnlyTheFirst16BytesAreReadAndCbSizeKeepsTheHeldValue) {
-    const WAVEFORMATEX f = Pcm(2, 96000, 16);
+    const WAVEFORMATEX f = MakePcmFormat(2, 16, 96000);
     for (size_t fmtSize : {16u, 17u, 18u, 40u}) {
         SCOPED_TRACE(fmtSize);
         Bytes body = FmtBody(f, fmtSize);
@@ -292,7 +281,7 @@ TEST(WaveFormatChunk, OnlyTheFirst16BytesAreReadAndCbSizeKeepsTheHeldValue) {
 
 TEST(WaveFormatChunk, ShortFmtKeepsTheHeldFieldsBeyondIt) {
     // 14 bytes: everything but wBitsPerSample, which stays 16 from the held format.
-    WAVEFORMATEX f = Pcm(1, 8000, 16);
+    WAVEFORMATEX f = MakePcmFormat(1, 16, 8000);
     ReadResult r = ReadImage(Riff(Cat({Chunk("fmt ", FmtBody(f, 14)), Chunk("data", Samples(4))})));
     ASSERT_EQ(r.error, "");
     EXPECT_EQ(r.held.format.nSamplesPerSec, 8000u);
@@ -303,13 +292,13 @@ TEST(WaveFormatChunk, ShortFmtKeepsTheHeldFieldsBeyondIt) {
     EXPECT_TRUE(SameFormat(r.held.format, Held().format));
     // A kept width that does not fit the file's block align is refused.
     WaveFileData held8 = Held();
-    held8.format = Pcm(1, 44100, 8);
+    held8.format = MakePcmFormat(1, 8, 44100);
     r = ReadImage(Riff(Cat({Chunk("fmt ", FmtBody(f, 14)), Chunk("data", Samples(4))})), held8);
     EXPECT_EQ(r.error, "No blockalign");
 }
 
 TEST(WaveReadFailures, EachFaultGivesItsTextAndLeavesTheHeldSoundAlone) {
-    const WAVEFORMATEX f = Pcm(1, 8000, 8);
+    const WAVEFORMATEX f = MakePcmFormat(1, 8, 8000);
     const Bytes good = SimpleWave(f, Samples(4));
     EXPECT_EQ(Refusal({}), "No Wave");
     EXPECT_EQ(Refusal(Bytes(good.begin(), good.begin() + 11)), "No Wave");
@@ -317,8 +306,13 @@ TEST(WaveReadFailures, EachFaultGivesItsTextAndLeavesTheHeldSoundAlone) {
     // fmt declares 16 bytes but the file ends after 10 of them.
     const Bytes whole = Riff(Chunk("fmt ", FmtBody(f)));
     EXPECT_EQ(Refusal(Bytes(whole.begin(), whole.end() - 6)), "No fmtSize");
-    EXPECT_EQ(Refusal(SimpleWave(Pcm(1, 8000, 32, 3), Samples(4))), "No fmttag");
-    EXPECT_EQ(Refusal(SimpleWave(Pcm(1, 8000, 16, 0xFFFE), Samples(4))), "No fmttag");
+    // IEEE float and WAVE_FORMAT_EXTENSIBLE tags on otherwise consistent records.
+    WAVEFORMATEX float32 = MakePcmFormat(1, 32, 8000);
+    float32.wFormatTag = 3;
+    WAVEFORMATEX extensible = MakePcmFormat(1, 16, 8000);
+    extensible.wFormatTag = 0xFFFE;
+    EXPECT_EQ(Refusal(SimpleWave(float32, Samples(4))), "No fmttag");
+    EXPECT_EQ(Refusal(SimpleWave(extensible, Samples(4))), "No fmttag");
     EXPECT_EQ(Refusal(Riff(Chunk("fmt ", FmtBody(f)))), "No data");
     EXPECT_EQ(Refusal(SimpleWave(f, {})), "No read");
     // A data header at the very end of the file: nothing to read.
@@ -328,7 +322,7 @@ TEST(WaveReadFailures, EachFaultGivesItsTextAndLeavesTheHeldSoundAlone) {
 
 TEST(WaveReadFailures, FormatsThatWouldReadPastTheDataAreRefused) {
     auto with = [](auto change) {
-        WAVEFORMATEX f = Pcm(2, 44100, 16);
+        WAVEFORMATEX f = MakePcmFormat(2, 16, 44100);
         change(f);
         return SimpleWave(f, Samples(8));
     };
@@ -339,13 +333,13 @@ TEST(WaveReadFailures, FormatsThatWouldReadPastTheDataAreRefused) {
     EXPECT_EQ(Refusal(with([](WAVEFORMATEX& f) { f.nBlockAlign = 2; })), kNoBlockAlign);
     EXPECT_EQ(Refusal(with([](WAVEFORMATEX& f) { f.nBlockAlign = 0; })), kNoBlockAlign);
     // Any PCM rate, width and channel count that is consistent loads.
-    ReadResult r = ReadImage(SimpleWave(Pcm(6, 7, 24), Samples(36)));
+    ReadResult r = ReadImage(SimpleWave(MakePcmFormat(6, 24, 7), Samples(36)));
     EXPECT_EQ(r.error, "");
 }
 
 TEST(WaveReadFailures, AllocationFailureGivesNoPwavedata) {
     blocks::FailHook = [](size_t) { return true; };
-    const std::string text = Refusal(SimpleWave(Pcm(1, 8000, 8), Samples(4)));
+    const std::string text = Refusal(SimpleWave(MakePcmFormat(1, 8, 8000), Samples(4)));
     blocks::FailHook = nullptr;
     EXPECT_EQ(text, "No pwavedata");
 }
@@ -354,9 +348,9 @@ TEST(WaveOversizedData, HoldsTheBytesPresentAndNeverAllocatesTheDeclaredSize) {
     const Bytes samples = Samples(10);
     for (uint32_t declared : {11u, 1000u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
         SCOPED_TRACE(declared);
-        const Bytes image =
-            Riff(Cat({Chunk("fmt ", FmtBody(Pcm(1, 8000, 8))), Chunk("data", samples, declared)}),
-                 "WAVE", 0xFFFFFFFFu);
+        const Bytes image = Riff(Cat({Chunk("fmt ", FmtBody(MakePcmFormat(1, 8, 8000))),
+                                      Chunk("data", samples, declared)}),
+                                 "WAVE", 0xFFFFFFFFu);
         size_t largest = 0;
         blocks::FailHook = [&](size_t n) {
             largest = std::max(largest, n);
@@ -372,15 +366,16 @@ TEST(WaveOversizedData, HoldsTheBytesPresentAndNeverAllocatesTheDeclaredSize) {
 }
 
 TEST(WaveOversizedData, LyingChunkSizesNeverLoopOrReadOutside) {
-    const Bytes fmt = Chunk("fmt ", FmtBody(Pcm(1, 8000, 8)));
+    const Bytes fmt = Chunk("fmt ", FmtBody(MakePcmFormat(1, 8, 8000)));
     // Chunks whose sizes jump past the end, to the last byte, or wrap in 32 bits.
     for (uint32_t size : {0xFFFFFFFFu, 0xFFFFFFFEu, 0x80000000u, 1u}) {
         SCOPED_TRACE(size);
         Bytes body = Cat({fmt, Id("JUNK"), Le32(size), Chunk("data", Samples(4))});
         // Size 1 lands inside the data header and skips by garbage from there.
         EXPECT_EQ(Refusal(Riff(body)), "No data");
-        EXPECT_EQ(Refusal(Cat({Id("JUNK"), Le32(size), SimpleWave(Pcm(1, 8000, 8), {1})})),
-                  "No Wave");
+        EXPECT_EQ(
+            Refusal(Cat({Id("JUNK"), Le32(size), SimpleWave(MakePcmFormat(1, 8, 8000), {1})})),
+            "No Wave");
     }
 }
 
@@ -395,17 +390,19 @@ TEST_F(WavFileOnDisk, ReadOfMissingDirectoryOrOverlongPathGivesNoFile) {
     fs::path longPath = deep / "x.wav";
     longPath += std::string(255 + 1 - longPath.string().size(), 'w');
     ASSERT_EQ(longPath.string().size(), 256u);
-    PutFile(longPath, SimpleWave(Pcm(1, 8000, 8), Samples(4)));
+    PutFile(longPath, SimpleWave(MakePcmFormat(1, 8, 8000), Samples(4)));
     ASSERT_TRUE(fs::exists(longPath));
     EXPECT_EQ(ReadWaveFile(longPath.string(), held), "No File");
-    EXPECT_EQ(WriteWaveFile(longPath.string(), Pcm(1, 8000, 8), Samples(2).data(), 2), "No File");
+    EXPECT_EQ(WriteWaveFile(longPath.string(), MakePcmFormat(1, 8, 8000), Samples(2).data(), 2),
+              "No File");
     EXPECT_EQ(held.data, Held().data);
 }
 
 TEST_F(WavFileOnDisk, DataChunkBeyondTwoGibibytesIsFoundWith64BitOffsets) {
     // A sparse file: a 2 GiB JUNK chunk before fmt and data puts both past 2^31.
     const uint32_t junk = 0x80000000u;
-    const Bytes tail = Cat({Chunk("fmt ", FmtBody(Pcm(1, 8000, 8))), Chunk("data", {9, 8, 7})});
+    const Bytes tail =
+        Cat({Chunk("fmt ", FmtBody(MakePcmFormat(1, 8, 8000))), Chunk("data", {9, 8, 7})});
     const Bytes head = Cat({Id("RIFF"), Le32(4 + 8 + junk + uint32_t(tail.size())), Id("WAVE"),
                             Id("JUNK"), Le32(junk)});
     const fs::path path = dir_ / "big.wav";
@@ -470,7 +467,7 @@ TEST_F(WavFileOnDisk, EachFailedWriteStepGivesItsTextAndKeepsTheOldFile) {
         std::string text;
         {
             FileSizeLimit limit(c.limit);
-            text = WriteWaveFile(path.string(), Pcm(1, 8000, 8), samples.data(), 201);
+            text = WriteWaveFile(path.string(), MakePcmFormat(1, 8, 8000), samples.data(), 201);
         }
         EXPECT_EQ(text, c.text);
         EXPECT_EQ(FileBytes(path), old);
@@ -480,20 +477,21 @@ TEST_F(WavFileOnDisk, EachFailedWriteStepGivesItsTextAndKeepsTheOldFile) {
 
 TEST_F(WavFileOnDisk, UncreatableTargetsGiveNoFileAndLeaveNothingBehind) {
     const Bytes samples = Samples(4);
-    EXPECT_EQ(
-        WriteWaveFile((dir_ / "no" / "such.wav").string(), Pcm(1, 8000, 8), samples.data(), 4),
-        "No File");
-    EXPECT_EQ(WriteWaveFile("", Pcm(1, 8000, 8), samples.data(), 4), "No File");
+    EXPECT_EQ(WriteWaveFile((dir_ / "no" / "such.wav").string(), MakePcmFormat(1, 8, 8000),
+                            samples.data(), 4),
+              "No File");
+    EXPECT_EQ(WriteWaveFile("", MakePcmFormat(1, 8, 8000), samples.data(), 4), "No File");
     // A folder where the file should go stays a folder.
     fs::create_directory(dir_ / "taken.wav");
-    EXPECT_EQ(WriteWaveFile((dir_ / "taken.wav").string(), Pcm(1, 8000, 8), samples.data(), 4),
-              "No File");
+    EXPECT_EQ(
+        WriteWaveFile((dir_ / "taken.wav").string(), MakePcmFormat(1, 8, 8000), samples.data(), 4),
+        "No File");
     EXPECT_TRUE(fs::is_directory(dir_ / "taken.wav"));
     EXPECT_EQ(EntryCount(), 1u);
     // Too large for a RIFF size: refused before anything is created or any byte is read.
-    EXPECT_EQ(
-        WriteWaveFile((dir_ / "huge.wav").string(), Pcm(1, 8000, 8), samples.data(), 0xFFFFFFF0u),
-        "No assend2");
+    EXPECT_EQ(WriteWaveFile((dir_ / "huge.wav").string(), MakePcmFormat(1, 8, 8000), samples.data(),
+                            0xFFFFFFF0u),
+              "No assend2");
     EXPECT_EQ(EntryCount(), 1u);
 }
 
@@ -503,11 +501,11 @@ TEST_F(WavFileOnDisk, ReadOnlyFileOrFolderIsNotReplaced) {
     const Bytes old = Bytes(20, 1);
     PutFile(path, old);
     fs::permissions(path, fs::perms::owner_read);
-    EXPECT_EQ(WriteWaveFile(path.string(), Pcm(1, 8000, 8), old.data(), 4), "No File");
+    EXPECT_EQ(WriteWaveFile(path.string(), MakePcmFormat(1, 8, 8000), old.data(), 4), "No File");
     EXPECT_EQ(FileBytes(path), old);
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
     fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_EQ(WriteWaveFile(path.string(), Pcm(1, 8000, 8), old.data(), 4), "No File");
+    EXPECT_EQ(WriteWaveFile(path.string(), MakePcmFormat(1, 8, 8000), old.data(), 4), "No File");
     EXPECT_EQ(FileBytes(path), old);
 }
 
@@ -517,9 +515,11 @@ TEST_F(WavFileOnDisk, SavingOverALinkWritesTheLinkedFileAndKeepsItsPermissions) 
     fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink(real, dir_ / "link.wav");
     const Bytes samples = Samples(4);
-    ASSERT_EQ(WriteWaveFile((dir_ / "link.wav").string(), Pcm(1, 8000, 8), samples.data(), 4), "");
+    ASSERT_EQ(
+        WriteWaveFile((dir_ / "link.wav").string(), MakePcmFormat(1, 8, 8000), samples.data(), 4),
+        "");
     EXPECT_TRUE(fs::is_symlink(dir_ / "link.wav"));
-    EXPECT_EQ(FileBytes(real), WaveFileBytes(Pcm(1, 8000, 8), samples.data(), 4));
+    EXPECT_EQ(FileBytes(real), WaveFileBytes(MakePcmFormat(1, 8, 8000), samples.data(), 4));
     EXPECT_EQ(fs::status(real).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }

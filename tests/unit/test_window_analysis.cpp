@@ -9,17 +9,6 @@
 
 namespace {
 
-WAVEFORMATEX Format(int channels, int bits, uint32_t rate = 44100) {
-    WAVEFORMATEX f;
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = static_cast<uint16_t>(channels);
-    f.nSamplesPerSec = rate;
-    f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    f.wBitsPerSample = static_cast<uint16_t>(bits);
-    return f;
-}
-
 int Sine(double amplitude, double hz, int t) {
     return static_cast<int>(std::lrint(amplitude * std::sin(2 * M_PI * hz * t / 44100)));
 }
@@ -44,7 +33,7 @@ TEST(AnalyzeWindow, Sine440GivesFrequencyLevelAndOneHarmonic) {
     std::vector<uint8_t> bytes;
     for (int t = 0; t < 4096; ++t) Put16(bytes, Sine(10000, 440, t));
     Analyzer a;
-    ASSERT_TRUE(a.Run(bytes, Format(1, 16)));
+    ASSERT_TRUE(a.Run(bytes, MakePcmFormat(1, 16)));
     EXPECT_TRUE(a.result.detected);
     EXPECT_EQ(a.result.frequency, 440);
     EXPECT_EQ(a.result.level, 2324);
@@ -52,9 +41,9 @@ TEST(AnalyzeWindow, Sine440GivesFrequencyLevelAndOneHarmonic) {
     for (int k = 2; k <= 20; ++k) EXPECT_EQ(a.result.harmonicLevels[k], 0);
 
     // A later window of the same tone, and one that does not fit.
-    ASSERT_TRUE(a.Run(bytes, Format(1, 16), 2 * 1000));
+    ASSERT_TRUE(a.Run(bytes, MakePcmFormat(1, 16), 2 * 1000));
     EXPECT_EQ(a.result.frequency, 440);
-    EXPECT_FALSE(a.Run(bytes, Format(1, 16), 2 * 2049));
+    EXPECT_FALSE(a.Run(bytes, MakePcmFormat(1, 16), 2 * 2049));
     EXPECT_FALSE(a.result.detected);
 }
 
@@ -65,7 +54,7 @@ TEST(AnalyzeWindow, StereoSearchesTheSecondChannel) {
         Put16(bytes, Sine(8000, 261.63, t));
     }
     Analyzer a;
-    ASSERT_TRUE(a.Run(bytes, Format(2, 16)));
+    ASSERT_TRUE(a.Run(bytes, MakePcmFormat(2, 16)));
     EXPECT_EQ(a.result.frequency, 260);
 }
 
@@ -74,7 +63,7 @@ TEST(AnalyzeWindow, EightBitSineWithItsThreshold) {
     for (int t = 0; t < 2048; ++t) bytes.push_back(static_cast<uint8_t>(128 + Sine(100, 440, t)));
     Analyzer a;
     a.settings.peakThreshold = 0.1;
-    ASSERT_TRUE(a.Run(bytes, Format(1, 8)));
+    ASSERT_TRUE(a.Run(bytes, MakePcmFormat(1, 8)));
     EXPECT_TRUE(a.result.detected);
     EXPECT_EQ(a.result.frequency, 440);
     EXPECT_EQ(a.result.harmonicLevels[1], 100);
@@ -82,16 +71,16 @@ TEST(AnalyzeWindow, EightBitSineWithItsThreshold) {
 
 TEST(AnalyzeWindow, SilenceAndUnreadableFormatsDetectNothing) {
     Analyzer a;
-    ASSERT_TRUE(a.Run(std::vector<uint8_t>(4096, 0), Format(1, 16)));
+    ASSERT_TRUE(a.Run(std::vector<uint8_t>(4096, 0), MakePcmFormat(1, 16)));
     EXPECT_FALSE(a.result.detected);
     for (int k = 1; k <= 20; ++k) EXPECT_EQ(a.result.harmonicLevels[k], 0);
 
-    EXPECT_FALSE(a.Run(std::vector<uint8_t>(3 * 2048, 0), Format(1, 24)));
-    WAVEFORMATEX badAlign = Format(2, 16);
+    EXPECT_FALSE(a.Run(std::vector<uint8_t>(3 * 2048, 0), MakePcmFormat(1, 24)));
+    WAVEFORMATEX badAlign = MakePcmFormat(2, 16);
     badAlign.nBlockAlign = 2;
     EXPECT_FALSE(a.Run(std::vector<uint8_t>(8192, 0), badAlign));
     a.settings.fftSize = 4096;
-    EXPECT_FALSE(a.Run(std::vector<uint8_t>(16384, 0), Format(1, 16)));
+    EXPECT_FALSE(a.Run(std::vector<uint8_t>(16384, 0), MakePcmFormat(1, 16)));
 }
 
 TEST(AnalyzeWindow, HarmonicsAboveTheMixerLimitReadZero) {
@@ -105,11 +94,11 @@ TEST(AnalyzeWindow, HarmonicsAboveTheMixerLimitReadZero) {
     }
     Analyzer a;
     a.settings.frequencySpan = 4000.0;
-    ASSERT_TRUE(a.Run(bytes, Format(1, 16)));
+    ASSERT_TRUE(a.Run(bytes, MakePcmFormat(1, 16)));
     ASSERT_TRUE(a.result.detected);
     EXPECT_GT(a.result.harmonicLevels[6], 0);
     a.settings.freqPosition = 4410;  // 22050 div 4410 = 5
-    ASSERT_TRUE(a.Run(bytes, Format(1, 16)));
+    ASSERT_TRUE(a.Run(bytes, MakePcmFormat(1, 16)));
     for (int k = 1; k <= 5; ++k) EXPECT_GT(a.result.harmonicLevels[k], 0) << k;
     for (int k = 6; k <= 20; ++k) EXPECT_EQ(a.result.harmonicLevels[k], 0) << k;
 }
