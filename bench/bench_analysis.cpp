@@ -11,6 +11,8 @@
 #include "analysis/Spectrum.h"
 #include "analysis/WindowAnalysis.h"
 
+using namespace sonabi;
+
 namespace {
 
 // Two seconds of a 220 Hz tone with two overtones, 16-bit, `channels` channels at 44100 Hz.

@@ -14,6 +14,8 @@
 #include "main/TFormMain.h"
 #include "toolkit/AppServices.h"
 
+using namespace sonabi;
+
 namespace {
 
 QApplication& App() {

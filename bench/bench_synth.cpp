@@ -6,6 +6,8 @@
 
 #include "synth/ToneGenerator.h"
 
+using namespace sonabi;
+
 namespace {
 
 ToneSettings WorstCase() {

@@ -15,6 +15,8 @@
 #include "common/Blocks.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 namespace cli {
 
 namespace {

@@ -5,6 +5,8 @@
 #include "common/Blocks.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 namespace cli {
 
 namespace {

@@ -13,6 +13,8 @@
 #include <immintrin.h>
 #endif
 
+namespace sonabi {
+
 // Every butterfly must round its product and each sum separately, as the reference does; a fused
 // multiply-add would change the last bits of the spectrum.
 #if defined(__clang__)
@@ -307,3 +309,5 @@ bool ComputeFft(unsigned n, const double* input, Complex* work, Complex* output,
     FillMagnitudes(n, output, magnitudes);
     return true;
 }
+
+}  // namespace sonabi

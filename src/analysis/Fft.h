@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+namespace sonabi {
+
 struct Complex {
     double re;
     double im;
@@ -35,3 +37,5 @@ bool ComputeFft(unsigned n, const double* input, Complex* work, Complex* output,
 // butterfly. Gives bit-identical results; kept as the reference for ComputeFft.
 bool ComputeFftDirect(unsigned n, const double* input, Complex* work, Complex* output,
                       double* magnitudes);
+
+}  // namespace sonabi

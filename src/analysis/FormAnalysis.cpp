@@ -6,6 +6,8 @@
 #include "main/TFormMain.h"
 #include "views/Colours.h"
 
+using namespace sonabi;
+
 namespace {
 constexpr uint32_t kFftCapacity = 2048;  // the largest window; the arrays serve every length
 }
@@ -102,7 +104,7 @@ bool TFormMain::DetectPitch() {
     in.lowCutBin = LowCutBin;
     in.peakThreshold = PeakThreshold;
     in.harmonicsFromAnalysis = HarmonicsFromAnalysis;
-    const bool found = ::DetectPitch(in, Detection);
+    const bool found = sonabi::DetectPitch(in, Detection);
     SpanBinCount = Detection.SpanBinCount;
     if (Detection.frequencyWritten) {
         DetectedFrequency = Detection.DetectedFrequency;

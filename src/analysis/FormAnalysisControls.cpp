@@ -9,10 +9,12 @@
 #include "main/TFormMain.h"
 #include "views/ScaleGeometry.h"
 
+using namespace sonabi;
+
 void TFormMain::ButfftampfilsetClick() {
     if (!Recording || !NoiseSpectrum) return;
     NoiseCapturePending = true;
-    const int n = ::SpanBinCount(FftSize, static_cast<uint32_t>(std::max(CurRate, 0)), FrequencySpan);
+    const int n = sonabi::SpanBinCount(FftSize, static_cast<uint32_t>(std::max(CurRate, 0)), FrequencySpan);
     // The noise array holds one value per bin of the largest window.
     std::fill(NoiseSpectrum, NoiseSpectrum + std::min<int>(n, kMaxWindowFrames), 0.0);
 }

@@ -3,6 +3,8 @@
 #include "analysis/Harmonics.h"
 #include "main/TFormMain.h"
 
+using namespace sonabi;
+
 void TFormMain::PublishAnalysis() {
     if (HarmonicsFromAnalysis) {
         StoreHarmonicLevels();
@@ -16,7 +18,7 @@ void TFormMain::PublishAnalysis() {
 }
 
 void TFormMain::StoreHarmonicLevels() {
-    ::StoreHarmonicLevels(Detection.PeakCount, Detection.PeakLevels, Detection.PeakHarmonics,
+    sonabi::StoreHarmonicLevels(Detection.PeakCount, Detection.PeakLevels, Detection.PeakHarmonics,
                           HarmonicLevels);
     ShowHarmonicLevels();
     if (DetectedFrequency <= 2000) freq->SetPosition(DetectedFrequency);

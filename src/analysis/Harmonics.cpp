@@ -4,6 +4,8 @@
 
 #include "analysis/Extended.h"
 
+namespace sonabi {
+
 void StoreHarmonicLevels(int& peakCount, const double* peakLevels, const int* peakHarmonics,
                          int* harmonicLevels) {
     while (peakCount > 0 && peakHarmonics[peakCount] >= kHarmonicCount) --peakCount;
@@ -29,3 +31,5 @@ void ApplyFreshSliderRule(int* harmonicLevels, uint32_t rate, int freqPosition) 
         harmonicLevels[k] = k > limit ? 0 : 100 - position;
     }
 }
+
+}  // namespace sonabi

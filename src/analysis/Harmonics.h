@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+namespace sonabi {
+
 constexpr int kHarmonicCount = 20;  // harmonics 1 .. 20; level arrays have 21 entries, [0] unused
 
 // Drops peaks from the end of the list while the last one's harmonic number is 20 or more
@@ -22,3 +24,5 @@ int MaxHarmonicCount(uint32_t rate, int freqPosition);
 // MaxHarmonicCount(rate, freqPosition) snaps back and its level becomes 0; a slider that cannot
 // move (level 0, or a negative level beyond the track) leaves its level as it is.
 void ApplyFreshSliderRule(int* harmonicLevels, uint32_t rate, int freqPosition);
+
+}  // namespace sonabi

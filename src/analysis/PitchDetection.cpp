@@ -8,6 +8,8 @@
 #include "analysis/Extended.h"
 #include "analysis/Spectrum.h"
 
+namespace sonabi {
+
 namespace {
 
 // Removes, in one pass and keeping the order, every entry i in from .. PeakCount for which
@@ -182,3 +184,5 @@ bool DetectPitch(const DetectionInput& in, DetectionResult& r) {
     AssignHarmonics(r);
     return true;
 }
+
+}  // namespace sonabi

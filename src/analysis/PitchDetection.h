@@ -4,6 +4,8 @@
 
 #include "analysis/Fft.h"
 
+namespace sonabi {
+
 constexpr int kPeakCapacity = 119;  // entries 1 .. 119 of every peak list
 
 // What the detection reads. Arrays are indexed by bin; magnitudes and noise hold at least
@@ -58,3 +60,5 @@ double LineIntersectPeak(double x1, double x4, double y1, double y2, double y3, 
 // need bin -1, and parallel interpolation lines, give the peak bin itself as position; a
 // frequency of 2^31 Hz or more (an almost parallel pair of lines) fails like a negative one.
 bool DetectPitch(const DetectionInput& in, DetectionResult& out);
+
+}  // namespace sonabi

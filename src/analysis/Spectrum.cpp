@@ -8,6 +8,8 @@
 #include "analysis/Fft.h"
 #include "common/Round.h"
 
+namespace sonabi {
+
 namespace {
 
 long double HammingWeight(unsigned n, unsigned count) {
@@ -103,3 +105,5 @@ int ReadableBinCount(int binCount, unsigned fftSize) {
     if (binCount > readable) binCount = readable;
     return binCount < 0 ? 0 : binCount;
 }
+
+}  // namespace sonabi

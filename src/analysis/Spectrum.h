@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace sonabi {
+
 // Fills input[0 .. count - 1] with channel `channel` (0 or 1, below `channels`) of `count`
 // interleaved frames at `data`, weighted by w(n) = 0.54 - 0.46 cos(2 pi n / (count - 1)).
 // 8-bit samples are unsigned bytes minus 128, 16-bit samples signed little-endian; frames are
@@ -60,3 +62,5 @@ double ScanSpectrumPeaks(int binCount, unsigned fftSize, const double* M, double
     }
     return peakMax;
 }
+
+}  // namespace sonabi

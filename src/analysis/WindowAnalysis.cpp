@@ -5,6 +5,8 @@
 #include "analysis/Harmonics.h"
 #include "analysis/Spectrum.h"
 
+namespace sonabi {
+
 namespace {
 
 bool ReadableFormat(const WAVEFORMATEX& format) {
@@ -62,3 +64,5 @@ bool AnalyzeWindow(const uint8_t* data, size_t dataSize, const WAVEFORMATEX& for
     }
     return true;
 }
+
+}  // namespace sonabi

@@ -10,6 +10,8 @@
 #include "analysis/Spectrum.h"
 #include "audio/WaveTypes.h"
 
+namespace sonabi {
+
 constexpr unsigned kMaxWindowFrames = 2048;
 
 // Frames of the analysis window for the window-length exponent 0 .. 3: 256, 512, 1024, 2048.
@@ -81,3 +83,5 @@ struct WindowResult {
 bool AnalyzeWindow(const uint8_t* data, size_t dataSize, const WAVEFORMATEX& format,
                    uint64_t offset, const AnalysisSettings& settings, AnalysisWorkspace& workspace,
                    WindowResult& result);
+
+}  // namespace sonabi

@@ -9,6 +9,8 @@
 #include "toolkit/AppServices.h"
 #include "views/ScaleGeometry.h"
 
+using namespace sonabi;
+
 void TFormMain::PlayButtonClick() { TogglePlayback(); }
 
 void TFormMain::TogglePlayback() {

@@ -9,6 +9,8 @@
 #include "main/TFormMain.h"
 #include "views/ScaleGeometry.h"
 
+using namespace sonabi;
+
 namespace {
 
 // How long a stop waits for the device to hand back its blocks (ms). Both back-ends return them

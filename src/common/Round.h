@@ -3,4 +3,8 @@
 #pragma once
 #include <cmath>
 
+namespace sonabi {
+
 inline long long Round(double x) { return std::llrint(x); }
+
+}  // namespace sonabi

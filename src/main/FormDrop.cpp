@@ -7,6 +7,8 @@
 
 #include "main/TFormMain.h"
 
+using namespace sonabi;
+
 namespace {
 
 // The local file a drag carries, or an empty string when it carries anything else (text,

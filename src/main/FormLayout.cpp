@@ -5,6 +5,8 @@
 
 #include "main/TFormMain.h"
 
+using namespace sonabi;
+
 namespace {
 
 QFont FormFont(int pixelSize) {

@@ -13,6 +13,8 @@
 #include "toolkit/AppServices.h"
 #include "views/ScaleGeometry.h"
 
+using namespace sonabi;
+
 TFormMain::TFormMain(WaveAudio* audio) {
     if (!audio) {
         ownAudio_ = CreateQtWaveAudio();
@@ -103,7 +105,7 @@ void TFormMain::FormCreate() {
     ViewOffset = 0;
     VoiceprintX = 0;
     VoiceprintWidth = PaintBoxSeimon->width();
-    SpanBinCount = ::SpanBinCount(FftSize, static_cast<uint32_t>(CurRate), FrequencySpan);
+    SpanBinCount = sonabi::SpanBinCount(FftSize, static_cast<uint32_t>(CurRate), FrequencySpan);
     created_ = true;
 }
 

@@ -142,11 +142,11 @@ public:
     double* SpectrumMagnitudes = nullptr;
     double* NoiseSpectrum = nullptr;
     double* FftInput = nullptr;
-    Complex* FftWork = nullptr;
-    Complex* FftOutput = nullptr;
+    sonabi::Complex* FftWork = nullptr;
+    sonabi::Complex* FftOutput = nullptr;
 
     // ---- Detection results (peak lists, DetectedFrequency, PeakLevel) ----
-    DetectionResult Detection;
+    sonabi::DetectionResult Detection;
     int DetectedFrequency = 0;  // Hz
     int PeakLevel = 0;          // magnitude of the strongest peak, rounded
 

@@ -9,6 +9,8 @@
 #include "main/TFormMain.h"
 #include "toolkit/AppServices.h"
 
+using namespace sonabi;
+
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Sonabi");

@@ -5,11 +5,13 @@
 #include "main/TFormMain.h"
 #include "synth/Keyboard.h"
 
+using namespace sonabi;
+
 void TFormMain::BuildKeyTables() { BuildKeyFrequencies(KeyFrequencies); }
 
 void TFormMain::ResetKeyColours() {
     uint32_t colours[kKeyCount + 1];
-    ::ResetKeyColours(colours);
+    sonabi::ResetKeyColours(colours);
     for (int i = 1; i <= kKeyCount; ++i) KeyPanels[i]->SetColour(colours[i]);
 }
 
@@ -17,7 +19,7 @@ void TFormMain::HighlightNearestKey() {
     uint32_t colours[kKeyCount + 1];
     for (int i = 1; i <= kKeyCount; ++i) colours[i] = KeyPanels[i]->Colour();
     const KeyColourChanges changes =
-        ::HighlightNearestKey(DetectedFrequency, KeyFrequencies, colours);
+        sonabi::HighlightNearestKey(DetectedFrequency, KeyFrequencies, colours);
     for (int i = 0; i < changes.count; ++i)
         KeyPanels[changes.items[i].key]->SetColour(changes.items[i].colour);
 }

@@ -9,8 +9,10 @@
 #include "main/TFormMain.h"
 #include "synth/ToneGenerator.h"
 
+using namespace sonabi;
+
 int TFormMain::MaxHarmonicCount() const {
-    return ::MaxHarmonicCount(WaveFormat.nSamplesPerSec, freq->Position());
+    return sonabi::MaxHarmonicCount(WaveFormat.nSamplesPerSec, freq->Position());
 }
 
 void TFormMain::TrackBar1Change(TrackBar* sender) {
@@ -92,7 +94,7 @@ void TFormMain::TransmitClick() {
 }
 
 void TFormMain::TakeHarmonicPhases() {
-    ::TakeHarmonicPhases(Detection.PeakCount, Detection.PeakHarmonics, Detection.PeakValues,
+    sonabi::TakeHarmonicPhases(Detection.PeakCount, Detection.PeakHarmonics, Detection.PeakValues,
                          HarmonicPhases);
 }
 
@@ -124,7 +126,7 @@ void TFormMain::GenerateTone(uint32_t byteCount, int rate) {
     settings.harmonicCount = HarmonicCount;
     std::copy(HarmonicLevels, HarmonicLevels + 21, settings.levels.begin());
     std::copy(HarmonicPhases, HarmonicPhases + 21, settings.phases.begin());
-    const ToneResult result = ::GenerateTone(WaveData, byteCount, rate, settings);
+    const ToneResult result = sonabi::GenerateTone(WaveData, byteCount, rate, settings);
     // The volume slider steps through every cut the restart rule made.
     for (int i = 0; i < result.cutCount; ++i) volume->SetPosition(result.cuts[i]);
 }

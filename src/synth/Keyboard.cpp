@@ -4,6 +4,8 @@
 
 #include "views/Colours.h"
 
+namespace sonabi {
+
 namespace {
 
 constexpr std::array<KeyInfo, kKeyCount + 1> kKeys{{
@@ -109,3 +111,5 @@ int TypedNoteFrequency(char32_t ch) {
     }
     return 0;
 }
+
+}  // namespace sonabi

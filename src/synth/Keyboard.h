@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+namespace sonabi {
+
 constexpr int kKeyCount = 60;
 constexpr int kKeyTop = 542;  // client pixels, every key
 constexpr int kWhiteKeyWidth = 22, kWhiteKeyHeight = 56;
@@ -51,3 +53,5 @@ KeyColourChanges HighlightNearestKey(int detected, const int frequencies[kKeyCou
 // The note a typed character plays (the JIS home row and the row above it as a piano row from A3
 // to E5; shifted characters play the same note), in Hz; 0 for any other character.
 int TypedNoteFrequency(char32_t ch);
+
+}  // namespace sonabi

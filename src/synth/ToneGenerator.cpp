@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+namespace sonabi {
+
 namespace {
 
 // 2pi as the mixer has always written it. Its distance from the true 2pi (as a long double) is
@@ -288,3 +290,5 @@ void TakeHarmonicPhases(int peakCount, const int* peakHarmonics, const Complex* 
         if (j == 1) base = phases[k];
     }
 }
+
+}  // namespace sonabi

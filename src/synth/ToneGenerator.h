@@ -7,6 +7,8 @@
 
 #include "analysis/Fft.h"
 
+namespace sonabi {
+
 constexpr int kHarmonicSlots = 20;  // harmonics 1..20
 constexpr int kToneLimit = 28672;   // largest |sample| the body may reach before the volume is cut
 constexpr int kMaxVolumeCuts = 96;  // enough for any int volume: each cut takes at least 1/5 off
@@ -65,3 +67,5 @@ int FadeSamplesFor(int curRate, double seconds);
 // if the first peak is such a one nothing is subtracted. Harmonics without a peak keep their phase.
 void TakeHarmonicPhases(int peakCount, const int* peakHarmonics, const Complex* peakValues,
                         double* phases);
+
+}  // namespace sonabi

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace sonabi {
+
 namespace {
 int RoundExt(long double x) { return static_cast<int>(std::llrintl(x)); }
 }  // namespace
@@ -16,3 +18,5 @@ uint32_t LevelColour(int level) {
     }
     return MakeRgb(255, RoundExt(255 - 255 * (l - 170) / 85.0L), 0);
 }
+
+}  // namespace sonabi

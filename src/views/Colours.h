@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+namespace sonabi {
+
 constexpr uint32_t MakeRgb(int red, int green, int blue) {
     return (static_cast<uint32_t>(red & 0xff) << 16) | (static_cast<uint32_t>(green & 0xff) << 8) |
            static_cast<uint32_t>(blue & 0xff);
@@ -20,3 +22,5 @@ constexpr uint32_t kGridGreen = MakeRgb(0, 128, 0);  // grid and scale lines, ma
 // The voiceprint's colour map for a level L in 0..255 (Round(normalised level * 255)): blue (0)
 // through light cyan (128) and yellow (170) to red (255); black for L outside 0..255.
 uint32_t LevelColour(int level);
+
+}  // namespace sonabi

@@ -5,6 +5,8 @@
 #include "main/TFormMain.h"
 #include "views/Colours.h"
 
+using namespace sonabi;
+
 void TFormMain::DrawFreqGrid(PaintBox* box, int fineHz, int coarseHz) {
     DrawVerticalGrid(box, fineHz, coarseHz, FrequencySpan);
 }
@@ -13,7 +15,7 @@ void TFormMain::DrawSpectrumPeaks(int rate, uint32_t frames, PaintBox* box, int 
                                   double unitScale, double* magnitudes) {
     TCanvas& c = box->Canvas();
     const double k = static_cast<double>(81 - static_cast<int>(ScrollBarFftTimes->Position())) * unitScale;
-    const int n = ::SpanBinCount(frames, static_cast<uint32_t>(std::max(rate, 0)), FrequencySpan);
+    const int n = sonabi::SpanBinCount(frames, static_cast<uint32_t>(std::max(rate, 0)), FrequencySpan);
     const double dx = n > 0 ? (2.0 * c.Width()) / n : 0.0;
     c.PenColor = kWhite;
     c.Style = PenStyle::psSolid;

@@ -5,6 +5,8 @@
 #include "views/Colours.h"
 #include "views/ScaleGeometry.h"
 
+using namespace sonabi;
+
 void TFormMain::DrawVoiceprintColumn(int count, const double* levels, int spanBins,
                                      const int* bins) {
     VoiceprintX += 2;

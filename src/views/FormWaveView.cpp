@@ -8,6 +8,8 @@
 #include "views/Colours.h"
 #include "views/ScaleGeometry.h"
 
+using namespace sonabi;
+
 
 void TFormMain::ClearPaintBox(PaintBox* box) {
     TCanvas& c = box->Canvas();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace sonabi {
+
 namespace {
 
 long long RoundExt(long double x) { return std::llrintl(x); }
@@ -99,3 +101,5 @@ uint32_t LastWindowStart(uint32_t dataSize, uint32_t align, uint32_t frames) {
     const uint32_t last = dataSize >= windowBytes ? static_cast<uint32_t>(dataSize - windowBytes) : 0;
     return align > 0 ? last - last % align : last;
 }
+
+}  // namespace sonabi

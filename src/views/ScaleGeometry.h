@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+namespace sonabi {
+
 // Where the analysis window may stand in a held sound of dataSize bytes, for a window of `frames`
 // frames of `align` bytes each (nBlockAlign).
 // True when the window starting at byte `offset` lies wholly inside the data.
@@ -75,3 +77,5 @@ int VoiceprintRow(uint32_t bin, int spanBins, int height);
 // Column of level L (0..255) in the colour bar W pixels wide: Round((L * W) / 255), L * W an
 // integer product. L 255 falls at x = W, just outside the box.
 int ColourBarX(int level, int width);
+
+}  // namespace sonabi

@@ -8,6 +8,8 @@
 #include "toolkit/AppServices.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 namespace {
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 }  // namespace
@@ -17,7 +19,7 @@ bool TFormMain::ReadWaveFile(const QString& path) {
     // sound untouched.
     WaveFileData file;
     file.format = WaveFormat;
-    const std::string error = ::ReadWaveFile(NativePath(path), file);
+    const std::string error = sonabi::ReadWaveFile(NativePath(path), file);
     if (!error.empty()) {
         ShowMessage(QString::fromStdString(error), "ERROR");
         return false;
@@ -75,7 +77,7 @@ void TFormMain::OpenPath(const QString& path) {
 }
 
 bool TFormMain::WriteWaveFile(const QString& path, uint32_t byteCount) {
-    const std::string error = ::WriteWaveFile(NativePath(path), WaveFormat, WaveData, byteCount);
+    const std::string error = sonabi::WriteWaveFile(NativePath(path), WaveFormat, WaveData, byteCount);
     if (error.empty()) return true;
     ShowMessage(QString::fromStdString(error), "ERROR");
     return false;

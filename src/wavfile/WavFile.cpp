@@ -17,6 +17,8 @@
 
 #include "common/Blocks.h"
 
+namespace sonabi {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -306,3 +308,5 @@ std::string SaveFileName(const std::string& name) {
     }
     return name + ".wav";
 }
+
+}  // namespace sonabi

@@ -11,6 +11,8 @@
 
 #include "audio/WaveTypes.h"
 
+namespace sonabi {
+
 // The longest path the window's 256-character path buffer holds. Longer paths are refused with
 // "No File" rather than cut short (a truncated path could name another file).
 constexpr size_t kMaxWavePathLength = 255;
@@ -60,3 +62,5 @@ std::vector<uint8_t> WaveFileBytes(const WAVEFORMATEX& format, const uint8_t* da
 // The save command's name rule: name unchanged when its last four characters are exactly
 // ".wav" or ".WAV" (case included), else name + ".wav".
 std::string SaveFileName(const std::string& name);
+
+}  // namespace sonabi

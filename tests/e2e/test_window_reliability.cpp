@@ -16,6 +16,8 @@
 #include "gui/FormFixture.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 namespace {
 
 using namespace audiotest;

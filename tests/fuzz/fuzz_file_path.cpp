@@ -35,6 +35,8 @@
 #include "toolkit/AppServices.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 namespace {
 
 constexpr size_t kHeader = 24;

@@ -8,6 +8,8 @@
 #include "common/Blocks.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 namespace {
 
 void Require(bool condition) {

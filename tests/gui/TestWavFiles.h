@@ -29,7 +29,7 @@ inline bool WriteBytes(const QString& path, const QByteArray& bytes) {
 // The file the program itself would write for this format and these sample bytes.
 inline QByteArray WaveFile(const WAVEFORMATEX& format, const std::vector<uint8_t>& data) {
     const std::vector<uint8_t> bytes =
-        WaveFileBytes(format, data.data(), static_cast<uint32_t>(data.size()));
+        sonabi::WaveFileBytes(format, data.data(), static_cast<uint32_t>(data.size()));
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()));
 }
 

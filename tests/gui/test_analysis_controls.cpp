@@ -10,6 +10,8 @@
 #include "analysis/Fft.h"
 #include "analysis/Spectrum.h"
 
+using namespace sonabi;
+
 namespace {
 
 class AnalysisControlsTest : public FormTest {

@@ -16,6 +16,8 @@
 #include "FormFixture.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 namespace {
 
 QString BadWavFolder() {

@@ -20,6 +20,8 @@
 #include "FormFixture.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 namespace {
 
 QByteArray ReadAll(const QString& path) {

@@ -15,6 +15,8 @@
 #include "main/LaunchArguments.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 namespace {
 
 // 8-bit stereo at 22050 Hz, unlike the 16-bit mono silence held at start-up, so an opened file

@@ -12,6 +12,8 @@
 #include "FormFixture.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 namespace {
 
 using Fault = SimulatedWaveAudio::Fault;

@@ -7,6 +7,8 @@
 #include "FormFixture.h"
 #include "TestWavFiles.h"
 
+using namespace sonabi;
+
 namespace {
 
 class FileCommandsTest : public FormTest {

@@ -19,6 +19,8 @@
 #include "views/ScaleGeometry.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 namespace {
 
 // The grid as the line-by-line rule draws it: every line and every label, in order.

@@ -8,6 +8,8 @@
 #include "FormFixture.h"
 #include "TestWavFiles.h"
 
+using namespace sonabi;
+
 namespace {
 
 using testwav::Sample16;

@@ -5,6 +5,8 @@
 
 #include "EngineFixture.h"
 
+using namespace sonabi;
+
 namespace {
 
 using namespace enginetest;

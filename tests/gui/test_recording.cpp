@@ -10,6 +10,8 @@
 #include "EngineFixture.h"
 #include "audio/WaveSupport.h"
 
+using namespace sonabi;
+
 namespace {
 
 using namespace enginetest;

@@ -9,6 +9,8 @@
 #include "FormFixture.h"
 #include "TestWavFiles.h"
 
+using namespace sonabi;
+
 namespace {
 
 bool Save(TFormMain& form, const QString& name) {

@@ -14,6 +14,8 @@
 #include "FormFixture.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 #if defined(__SANITIZE_ADDRESS__)
 #define SONABI_ASAN 1
 #elif defined(__has_feature)

@@ -11,6 +11,8 @@
 #include "common/Round.h"
 #include "views/Colours.h"
 
+using namespace sonabi;
+
 namespace {
 
 using canvas::ColoursIn;

@@ -15,6 +15,8 @@
 #include "synth/Keyboard.h"
 #include "views/Colours.h"
 
+using namespace sonabi;
+
 namespace {
 
 const QString kShortSoundPrompt = QString::fromUtf8("プログラムを閉じてください");

@@ -11,6 +11,8 @@
 #include "synth/Keyboard.h"
 #include "views/Colours.h"
 
+using namespace sonabi;
+
 namespace {
 
 using canvas::ColoursIn;

@@ -8,6 +8,8 @@
 #include "SoundHelpers.h"
 #include "views/Colours.h"
 
+using namespace sonabi;
+
 namespace {
 
 using canvas::ColoursIn;

@@ -9,6 +9,8 @@
 #include "views/Colours.h"
 #include "views/ScaleGeometry.h"
 
+using namespace sonabi;
+
 namespace {
 
 std::vector<int> Xs(const VerticalLines& lines) {

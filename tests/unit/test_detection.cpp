@@ -11,6 +11,8 @@
 #include "analysis/PitchDetection.h"
 #include "analysis/Spectrum.h"
 
+using namespace sonabi;
+
 namespace {
 
 // Magnitudes of exactly the written half, so that a read past it is an out-of-bounds access.

@@ -11,6 +11,8 @@
 #include "analysis/Fft.h"
 #include "analysis/Spectrum.h"
 
+using namespace sonabi;
+
 namespace {
 
 struct FftArrays {

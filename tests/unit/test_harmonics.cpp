@@ -6,6 +6,8 @@
 
 #include "analysis/Harmonics.h"
 
+using namespace sonabi;
+
 namespace {
 
 struct List {

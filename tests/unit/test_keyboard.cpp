@@ -8,6 +8,8 @@
 #include "synth/Keyboard.h"
 #include "views/Colours.h"
 
+using namespace sonabi;
+
 namespace {
 
 struct Keys {

@@ -7,6 +7,8 @@
 
 #include "analysis/Spectrum.h"
 
+using namespace sonabi;
+
 namespace {
 
 struct Pass {

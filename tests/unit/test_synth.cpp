@@ -10,6 +10,8 @@
 
 #include "synth/ToneGenerator.h"
 
+using namespace sonabi;
+
 namespace {
 
 constexpr int kRate = 44100;

@@ -17,6 +17,8 @@
 #include "common/Blocks.h"
 #include "wavfile/WavFile.h"
 
+using namespace sonabi;
+
 namespace fs = std::filesystem;
 
 namespace {

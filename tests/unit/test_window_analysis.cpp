@@ -7,6 +7,8 @@
 
 #include "analysis/WindowAnalysis.h"
 
+using namespace sonabi;
+
 namespace {
 
 int Sine(double amplitude, double hz, int t) {
