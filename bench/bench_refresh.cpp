@@ -47,8 +47,7 @@ struct Window {
             const double x = 2 * M_PI * 220 * t / 44100;
             const int16_t s = static_cast<int16_t>(
                 std::lrint(6000 * std::sin(x) + 3000 * std::sin(2 * x) + 1500 * std::sin(3 * x)));
-            for (int c = 0; c < channels; ++c)
-                std::memcpy(data + (t * channels + c) * 2, &s, 2);
+            for (int c = 0; c < channels; ++c) std::memcpy(data + (t * channels + c) * 2, &s, 2);
         }
         f.ReleaseWaveBuffers();
         f.WaveData = data;

@@ -29,7 +29,7 @@ struct Options {
     double span = 2000.0;  // Hz
     double lowCutHz = 30.0;
     bool lowCutGiven = false;  // --low-cut on the command line
-    double threshold = -1.0;  // < 0: 5.0 for 16-bit data, else 0.1
+    double threshold = -1.0;   // < 0: 5.0 for 16-bit data, else 0.1
     bool csv = false;
 };
 
@@ -195,8 +195,8 @@ int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
     // The window works its cut-off bin out once at start-up (44100 Hz, 2048 frames) and keeps it
     // for every file opened; only a new cut-off is converted with the file's rate and window.
     const bool ownCut = o.lowCutGiven;
-    s.lowCutBin = LowCutBinFor(o.lowCutHz, ownCut ? f.nSamplesPerSec : 44100,
-                               ownCut ? s.fftSize : 2048);
+    s.lowCutBin =
+        LowCutBinFor(o.lowCutHz, ownCut ? f.nSamplesPerSec : 44100, ownCut ? s.fftSize : 2048);
     s.peakThreshold = o.threshold >= 0 ? o.threshold : PeakThresholdFor(f.wBitsPerSample);
     s.harmonicsFromAnalysis = true;
     s.freqPosition = 100;

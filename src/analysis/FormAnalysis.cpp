@@ -55,8 +55,8 @@ void TFormMain::FullRefresh() {
     RedrawWaveform();
     ClearPaintBox(PaintBoxFft);
     DrawFreqGrid(PaintBoxFft, FreqGridFineHz, FreqGridCoarseHz);
-    ComputeSpectrum(FftSize, WaveData, PaintBoxFft, WaveFormat.wBitsPerSample,
-                    WaveFormat.nChannels, ViewOffset);
+    ComputeSpectrum(FftSize, WaveData, PaintBoxFft, WaveFormat.wBitsPerSample, WaveFormat.nChannels,
+                    ViewOffset);
     RunDetection();
 }
 

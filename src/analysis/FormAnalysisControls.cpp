@@ -14,7 +14,8 @@ using namespace sonabi;
 void TFormMain::ButfftampfilsetClick() {
     if (!Recording || !NoiseSpectrum) return;
     NoiseCapturePending = true;
-    const int n = sonabi::SpanBinCount(FftSize, static_cast<uint32_t>(std::max(CurRate, 0)), FrequencySpan);
+    const int n =
+        sonabi::SpanBinCount(FftSize, static_cast<uint32_t>(std::max(CurRate, 0)), FrequencySpan);
     // The noise array holds one value per bin of the largest window.
     std::fill(NoiseSpectrum, NoiseSpectrum + std::min<int>(n, kMaxWindowFrames), 0.0);
 }
@@ -39,8 +40,8 @@ void TFormMain::UpDownfftscaleClick(UDBtnType button) {
 
 void TFormMain::UpDownChoicedataClick(UDBtnType button) {
     const int exponent = FftSizeExponent;
-    FftSizeExponent = button == btNext ? std::max(FftSizeExponent - 1, 0)
-                                       : std::min(FftSizeExponent + 1, 3);
+    FftSizeExponent =
+        button == btNext ? std::max(FftSizeExponent - 1, 0) : std::min(FftSizeExponent + 1, 3);
     FftSize = FftSizeFor(FftSizeExponent);
     const uint32_t align = WaveFormat.nBlockAlign;
     if (!WindowFits(WaveDataSize, 0, align, FftSize) && FftSizeExponent > exponent) {

@@ -19,7 +19,7 @@ void TFormMain::PublishAnalysis() {
 
 void TFormMain::StoreHarmonicLevels() {
     sonabi::StoreHarmonicLevels(Detection.PeakCount, Detection.PeakLevels, Detection.PeakHarmonics,
-                          HarmonicLevels);
+                                HarmonicLevels);
     ShowHarmonicLevels();
     if (DetectedFrequency <= 2000) freq->SetPosition(DetectedFrequency);
 }

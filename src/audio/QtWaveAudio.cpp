@@ -269,13 +269,13 @@ class QtWaveOut final : public WaveOutDevice {
         io_.clear();
     }
 
-    QAudioSink* sink_;         // retired, not deleted, when the device closes
-    QPointer<QIODevice> io_;   // the sink's input while it plays; Qt frees it on a failure
+    QAudioSink* sink_;        // retired, not deleted, when the device closes
+    QPointer<QIODevice> io_;  // the sink's input while it plays; Qt frees it on a failure
     BlockThenSilence feed_;
     std::vector<char> chunk_;  // what one top-up writes
     QObject* notify_;
     int frameBytes_;
-    char silence_;             // the sample value of silence in this format
+    char silence_;  // the sample value of silence in this format
     QTimer poll_;
     QElapsedTimer progressClock_;  // since the heard position last moved
     WAVEHDR* block_ = nullptr;     // the queued block, or none
@@ -400,16 +400,16 @@ class QtWaveIn final : public WaveInDevice {
         guard_.stopping = false;
     }
 
-    QAudioSource* source_;     // retired, not deleted, when the device closes
+    QAudioSource* source_;  // retired, not deleted, when the device closes
     QObject* notify_;
     // The pushing device while capture runs; Qt frees it itself when the stream fails.
     QPointer<QIODevice> io_;
     std::deque<WAVEHDR*> queue_;
-    QTimer watchdog_;               // checks that sound keeps coming; context of the connections
-    QElapsedTimer deliveryClock_;   // since sound last came, or since it was last asked for
-    bool delivered_ = false;        // sound has come since the start
-    bool running_ = false;          // started and not stopped since
-    bool lost_ = false;             // the stream died or stalled: blocks are refused
+    QTimer watchdog_;              // checks that sound keeps coming; context of the connections
+    QElapsedTimer deliveryClock_;  // since sound last came, or since it was last asked for
+    bool delivered_ = false;       // sound has come since the start
+    bool running_ = false;         // started and not stopped since
+    bool lost_ = false;            // the stream died or stalled: blocks are refused
     StreamGuard guard_;
 };
 

@@ -14,7 +14,7 @@ constexpr int MM_WOM_DONE = 0x3BD;
 constexpr int MM_WIM_DATA = 0x3C0;
 
 class WaveAudioEvent : public QEvent {
-public:
+  public:
     static QEvent::Type EventType();
     WaveAudioEvent(int message, WAVEHDR* header)
         : QEvent(EventType()), message(message), header(header) {}
@@ -33,7 +33,7 @@ using HWAVEOUT = WaveOutDevice*;
 using HWAVEIN = WaveInDevice*;
 
 class WaveAudio {
-public:
+  public:
     virtual ~WaveAudio() = default;
 
     // Output: one prepared block played from its start.

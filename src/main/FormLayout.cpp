@@ -37,8 +37,8 @@ QLabel* MakeLabel(QWidget* parent, const char* caption, int left, int top, int w
     label->setGeometry(left, top, width, height);
     label->setFont(FormFont(fontPx));
     label->setAlignment(alignment);
-    label->setStyleSheet(QString("QLabel { color: %1; background-color: %2; }")
-                             .arg(textColour, background));
+    label->setStyleSheet(
+        QString("QLabel { color: %1; background-color: %2; }").arg(textColour, background));
     return label;
 }
 
@@ -64,8 +64,8 @@ void TFormMain::BuildLayout() {
     }
 
     // Bevels first, so that the controls they frame lie above them.
-    const int bevels[4][4] = {{228, 1, 234, 36}, {473, 1, 132, 33}, {613, 1, 186, 33},
-                              {616, 451, 177, 87}};
+    const int bevels[4][4] = {
+        {228, 1, 234, 36}, {473, 1, 132, 33}, {613, 1, 186, 33}, {616, 451, 177, 87}};
     for (int i = 0; i < 4; ++i) {
         Bevels[i] = new QFrame(this);
         Bevels[i]->setGeometry(bevels[i][0], bevels[i][1], bevels[i][2], bevels[i][3]);
@@ -122,8 +122,8 @@ void TFormMain::BuildLayout() {
     freq->setTickPosition(QSlider::TicksAbove);
 
     for (int i = 1; i <= 10; ++i)
-        Labels[i] = MakeLabel(this, "", kLabelLefts[i], 438, 33, 12, "#ff0000", "#ffffff",
-                              Qt::AlignCenter);
+        Labels[i] =
+            MakeLabel(this, "", kLabelLefts[i], 438, 33, 12, "#ff0000", "#ffffff", Qt::AlignCenter);
     for (int i = 1; i <= 20; ++i) {
         TrackBar* bar = new TrackBar(this, Qt::Vertical, kSliderLefts[i], 449, 26, 94);
         bar->setRange(0, 100);
@@ -148,7 +148,8 @@ void TFormMain::BuildLayout() {
     volume->setPageStep(1);
     volume->setTickPosition(QSlider::NoTicks);
     Lbamp = MakeLabel(this, "", 760, 457, 25, 12, "#ff0000", "#ffffff", Qt::AlignCenter);
-    Lbtimetxt = MakeLabel(this, "時　間", 620, 482, 34, 12, "#000000", "transparent", Qt::AlignLeft);
+    Lbtimetxt =
+        MakeLabel(this, "時　間", 620, 482, 34, 12, "#000000", "transparent", Qt::AlignLeft);
     TBmixtime = new TrackBar(this, Qt::Horizontal, 655, 478, 104, 22);
     TBmixtime->setRange(1, 30);
     TBmixtime->setValue(5);
@@ -159,16 +160,16 @@ void TFormMain::BuildLayout() {
     reset = MakeButton(this, "リセット", 729, 505, 54, 29);
 
     // Keys: the white ones first so that the black ones lie above them.
-    static const int kLefts[61] = {
-        0,   11,  23,  33,  46,  55,  77,  89,  99,  112, 122, 135, 144, 166, 178, 188,
-        201, 211, 233, 245, 255, 268, 277, 290, 300, 322, 335, 344, 357, 366, 388, 400,
-        410, 423, 432, 445, 454, 476, 488, 499, 512, 521, 543, 555, 565, 578, 588, 601,
-        610, 632, 644, 654, 667, 676, 698, 711, 720, 733, 742, 755, 764};
+    static const int kLefts[61] = {0,   11,  23,  33,  46,  55,  77,  89,  99,  112, 122, 135, 144,
+                                   166, 178, 188, 201, 211, 233, 245, 255, 268, 277, 290, 300, 322,
+                                   335, 344, 357, 366, 388, 400, 410, 423, 432, 445, 454, 476, 488,
+                                   499, 512, 521, 543, 555, 565, 578, 588, 601, 610, 632, 644, 654,
+                                   667, 676, 698, 711, 720, 733, 742, 755, 764};
     for (int pass = 0; pass < 2; ++pass) {
         for (int i = 1; i <= 60; ++i) {
             const int semitone = (i - 1) % 12;
-            const bool black = semitone == 1 || semitone == 3 || semitone == 6 ||
-                               semitone == 8 || semitone == 10;
+            const bool black =
+                semitone == 1 || semitone == 3 || semitone == 6 || semitone == 8 || semitone == 10;
             if (black != (pass == 1)) continue;
             Panels[i] = black ? new KeyPanel(this, kLefts[i], 542, 17, 32)
                               : new KeyPanel(this, kLefts[i], 542, 22, 56);
@@ -213,13 +214,15 @@ void TFormMain::BuildLayout() {
     PaintBoxSeimon->OnClick = [this] { PaintBoxSeimonClick(); };
     PaintBoxSeimonScale->OnPaint = [this] { PaintBoxSeimonScalePaint(); };
     SeimonAmpGra->OnPaint = [this] { SeimonAmpGraPaint(); };
-    for (int i = 1; i <= 20; ++i) TrackBars[i]->OnChange = [this](TrackBar* t) { TrackBar1Change(t); };
+    for (int i = 1; i <= 20; ++i)
+        TrackBars[i]->OnChange = [this](TrackBar* t) { TrackBar1Change(t); };
     freq->OnChange = [this](TrackBar*) { freqChange(); };
     volume->OnChange = [this](TrackBar*) { volumeChange(); };
     TBmixtime->OnChange = [this](TrackBar*) { TBmixtimeChange(); };
     for (int i = 1; i <= 60; ++i) Panels[i]->OnClick = [this](KeyPanel* p) { Panel1Click(p); };
 
     // The canvases draw text in the form's font.
-    for (PaintBox* box : {PaintBoxGra, PaintBoxFft, PaintBoxSeimon, PaintBoxSeimonScale, SeimonAmpGra})
+    for (PaintBox* box :
+         {PaintBoxGra, PaintBoxFft, PaintBoxSeimon, PaintBoxSeimonScale, SeimonAmpGra})
         box->Canvas().Font = FormFont(12);
 }

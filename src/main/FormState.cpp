@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/Blocks.h"
 #include "analysis/Spectrum.h"
 #include "analysis/WindowAnalysis.h"
+#include "common/Blocks.h"
 #include "common/Round.h"
 #include "main/TFormMain.h"
 #include "synth/ToneGenerator.h"
@@ -65,7 +65,8 @@ void TFormMain::FormCreate() {
     FrequencySpan = 2000.0;
     LowCutHz = 30;
     LowCutBin = LowCutBinFor(LowCutHz, CurRate, FftSize);
-    LowCutX = static_cast<int>(Round(PaintBoxFft->width() * static_cast<double>(LowCutHz) / FrequencySpan));
+    LowCutX = static_cast<int>(
+        Round(PaintBoxFft->width() * static_cast<double>(LowCutHz) / FrequencySpan));
     BuildHarmonicSliderTable();
     HarmonicCount = MaxHarmonicCount();  // the format is not filled yet: 0
     for (int k = 1; k <= 20; ++k) {
@@ -184,9 +185,16 @@ void TFormMain::ReleaseSound(uint8_t*& data) {
 }
 
 ParkedSound TFormMain::TakeHeldSound() {
-    const ParkedSound sound{WaveData,   WaveDataSize, WaveFormat,  {CurBits, CurRate, CurChannels},
-                          {DataBits, DataRate, DataChannels},  WaveHeader, WaveDataHeld,
-                          SynthActive, SavedWaveData, SavedWaveDataSize};
+    const ParkedSound sound{WaveData,
+                            WaveDataSize,
+                            WaveFormat,
+                            {CurBits, CurRate, CurChannels},
+                            {DataBits, DataRate, DataChannels},
+                            WaveHeader,
+                            WaveDataHeld,
+                            SynthActive,
+                            SavedWaveData,
+                            SavedWaveDataSize};
     if (WaveDataHeld) CloseOutput();
     WaveHeader = nullptr;
     WaveData = nullptr;

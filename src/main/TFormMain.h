@@ -22,18 +22,18 @@ struct ParkedSound {
     uint8_t* data = nullptr;  // WaveData: owned by the window unless it is the SynthBuffer
     uint32_t size = 0;        // WaveDataSize, bytes
     WAVEFORMATEX format{};
-    int cur[3] = {};   // CurBits, CurRate (Hz), CurChannels
-    int own[3] = {};   // DataBits, DataRate (Hz), DataChannels
+    int cur[3] = {};  // CurBits, CurRate (Hz), CurChannels
+    int own[3] = {};  // DataBits, DataRate (Hz), DataChannels
     WAVEHDR* header = nullptr;
     bool held = false;         // WaveDataHeld
     bool synthActive = false;  // data is the mixer's tone, savedData the user's sound
     uint8_t* savedData = nullptr;
-    uint32_t savedSize = 0;    // bytes
+    uint32_t savedSize = 0;  // bytes
 };
 
 class TFormMain : public QWidget {
     Q_OBJECT
-public:
+  public:
     // audio: the waveform-audio back-end to use; nullptr uses the system's default devices.
     explicit TFormMain(WaveAudio* audio = nullptr);
     ~TFormMain() override;
@@ -126,15 +126,15 @@ public:
     bool LevelOk = true;  // the last live window was quiet enough to analyse
 
     // ---- View and analysis settings ----
-    int TimeGridFineMs{}, TimeGridCoarseMs{};   // ms between the waveform's grid lines
-    int FreqGridFineHz{}, FreqGridCoarseHz{};   // Hz between the frequency grid lines
-    double FrequencySpan{};  // Hz, right edge of the spectrum and top of the voiceprint
-    double PeakThreshold{};  // magnitude above which a peak counts
-    double FftTimes{};       // spectrum gain, 1 .. 80
-    uint32_t LowCutHz{};     // Hz, the low cut-off
-    uint32_t LowCutBin{};    // bin of the low cut-off: peaks must lie above it
-    int LowCutX{};           // pixels, x of the low cut-off marker in the spectrum view
-    int SpanBinCount{};      // bins searched: SpanBinCount(FftSize, CurRate, FrequencySpan)
+    int TimeGridFineMs{}, TimeGridCoarseMs{};  // ms between the waveform's grid lines
+    int FreqGridFineHz{}, FreqGridCoarseHz{};  // Hz between the frequency grid lines
+    double FrequencySpan{};        // Hz, right edge of the spectrum and top of the voiceprint
+    double PeakThreshold{};        // magnitude above which a peak counts
+    double FftTimes{};             // spectrum gain, 1 .. 80
+    uint32_t LowCutHz{};           // Hz, the low cut-off
+    uint32_t LowCutBin{};          // bin of the low cut-off: peaks must lie above it
+    int LowCutX{};                 // pixels, x of the low cut-off marker in the spectrum view
+    int SpanBinCount{};            // bins searched: SpanBinCount(FftSize, CurRate, FrequencySpan)
     double SpectrumPeakMax = 0.0;  // magnitude of the largest peak of the last drawing pass
     int VoiceprintX{}, VoiceprintWidth{};  // pixels: the next column, the view's width
 
@@ -155,9 +155,9 @@ public:
     double HarmonicPhases[21] = {};  // radians
     TrackBar** HarmonicSliders = TrackBars;
     QLabel** HarmonicLabels = Labels;
-    int HarmonicCount{};   // harmonics that fit below half the rate
-    int FadeSamples{};     // samples of the fade at the end of a tone
-    double MixSeconds{};   // seconds of a tone
+    int HarmonicCount{};  // harmonics that fit below half the rate
+    int FadeSamples{};    // samples of the fade at the end of a tone
+    double MixSeconds{};  // seconds of a tone
     KeyPanel** KeyPanels = Panels;
     int KeyFrequencies[61] = {};  // Hz of keys 1..60
 
@@ -194,10 +194,10 @@ public:
     void DrawWaveform(PaintBox* box, uint32_t frames, const uint8_t* data, uint32_t offset,
                       int channels, int bits);
     // `first`: the window's first sample; stride in bytes between frames; centre in pixels.
-    void DrawWave8(PaintBox* box, uint32_t frames, const uint8_t* first, int stride,
-                   double centre, double unitScale);
-    void DrawWave16(PaintBox* box, uint32_t frames, const uint8_t* first, int stride,
-                    double centre, double unitScale);
+    void DrawWave8(PaintBox* box, uint32_t frames, const uint8_t* first, int stride, double centre,
+                   double unitScale);
+    void DrawWave16(PaintBox* box, uint32_t frames, const uint8_t* first, int stride, double centre,
+                    double unitScale);
     void RedrawWaveform();
     void PaintBoxGraPaint();
     void ScrollBarWaveTimesScroll(int scrollPos);
@@ -207,8 +207,8 @@ public:
     void DrawFreqGrid(PaintBox* box, int fineHz, int coarseHz);
     // The peak pass of one channel's spectrum, drawn: rate in Hz, frames of the window,
     // baseline in pixels, unitScale in pixels per magnitude and gain step.
-    void DrawSpectrumPeaks(int rate, uint32_t frames, PaintBox* box, int baseline,
-                           double unitScale, double* magnitudes);
+    void DrawSpectrumPeaks(int rate, uint32_t frames, PaintBox* box, int baseline, double unitScale,
+                           double* magnitudes);
     void DrawThresholdLine(PaintBox* box, int baseline, double unitScale);
     void DrawLowCutMarker(PaintBox* box);
     void RedrawSpectrum();
@@ -233,8 +233,7 @@ public:
     void FullRefresh();
     // Waveform, spectrum and detection of `count` frames of data from byte `byteOffset`.
     void LiveRefresh(uint32_t count, const uint8_t* data, PaintBox* spectrumView,
-                     PaintBox* waveformView, int bitsPerSample, int channels,
-                     uint32_t byteOffset);
+                     PaintBox* waveformView, int bitsPerSample, int channels, uint32_t byteOffset);
     void RunDetection();
     bool DetectPitch();
     void PublishAnalysis();
@@ -297,7 +296,7 @@ public:
     // Opens a file given by path as the open command does after its dialog (drops, "Open with").
     void OpenPath(const QString& path);
 
-protected:
+  protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
@@ -305,7 +304,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* e) override;  // FormDrop.cpp
     void dropEvent(QDropEvent* e) override;
 
-private:
+  private:
     void BuildLayout();
     std::unique_ptr<WaveAudio> ownAudio_;
     bool created_ = false;  // start-up completed

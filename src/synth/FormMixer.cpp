@@ -95,7 +95,7 @@ void TFormMain::TransmitClick() {
 
 void TFormMain::TakeHarmonicPhases() {
     sonabi::TakeHarmonicPhases(Detection.PeakCount, Detection.PeakHarmonics, Detection.PeakValues,
-                         HarmonicPhases);
+                               HarmonicPhases);
 }
 
 void TFormMain::SynthesizeAndPlay() {

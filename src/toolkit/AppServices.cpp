@@ -20,9 +20,8 @@ void AppServices::UseRealServices() {
         box.exec();
     };
     Confirm = [this](const QString& text) {
-        const auto button =
-            QMessageBox::question(Parent, Title, text,
-                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        const auto button = QMessageBox::question(
+            Parent, Title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         return button == QMessageBox::Yes  ? Answer::Yes
                : button == QMessageBox::No ? Answer::No
                                            : Answer::Cancel;

@@ -13,7 +13,7 @@
 enum class PenStyle { psSolid, psDot };
 
 class TCanvas {
-public:
+  public:
     TCanvas(int width, int height);
 
     int Width() const { return image_.width(); }
@@ -36,7 +36,7 @@ public:
     // Called after every drawing call, so a widget can schedule a repaint.
     std::function<void()> OnChanged;
 
-private:
+  private:
     QRgb* Pixels();
     void Plot(QRgb* pixels, int x, int y, QRgb colour) const;
     void Changed();

@@ -84,14 +84,17 @@ void TrackBar::paintEvent(QPaintEvent*) {
         const int span = (vertical ? groove.height() : groove.width()) - handleLength;
         auto at = [&](int v) {
             return (vertical ? groove.top() : groove.left()) + handleLength / 2 +
-                   QStyle::sliderPositionFromValue(minimum(), maximum(), v, span, option.upsideDown);
+                   QStyle::sliderPositionFromValue(minimum(), maximum(), v, span,
+                                                   option.upsideDown);
         };
         const int a = at(selStart_), b = at(selEnd_);
         const QColor colour(0, 120, 215);
         if (vertical)
-            painter.fillRect(QRect(groove.center().x() - 2, std::min(a, b), 5, std::abs(b - a)), colour);
+            painter.fillRect(QRect(groove.center().x() - 2, std::min(a, b), 5, std::abs(b - a)),
+                             colour);
         else
-            painter.fillRect(QRect(std::min(a, b), groove.center().y() - 2, std::abs(b - a), 5), colour);
+            painter.fillRect(QRect(std::min(a, b), groove.center().y() - 2, std::abs(b - a), 5),
+                             colour);
     }
     option.subControls = QStyle::SC_SliderHandle;
     style()->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);
@@ -111,7 +114,9 @@ ScrollBar::ScrollBar(QWidget* parent, Qt::Orientation orientation, int left, int
     });
 }
 
-uint32_t ScrollBar::Position() const { return std::min(static_cast<uint32_t>(value()) * scale_, max_); }
+uint32_t ScrollBar::Position() const {
+    return std::min(static_cast<uint32_t>(value()) * scale_, max_);
+}
 
 void ScrollBar::SetPosition(uint32_t position) {
     setValue(static_cast<int>(std::min(position, max_) / scale_));
@@ -147,8 +152,8 @@ UpDown::UpDown(QWidget* parent, int left, int top, int width, int height) : QWid
     connect(next, &QToolButton::clicked, this, [this] { Click(btNext); });
 }
 
-RadioGroup::RadioGroup(QWidget* parent, const QStringList& items, int columns, int left,
-                       int top, int width, int height)
+RadioGroup::RadioGroup(QWidget* parent, const QStringList& items, int columns, int left, int top,
+                       int width, int height)
     : QGroupBox(parent) {
     setGeometry(left, top, width, height);
     auto* layout = new QGridLayout(this);

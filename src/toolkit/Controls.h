@@ -18,7 +18,7 @@ class QRadioButton;
 
 class PaintBox : public QWidget {
     Q_OBJECT
-public:
+  public:
     PaintBox(QWidget* parent, int left, int top, int width, int height);
     TCanvas& Canvas() { return canvas_; }
 
@@ -26,12 +26,12 @@ public:
     std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y)> OnMouseDown;
     std::function<void()> OnClick;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
 
-private:
+  private:
     TCanvas canvas_;
     bool painted_ = false;
     bool pressed_ = false;
@@ -39,7 +39,7 @@ private:
 
 class TrackBar : public QSlider {
     Q_OBJECT
-public:
+  public:
     TrackBar(QWidget* parent, Qt::Orientation orientation, int left, int top, int width,
              int height);
     int Position() const { return value(); }
@@ -52,10 +52,10 @@ public:
 
     std::function<void(TrackBar*)> OnChange;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
 
-private:
+  private:
     int selStart_ = 0;
     int selEnd_ = 0;
 };
@@ -64,7 +64,7 @@ private:
 // mapped by a whole divisor so that nothing overflows.
 class ScrollBar : public QScrollBar {
     Q_OBJECT
-public:
+  public:
     ScrollBar(QWidget* parent, Qt::Orientation orientation, int left, int top, int width,
               int height);
     uint32_t Position() const;
@@ -76,7 +76,7 @@ public:
     // code is the QAbstractSlider action; position may be changed by the handler.
     std::function<void(int code, uint32_t& position)> OnScroll;
 
-private:
+  private:
     uint32_t max_ = 100;
     uint32_t scale_ = 1;
 };
@@ -85,7 +85,7 @@ enum UDBtnType { btNext, btPrev };
 
 class UpDown : public QWidget {
     Q_OBJECT
-public:
+  public:
     UpDown(QWidget* parent, int left, int top, int width, int height);
     std::function<void(UDBtnType)> OnClick;
     void Click(UDBtnType button) {
@@ -95,27 +95,27 @@ public:
 
 class RadioGroup : public QGroupBox {
     Q_OBJECT
-public:
-    RadioGroup(QWidget* parent, const QStringList& items, int columns, int left, int top,
-               int width, int height);
+  public:
+    RadioGroup(QWidget* parent, const QStringList& items, int columns, int left, int top, int width,
+               int height);
     int ItemIndex() const;
     void SetItemIndex(int index);
 
-private:
+  private:
     std::vector<QRadioButton*> buttons_;
 };
 
 class KeyPanel : public QFrame {
     Q_OBJECT
-public:
+  public:
     KeyPanel(QWidget* parent, int left, int top, int width, int height);
     uint32_t Colour() const { return colour_; }  // 0xRRGGBB
     void SetColour(uint32_t rgb);
     std::function<void(KeyPanel*)> OnClick;
 
-protected:
+  protected:
     void mouseReleaseEvent(QMouseEvent*) override;
 
-private:
+  private:
     uint32_t colour_ = 0;
 };

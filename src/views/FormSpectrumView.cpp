@@ -14,23 +14,26 @@ void TFormMain::DrawFreqGrid(PaintBox* box, int fineHz, int coarseHz) {
 void TFormMain::DrawSpectrumPeaks(int rate, uint32_t frames, PaintBox* box, int baseline,
                                   double unitScale, double* magnitudes) {
     TCanvas& c = box->Canvas();
-    const double k = static_cast<double>(81 - static_cast<int>(ScrollBarFftTimes->Position())) * unitScale;
-    const int n = sonabi::SpanBinCount(frames, static_cast<uint32_t>(std::max(rate, 0)), FrequencySpan);
+    const double k =
+        static_cast<double>(81 - static_cast<int>(ScrollBarFftTimes->Position())) * unitScale;
+    const int n =
+        sonabi::SpanBinCount(frames, static_cast<uint32_t>(std::max(rate, 0)), FrequencySpan);
     const double dx = n > 0 ? (2.0 * c.Width()) / n : 0.0;
     c.PenColor = kWhite;
     c.Style = PenStyle::psSolid;
-    SpectrumPeakMax = ScanSpectrumPeaks(
-        n, frames, magnitudes, NoiseSpectrum, LowCutBin, NoiseCapturePending, PeakThreshold,
-        [&](int i, double v) {
-            const int x = static_cast<int>(Round(i * dx));
-            const int y = static_cast<int>(Round(k * v + baseline));
-            if (v > PeakThreshold) {
-                c.Rectangle(x, y, x + 4, baseline);
-            } else {
-                c.MoveTo(x, y);
-                c.LineTo(x, baseline);
-            }
-        });
+    // A peak above the threshold is a filled bar, one below it a white line.
+    const auto drawPeak = [&](int i, double v) {
+        const int x = static_cast<int>(Round(i * dx));
+        const int y = static_cast<int>(Round(k * v + baseline));
+        if (v > PeakThreshold) {
+            c.Rectangle(x, y, x + 4, baseline);
+        } else {
+            c.MoveTo(x, y);
+            c.LineTo(x, baseline);
+        }
+    };
+    SpectrumPeakMax = ScanSpectrumPeaks(n, frames, magnitudes, NoiseSpectrum, LowCutBin,
+                                        NoiseCapturePending, PeakThreshold, drawPeak);
 }
 
 void TFormMain::DrawThresholdLine(PaintBox* box, int baseline, double unitScale) {
@@ -53,8 +56,8 @@ void TFormMain::DrawLowCutMarker(PaintBox* box) {
 void TFormMain::RedrawSpectrum() {
     ClearPaintBox(PaintBoxFft);
     DrawFreqGrid(PaintBoxFft, FreqGridFineHz, FreqGridCoarseHz);
-    ComputeSpectrum(FftSize, WaveData, PaintBoxFft, WaveFormat.wBitsPerSample,
-                    WaveFormat.nChannels, ViewOffset);
+    ComputeSpectrum(FftSize, WaveData, PaintBoxFft, WaveFormat.wBitsPerSample, WaveFormat.nChannels,
+                    ViewOffset);
 }
 
 void TFormMain::PaintBoxFftPaint() {

@@ -44,7 +44,8 @@ void TFormMain::DrawFreqScale(PaintBox* box, int fine, int coarse, double top, d
             c.MoveTo(0, lines->Y(k));
             c.LineTo(c.Width(), lines->Y(k));
             if (lines->labelled)
-                c.TextOut(HorizontalLines::kLabelX, lines->LabelY(k), QString::number(lines->Value(k)));
+                c.TextOut(HorizontalLines::kLabelX, lines->LabelY(k),
+                          QString::number(lines->Value(k)));
         }
     }
 }

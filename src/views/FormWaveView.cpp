@@ -10,7 +10,6 @@
 
 using namespace sonabi;
 
-
 void TFormMain::ClearPaintBox(PaintBox* box) {
     TCanvas& c = box->Canvas();
     c.BrushColor = kBlack;
@@ -60,8 +59,8 @@ int TFormMain::WaveGain() const {
     return static_cast<int>(ScrollBarWaveTimes->Max() - ScrollBarWaveTimes->Position() + 1);
 }
 
-void TFormMain::DrawWaveform(PaintBox* box, uint32_t frames, const uint8_t* data,
-                             uint32_t offset, int channels, int bits) {
+void TFormMain::DrawWaveform(PaintBox* box, uint32_t frames, const uint8_t* data, uint32_t offset,
+                             int channels, int bits) {
     if (!HasWaveBuffers() || !data) return;
     const int H = box->Canvas().Height();
     double unit = 1.0;

@@ -98,7 +98,8 @@ bool WindowFits(uint32_t dataSize, uint32_t offset, uint32_t align, uint32_t fra
 
 uint32_t LastWindowStart(uint32_t dataSize, uint32_t align, uint32_t frames) {
     const uint64_t windowBytes = uint64_t{align} * frames;
-    const uint32_t last = dataSize >= windowBytes ? static_cast<uint32_t>(dataSize - windowBytes) : 0;
+    const uint32_t last =
+        dataSize >= windowBytes ? static_cast<uint32_t>(dataSize - windowBytes) : 0;
     return align > 0 ? last - last % align : last;
 }
 

@@ -77,7 +77,8 @@ void TFormMain::OpenPath(const QString& path) {
 }
 
 bool TFormMain::WriteWaveFile(const QString& path, uint32_t byteCount) {
-    const std::string error = sonabi::WriteWaveFile(NativePath(path), WaveFormat, WaveData, byteCount);
+    const std::string error =
+        sonabi::WriteWaveFile(NativePath(path), WaveFormat, WaveData, byteCount);
     if (error.empty()) return true;
     ShowMessage(QString::fromStdString(error), "ERROR");
     return false;

@@ -290,8 +290,8 @@ TEST_F(RealAudio, CapturedBlocksHoldTheToneInOrder) {
         "[ measured ] capture on %s: 5 blocks in %.0f ms; tone %.3f s at %.2f Hz, longest gap "
         "%zu samples; largest step %d at %zu, after the start %d (parec: %d at %zu, after the "
         "start %d)\n",
-        ServerName().c_str(), captured.tookMs, span.seconds, span.hz, span.longestGap,
-        start.size, start.at, steady.size, parecStart.size, parecStart.at, parecSteady.size);
+        ServerName().c_str(), captured.tookMs, span.seconds, span.hz, span.longestGap, start.size,
+        start.at, steady.size, parecStart.size, parecStart.at, parecSteady.size);
     ASSERT_EQ(captured.order.size(), 5u);
     for (size_t i = 0; i < captured.order.size(); ++i) {
         EXPECT_EQ(captured.order[i], i % 2 == 0 ? captured.order[0] : captured.order[1]);

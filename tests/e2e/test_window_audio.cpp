@@ -172,8 +172,8 @@ double FirstSoundMs(const std::function<void()>& start) {
     start();
     QTest::qWait(900);
     const std::vector<int16_t> heard = monitor.Stop();
-    const auto first = std::find_if(heard.begin(), heard.end(),
-                                    [](int16_t v) { return std::abs(v) >= 100; });
+    const auto first =
+        std::find_if(heard.begin(), heard.end(), [](int16_t v) { return std::abs(v) >= 100; });
     return first == heard.end() ? -1 : monitor.ArrivalMs(first - heard.begin()) - startMs;
 }
 
@@ -206,9 +206,10 @@ TEST_F(WindowAudio, KeyClickIsHeardAboutAsSoonAsPacatPlaysTheSameTone) {
     }
     std::sort(key.begin(), key.end());
     std::sort(pacat.begin(), pacat.end());
-    std::printf("[ measured ] key click to first sound on %s: median %.0f ms (%.0f..%.0f); "
-                "pacat of the same tone: %.0f ms (%.0f..%.0f)\n",
-                ServerName().c_str(), key[1], key[0], key[2], pacat[1], pacat[0], pacat[2]);
+    std::printf(
+        "[ measured ] key click to first sound on %s: median %.0f ms (%.0f..%.0f); "
+        "pacat of the same tone: %.0f ms (%.0f..%.0f)\n",
+        ServerName().c_str(), key[1], key[0], key[2], pacat[1], pacat[0], pacat[2]);
     EXPECT_GE(key[0], 0) << "a key click was never heard";
     EXPECT_GE(pacat[0], 0) << "pacat was never heard";
     EXPECT_TRUE(messages.empty()) << Shown();

@@ -20,7 +20,7 @@ struct ShownMessage {
 };
 
 class FormTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         AppServices& app = AppServices::Instance();
         app.MessageBox = [this](const QString& text, const QString& caption) {

@@ -123,9 +123,8 @@ TEST_F(FuzzFindings, OddLengthSoundNeverPutsTheWindowOrThePlaybackBetweenFrames)
         // Played from there to the end: the block starts on a frame and the window stays on one.
         form->PlayButtonClick();
         ASSERT_TRUE(form->Playing);
-        EXPECT_EQ((reinterpret_cast<uint8_t*>(audio->OutputBlock()->lpData) - form->WaveData) %
-                      align,
-                  0);
+        EXPECT_EQ(
+            (reinterpret_cast<uint8_t*>(audio->OutputBlock()->lpData) - form->WaveData) % align, 0);
         audio->FinishOutput();
         Pump();
         EXPECT_FALSE(form->Playing);

@@ -516,7 +516,7 @@ TEST_F(ReentrantCloseTest, QueuedClicksRunOnlyAfterTheOperationThatClosesTheDevi
     enum Button { Play, Rec };
     struct Case {
         const char* name;
-        bool recording;    // the first click stops a recording of 3 blocks, else pauses playback
+        bool recording;  // the first click stops a recording of 3 blocks, else pauses playback
         Button second;
         bool secondLater;  // queued after the first click's device messages, not before them
         bool close;

@@ -34,7 +34,8 @@ TEST_F(FormTest, AnalysedNoteRendersToPng) {
     for (int t = 0; t < frames; ++t) {
         double s = 0;
         for (int k = 1; k <= 6; ++k)
-            s += 9000.0 / (k * k) * std::sin(2 * M_PI * 262 * k * t / 44100) * std::exp(-t / 60000.0);
+            s += 9000.0 / (k * k) * std::sin(2 * M_PI * 262 * k * t / 44100) *
+                 std::exp(-t / 60000.0);
         const int16_t v = static_cast<int16_t>(std::lrint(s));
         bytes.push_back(static_cast<uint8_t>(v & 0xFF));
         bytes.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
