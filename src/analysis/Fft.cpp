@@ -298,6 +298,14 @@ bool ComputeFftDirect(unsigned n, const double* input, Complex* work, Complex* o
     return true;
 }
 
+const char* FftPath() {
+#if defined(SONABI_FFT_X86)
+    return HasAvx() ? "avx" : "sse2";
+#else
+    return "scalar";
+#endif
+}
+
 bool ComputeFft(unsigned n, const double* input, Complex* work, Complex* output,
                 double* magnitudes) {
     const int b = StageCount(n);

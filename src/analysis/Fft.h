@@ -38,4 +38,9 @@ bool ComputeFft(unsigned n, const double* input, Complex* work, Complex* output,
 bool ComputeFftDirect(unsigned n, const double* input, Complex* work, Complex* output,
                       double* magnitudes);
 
+// The code path ComputeFft takes in this build on this machine: "avx", "sse2" or "scalar".
+// SONABI_FFT_NO_AVX and SONABI_FFT_SCALAR force the narrower ones, so that a machine with AVX
+// can test all three.
+const char* FftPath();
+
 }  // namespace sonabi

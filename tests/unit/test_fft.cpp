@@ -1,5 +1,5 @@
 // The transform and the windowed input: sizes, sign convention, scaling, the table against the
-// direct twiddle factors, and reading 8-bit, 16-bit and stereo frames.
+// direct twiddle factors on each code path, and reading 8-bit, 16-bit and stereo frames.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -108,6 +108,18 @@ TEST(ComputeFft, LeavesTheLastButOneStageInWork) {
     EXPECT_EQ(two.output[0].re, 4.0);
     EXPECT_EQ(two.output[1].re, -2.0);
     EXPECT_EQ(two.magnitudes[0], 4.0);
+}
+
+// This file is also built with SONABI_FFT_NO_AVX and with SONABI_FFT_SCALAR (see
+// tests/CMakeLists.txt): the define must reach the transform, or those runs test AVX again.
+TEST(ComputeFft, TakesThePathThisBuildAndMachineSelect) {
+#if defined(SONABI_FFT_SCALAR) || !(defined(__x86_64__) || defined(__SSE2__))
+    EXPECT_STREQ(FftPath(), "scalar");
+#elif defined(SONABI_FFT_NO_AVX)
+    EXPECT_STREQ(FftPath(), "sse2");
+#else
+    EXPECT_STREQ(FftPath(), __builtin_cpu_supports("avx") ? "avx" : "sse2");
+#endif
 }
 
 TEST(ComputeFft, TableGivesBitIdenticalResultsToDirectTwiddles) {
