@@ -5,6 +5,7 @@
 #include "common/Round.h"
 #include "main/TFormMain.h"
 #include "views/Colours.h"
+#include "views/ScaleGeometry.h"
 
 using namespace sonabi;
 
@@ -37,7 +38,7 @@ void TFormMain::ComputeSpectrum(uint32_t count, const uint8_t* data, PaintBox* v
     if (Closing || !HasWaveBuffers() || !data || !SpectrumMagnitudes) return;
     if (count > kFftCapacity) return;
     TCanvas& c = view->Canvas();
-    const double unitScale = bitsPerSample == 8 ? -1.0 : -1.0 / 255;
+    const double unitScale = SpectrumUnitScale(bitsPerSample);
     // Channel 0 in red, at the bottom or (stereo) on the middle line; channel 1 in blue below.
     const auto drawPass = [&](int channel) {
         c.BrushColor = channel == 0 ? kRed : kBlue;

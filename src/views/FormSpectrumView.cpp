@@ -4,6 +4,7 @@
 #include "common/Round.h"
 #include "main/TFormMain.h"
 #include "views/Colours.h"
+#include "views/ScaleGeometry.h"
 
 using namespace sonabi;
 
@@ -77,7 +78,7 @@ void TFormMain::PaintBoxFftMouseDown(Qt::MouseButton button, Qt::KeyboardModifie
     const int W = PaintBoxFft->width(), H = PaintBoxFft->height();
     if (button == Qt::LeftButton) {
         const int bits = WaveFormat.wBitsPerSample;
-        const double s = bits == 8 ? -1.0 : bits == 16 ? -1.0 / 255 : 0.0;
+        const double s = SpectrumUnitScale(bits);
         const int base = H - 1;
         // Other widths have no amplitude scale: the threshold is left as it was.
         if (s != 0.0) PeakThreshold = (y - base) / (s * FftTimes);

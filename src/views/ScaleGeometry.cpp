@@ -103,4 +103,8 @@ uint32_t LastWindowStart(uint32_t dataSize, uint32_t align, uint32_t frames) {
     return align > 0 ? last - last % align : last;
 }
 
+double SpectrumUnitScale(int bitsPerSample) {
+    return bitsPerSample == 8 ? -1.0 : bitsPerSample == 16 ? -1.0 / 255 : 0.0;
+}
+
 }  // namespace sonabi

@@ -7,6 +7,10 @@
 
 namespace sonabi {
 
+// The spectrum view's vertical scale, pixels per unit of magnitude and gain step (negative: up):
+// -1 for 8-bit samples, -1/255 for 16-bit ones, 0 for widths that have no scale.
+double SpectrumUnitScale(int bitsPerSample);
+
 // Where the analysis window may stand in a held sound of dataSize bytes, for a window of `frames`
 // frames of `align` bytes each (nBlockAlign).
 // True when the window starting at byte `offset` lies wholly inside the data.
