@@ -32,6 +32,27 @@ void RunWithPrivateServer(const QString& childTest) {
         if (line.startsWith("[ measured ]")) std::printf("%s\n", line.constData());
 }
 
+// Two capture blocks of 0.1 s of 16-bit mono.
+struct TwoBlocks {
+    std::vector<char> bufferA = std::vector<char>(8820), bufferB = std::vector<char>(8820);
+    WAVEHDR a{}, b{};
+    TwoBlocks() {
+        a.lpData = bufferA.data();
+        b.lpData = bufferB.data();
+        a.dwBufferLength = b.dwBufferLength = 8820;
+    }
+};
+
+// Opens the default input, queues both blocks and starts capture.
+void StartCapture(WaveAudio& audio, EventLog& log, TwoBlocks& blocks, HWAVEIN& in) {
+    ASSERT_EQ(audio.waveInOpen(&in, MakePcmFormat(1, 16, kRate), &log), MMSYSERR_NOERROR);
+    for (WAVEHDR* h : {&blocks.a, &blocks.b}) {
+        ASSERT_EQ(audio.waveInPrepareHeader(in, h), MMSYSERR_NOERROR);
+        ASSERT_EQ(audio.waveInAddBuffer(in, h), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(audio.waveInStart(in), MMSYSERR_NOERROR);
+}
+
 TEST(RealAudioServerDeath, BlocksComeBackAndTheNextOpenWorks) {
     if (!HaveServer()) GTEST_SKIP() << "PULSE_SERVER is not set: no test sound server";
     RunWithPrivateServer("RealAudioChild.DISABLED_ServerDies");
@@ -57,18 +78,10 @@ TEST(RealAudioChild, DISABLED_ServerDies) {
     ASSERT_EQ(audio->waveOutPrepareHeader(out, &played), MMSYSERR_NOERROR);
     ASSERT_EQ(audio->waveOutWrite(out, &played), MMSYSERR_NOERROR);
 
-    std::vector<char> bufferA(8820), bufferB(8820);
-    WAVEHDR a, b;
-    a.lpData = bufferA.data();
-    b.lpData = bufferB.data();
-    a.dwBufferLength = b.dwBufferLength = 8820;
+    TwoBlocks blocks;
+    WAVEHDR &a = blocks.a, &b = blocks.b;
     HWAVEIN in = nullptr;
-    ASSERT_EQ(audio->waveInOpen(&in, MakePcmFormat(1, 16, kRate), &log), MMSYSERR_NOERROR);
-    for (WAVEHDR* h : {&a, &b}) {
-        ASSERT_EQ(audio->waveInPrepareHeader(in, h), MMSYSERR_NOERROR);
-        ASSERT_EQ(audio->waveInAddBuffer(in, h), MMSYSERR_NOERROR);
-    }
-    ASSERT_EQ(audio->waveInStart(in), MMSYSERR_NOERROR);
+    ASSERT_NO_FATAL_FAILURE(StartCapture(*audio, log, blocks, in));
     // A fresh null sink takes a moment to start playing.
     MMTIME early;
     EXPECT_TRUE(QTest::qWaitFor(
@@ -161,18 +174,10 @@ TEST(RealAudioChild, DISABLED_ServerStalls) {
 
     // Capture runs beside it; its first block comes back filled and is handed back again.
     EventLog inLog;
-    std::vector<char> bufferA(8820), bufferB(8820);
-    WAVEHDR a, b;
-    a.lpData = bufferA.data();
-    b.lpData = bufferB.data();
-    a.dwBufferLength = b.dwBufferLength = 8820;
+    TwoBlocks blocks;
+    WAVEHDR &a = blocks.a, &b = blocks.b;
     HWAVEIN in = nullptr;
-    ASSERT_EQ(audio->waveInOpen(&in, MakePcmFormat(1, 16, kRate), &inLog), MMSYSERR_NOERROR);
-    for (WAVEHDR* h : {&a, &b}) {
-        ASSERT_EQ(audio->waveInPrepareHeader(in, h), MMSYSERR_NOERROR);
-        ASSERT_EQ(audio->waveInAddBuffer(in, h), MMSYSERR_NOERROR);
-    }
-    ASSERT_EQ(audio->waveInStart(in), MMSYSERR_NOERROR);
+    ASSERT_NO_FATAL_FAILURE(StartCapture(*audio, inLog, blocks, in));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !inLog.entries.empty(); }, 3000));
     ASSERT_EQ(inLog.entries[0].header, &a);
     ASSERT_EQ(a.dwBytesRecorded, a.dwBufferLength);
