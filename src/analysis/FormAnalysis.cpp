@@ -1,5 +1,7 @@
 // The refresh cycle: waveform, spectrum and detection of the window shown, for the held sound
 // (FullRefresh) and for a block being captured or played (LiveRefresh), and the FFT arrays.
+#include <algorithm>
+
 #include "analysis/WindowAnalysis.h"
 #include "common/Blocks.h"
 #include "common/Round.h"
@@ -35,8 +37,13 @@ void TFormMain::FreeFftBuffers() {
 
 void TFormMain::ComputeSpectrum(uint32_t count, const uint8_t* data, PaintBox* view,
                                 int bitsPerSample, int channels, uint32_t byteOffset) {
-    if (Closing || !HasWaveBuffers() || !data || !SpectrumMagnitudes) return;
-    if (count > kFftCapacity) return;
+    if (Closing || !SpectrumMagnitudes) return;
+    // A window whose samples cannot be read gives what silence gives, never the spectrum the
+    // previous sound left in the arrays.
+    const auto silence = [&] {
+        std::fill(SpectrumMagnitudes, SpectrumMagnitudes + kFftCapacity, 0.0);
+    };
+    if (!HasWaveBuffers() || !data || count > kFftCapacity) return silence();
     TCanvas& c = view->Canvas();
     const double unitScale = SpectrumUnitScale(bitsPerSample);
     // Channel 0 in red, at the bottom or (stereo) on the middle line; channel 1 in blue below.
@@ -49,6 +56,7 @@ void TFormMain::ComputeSpectrum(uint32_t count, const uint8_t* data, PaintBox* v
     };
     const int done = TransformWindow(data + byteOffset, bitsPerSample, channels, count,
                                      {FftInput, FftWork, FftOutput, SpectrumMagnitudes}, drawPass);
+    if (done == 0) silence();
     if (channels == 2 && done == 1) ShowMessage("error", "");
 }
 
