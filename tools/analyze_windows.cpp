@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "analysis/Extended.h"
 #include "analysis/WindowAnalysis.h"
 #include "cli.h"
 #include "common/Blocks.h"
@@ -21,10 +20,13 @@ namespace cli {
 
 namespace {
 
+constexpr uint64_t kMaxBytes = uint64_t{1} << 32;  // more than any WAV file's data
+
 struct Options {
     uint64_t offset = 0;  // bytes
     uint64_t step = 0;    // frames; 0 = half a window
     uint64_t count = UINT64_MAX;
+    bool countGiven = false;
     unsigned fftSize = 0;  // 0 = 2048, or 256 for a sound shorter than that
     double span = 2000.0;  // Hz
     double lowCutHz = 30.0;
@@ -50,11 +52,15 @@ std::string ReadOptions(const ParsedArgs& parsed, Options& o) {
     auto has = [&](const char* name) { return parsed.options.count(name) != 0; };
     auto text = [&](const char* name) { return parsed.options.at(name); };
     uint64_t n;
-    if (has("--offset") && !ParseUnsigned(text("--offset"), o.offset)) return "bad --offset";
+    // A WAV file holds at most 2^32 bytes of sound: an offset beyond that cannot be meant.
+    if (has("--offset") && (!ParseUnsigned(text("--offset"), o.offset) || o.offset > kMaxBytes)) {
+        return "bad --offset (bytes, at most 2^32)";
+    }
     if (has("--step") && (!ParseUnsigned(text("--step"), o.step) || o.step == 0)) {
         return "bad --step (frames, at least 1)";
     }
-    if (has("--count") && !ParseUnsigned(text("--count"), o.count)) return "bad --count";
+    o.countGiven = has("--count");
+    if (o.countGiven && !ParseUnsigned(text("--count"), o.count)) return "bad --count";
     if (has("--fft-size")) {
         if (!ParseUnsigned(text("--fft-size"), n) ||
             (n != 256 && n != 512 && n != 1024 && n != 2048)) {
@@ -69,8 +75,8 @@ std::string ReadOptions(const ParsedArgs& parsed, Options& o) {
     if (has("--low-cut") && (!ParseReal(text("--low-cut"), o.lowCutHz) || o.lowCutHz < 0)) {
         return "bad --low-cut (Hz, 0 or more)";
     }
-    if (has("--threshold") && !ParseReal(text("--threshold"), o.threshold)) {
-        return "bad --threshold";
+    if (has("--threshold") && (!ParseReal(text("--threshold"), o.threshold) || o.threshold < 0)) {
+        return "bad --threshold (0 or more)";
     }
     o.csv = has("--csv");
     return "";
@@ -82,7 +88,7 @@ struct Job {
     WAVEFORMATEX format;
     AnalysisSettings settings;
     uint64_t firstOffset, stepBytes;
-    double bytesPerSecond;
+    uint64_t bytesPerSecond;
     bool csv;
 };
 
@@ -92,12 +98,26 @@ void AppendInt(std::string& out, long long v) {
     out.append(buf, end);
 }
 
+// Seconds to the millisecond, exactly at any length: "0.0", "0.046", "1234.567".
+std::string Milliseconds(uint64_t offset, uint64_t bytesPerSecond) {
+    // offset < 2^33 and bytesPerSecond < 2^35: the products stay far inside 64 bits.
+    const uint64_t ms = (offset * 1000 * 2 + bytesPerSecond) / (bytesPerSecond * 2);
+    std::string text = std::to_string(ms / 1000) + '.';
+    const uint64_t fraction = ms % 1000;
+    if (fraction == 0) return text + '0';
+    char digits[4];
+    std::snprintf(digits, sizeof digits, "%03u", static_cast<unsigned>(fraction));
+    std::string f = digits;
+    while (f.back() == '0') f.pop_back();
+    return text + f;
+}
+
 void AppendLine(std::string& out, uint64_t offset, const Job& job, const WindowResult& r) {
     // Milliseconds are enough to tell windows apart; the offset is exact.
-    const double time = std::round(offset / job.bytesPerSecond * 1000) / 1000;
+    const std::string time = Milliseconds(offset, job.bytesPerSecond);
     if (job.csv) {
         AppendInt(out, static_cast<long long>(offset));
-        out += ',' + JsonNumber(time) + (r.detected ? ",true," : ",false,");
+        out += ',' + time + (r.detected ? ",true," : ",false,");
         if (r.detected) {
             AppendInt(out, r.frequency);
             out += ',';
@@ -114,7 +134,7 @@ void AppendLine(std::string& out, uint64_t offset, const Job& job, const WindowR
     }
     out += "{\"offset\":";
     AppendInt(out, static_cast<long long>(offset));
-    out += ",\"time\":" + JsonNumber(time);
+    out += ",\"time\":" + time;
     if (!r.detected) {
         out += ",\"detected\":false}\n";
         return;
@@ -186,7 +206,7 @@ int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
         return kExitRefused;
     }
 
-    Job job{wave.data, wave.size, wave.format, {}, o.offset, 0, 0.0, o.csv};
+    Job job{wave.data, wave.size, wave.format, {}, o.offset, 0, 0, o.csv};
     const WAVEFORMATEX& f = wave.format;
     const uint64_t frames = wave.size / f.nBlockAlign;
     AnalysisSettings& s = job.settings;
@@ -200,8 +220,19 @@ int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
     s.peakThreshold = o.threshold >= 0 ? o.threshold : PeakThresholdFor(f.wBitsPerSample);
     s.harmonicsFromAnalysis = true;
     s.freqPosition = 100;
-    job.stepBytes = (o.step ? o.step : s.fftSize / 2) * f.nBlockAlign;
-    job.bytesPerSecond = static_cast<double>(f.nSamplesPerSec) * f.nBlockAlign;
+    // Checked before the product is taken: a step or count whose byte extent is beyond what any
+    // WAV file holds would wrap, and a step that wrapped to 0 would divide by zero below.
+    const uint64_t stepFrames = o.step ? o.step : s.fftSize / 2;
+    if (stepFrames > kMaxBytes / f.nBlockAlign) {
+        blocks::Release(wave.data);
+        return UsageError(err, "bad --step (its bytes pass 2^32)");
+    }
+    job.stepBytes = stepFrames * f.nBlockAlign;
+    if (o.countGiven && o.count > 1 && o.count - 1 > kMaxBytes / job.stepBytes) {
+        blocks::Release(wave.data);
+        return UsageError(err, "bad --count (its windows pass 2^32 bytes)");
+    }
+    job.bytesPerSecond = uint64_t{f.nSamplesPerSec} * f.nBlockAlign;
 
     const uint64_t windowBytes = uint64_t{s.fftSize} * f.nBlockAlign;
     uint64_t windows = 0;

@@ -105,7 +105,11 @@ std::string JsonString(const std::string& s) {
         if (c >= 0x80) {
             const size_t n = Utf8SequenceLength(s, i);
             if (n == 0) {
-                out += "\\ufffd";
+                // A byte that is not UTF-8 is kept recoverable: \u00XX names the byte XX (valid
+                // characters are never written that way, so the escape is unambiguous).
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                out += escape;
                 ++i;
             } else {
                 out.append(s, i, n);

@@ -58,8 +58,9 @@ struct ParsedArgs {
 };
 ParsedArgs ParseArgs(const Args& args, const std::vector<OptionSpec>& known);
 
-// s as a quoted JSON string. Bytes that are not valid UTF-8 become U+FFFD, so the line stays
-// valid JSON whatever a file name holds.
+// s as a quoted JSON string, valid JSON whatever a file name holds. Valid UTF-8 is written as it
+// is; each byte that is not valid UTF-8 becomes \u00XX (XX the byte), so the name can be
+// recovered from the text.
 std::string JsonString(const std::string& s);
 // v with up to 6 significant digits, always with a decimal point or an exponent ("1.0", not
 // "1"); non-finite values, which JSON cannot hold, give "null".

@@ -2,7 +2,6 @@
 #include <string>
 
 #include "cli.h"
-#include "common/Blocks.h"
 #include "wavfile/WavFile.h"
 
 using namespace sonabi;
@@ -15,7 +14,8 @@ namespace {
 bool InfoLine(const std::string& file, std::ostream& out) {
     WaveFileData wave;
     wave.format = StartUpFormat();
-    const std::string error = ReadWaveFile(file, wave);
+    // Only the headers and chunk sizes: the format of a file of gigabytes is known at once.
+    const std::string error = ReadWaveFile(file, wave, false);
     out << "{\"file\":" << JsonString(file);
     if (!error.empty()) {
         out << ",\"ok\":false,\"error\":" << JsonString(error) << "}\n";
@@ -28,7 +28,6 @@ bool InfoLine(const std::string& file, std::ostream& out) {
         << ",\"bits\":" << f.wBitsPerSample << ",\"blockAlign\":" << f.nBlockAlign
         << ",\"dataSize\":" << wave.size << ",\"frames\":" << frames
         << ",\"seconds\":" << JsonNumber(double(frames) / f.nSamplesPerSec) << "}\n";
-    blocks::Release(wave.data);
     return true;
 }
 

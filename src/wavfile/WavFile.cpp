@@ -129,7 +129,9 @@ const char* CheckFormat(const WAVEFORMATEX& f) {
     return nullptr;
 }
 
-std::string ReadWave(ByteSource& src, WaveFileData& out) {
+// With `samples` false only the chunk walk is made: out.data stays null and out.size is the
+// number of sample bytes present.
+std::string ReadWave(ByteSource& src, WaveFileData& out, bool samples) {
     const uint64_t fileEnd = src.Size();
     auto riff = FindChunk(src, 0, fileEnd, FourCC("RIFF"), FourCC("WAVE"));
     if (!riff) return "No Wave";
@@ -154,6 +156,12 @@ std::string ReadWave(ByteSource& src, WaveFileData& out) {
     // A recorder that was cut off may declare more than it wrote: hold what is there.
     const uint64_t present =
         data->dataOffset < fileEnd ? std::min<uint64_t>(data->size, fileEnd - data->dataOffset) : 0;
+    if (!samples) {
+        if (present == 0) return "No read";
+        out.format = format;
+        out.size = static_cast<uint32_t>(present);
+        return "";
+    }
     uint8_t* bytes = blocks::Allocate(static_cast<size_t>(present));
     if (!bytes) return "No pwavedata";
     const size_t got =
@@ -231,17 +239,17 @@ std::string WriteSteps(FILE* f, const std::array<uint8_t, 46>& h, const uint8_t*
 
 std::string ReadWaveBytes(const uint8_t* bytes, size_t n, WaveFileData& out) {
     MemorySource src(bytes, n);
-    return ReadWave(src, out);
+    return ReadWave(src, out, true);
 }
 
-std::string ReadWaveFile(const std::string& path, WaveFileData& out) {
+std::string ReadWaveFile(const std::string& path, WaveFileData& out, bool samples) {
     std::error_code ec;
     // Only regular files: a directory, a pipe or a device could never be a WAV file and a
     // pipe could block the window.
     if (path.empty() || PathTooLong(path) || !fs::is_regular_file(path, ec)) return "No File";
     FileSource src(path);
     if (!src.ok()) return "No File";
-    return ReadWave(src, out);
+    return ReadWave(src, out, samples);
 }
 
 std::vector<uint8_t> WaveFileBytes(const WAVEFORMATEX& format, const uint8_t* data,

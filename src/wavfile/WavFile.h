@@ -38,7 +38,9 @@ struct WaveFileData {
 // Loads the file at path. On failure `out` is left exactly as it was, so a window can keep
 // the sound it holds. Texts: "No File", "No Wave", "No fmt", "No fmtSize", "No fmttag",
 // kNoChannels, kNoRate, kNoBits, kNoBlockAlign, "No data", "No pwavedata", "No read".
-std::string ReadWaveFile(const std::string& path, WaveFileData& out);
+// With `samples` false the sample bytes are neither allocated nor read: out.data stays null and
+// out.size is the number of sample bytes the file holds (for reporting a file's format).
+std::string ReadWaveFile(const std::string& path, WaveFileData& out, bool samples = true);
 
 // The same rules applied to a file image of n bytes in memory.
 std::string ReadWaveBytes(const uint8_t* bytes, size_t n, WaveFileData& out);

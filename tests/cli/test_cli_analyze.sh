@@ -128,13 +128,30 @@ expect_eq "csv silence" "0,0.0,false,,,,,,,,,,,,,,,,,,,,,," "$("$bin" --csv --co
 out="$("$bin" missing.wav)"
 expect_eq "missing file: exit 2" 2 $?
 expect_eq "missing file" '{"file":"missing.wav","ok":false,"error":"No File"}' "$out"
+# Values whose byte extent would wrap (2^63 and 2^63 + 1 frames, 2^62 stereo frames) are refused,
+# as are a negative threshold and an offset past 2^32.
 for args in "sine440.wav sine440.wav" "--fft-size 300 sine440.wav" "--step 0 sine440.wav" \
-    "--span -5 sine440.wav" "--count x sine440.wav" "--bogus sine440.wav"; do
+    "--span -5 sine440.wav" "--count x sine440.wav" "--bogus sine440.wav" \
+    "--step 9223372036854775808 sine440.wav" "--step 9223372036854775809 sine440.wav" \
+    "--step 4611686018427387904 stereo.wav" "--count 9223372036854775808 sine440.wav" \
+    "--threshold -1 sine440.wav" "--offset 4294967297 sine440.wav"; do
     # shellcheck disable=SC2086
     "$bin" $args >stdout.txt 2>stderr.txt
     expect_eq "usage error '$args': exit 1" 1 $?
     expect_eq "usage error '$args': no output" "" "$(cat stdout.txt)"
 done
+
+# Times are exact to the millisecond on a long file (8-bit mono at 1000 Hz: a byte a millisecond).
+python3 -c '
+import struct
+n = 1300000
+fmt = struct.pack("<HHIIHH", 1, 1, 1000, 1000, 1, 8)
+body = b"WAVE" + b"fmt " + struct.pack("<I", 16) + fmt + b"data" + struct.pack("<I", n) + bytes([128]) * n
+open("long.wav", "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)'
+times="$("$bin" --fft-size 256 --offset 1234567 --step 1 --count 4 long.wav | grep -o '"time":[0-9.]*' | tr '\n' ' ')"
+expect_eq "long file times" '"time":1234.567 "time":1234.568 "time":1234.569 "time":1234.57 ' "$times"
+expect_eq "long file csv time" "1200023,1200.023,false" \
+    "$("$bin" --csv --fft-size 256 --offset 1200023 --count 1 long.wav | tail -1 | cut -d, -f1-3)"
 
 if ((failures > 0)); then
     echo "$failures check(s) failed" >&2

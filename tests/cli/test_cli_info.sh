@@ -94,7 +94,24 @@ expect_eq "JSON keys" \
 "file,ok,channels,rate,bits,blockAlign,dataSize,frames,seconds
 file,ok,channels,rate,bits,blockAlign,dataSize,frames,seconds
 file,ok,error" "$keys"
-expect_eq "escaped name" '{"file":"ctl\u0001\ufffd.wav"' "${out%%,*}"
+expect_eq "escaped name" '{"file":"ctl\u0001\u00ff.wav"' "${out%%,*}"
+
+# A sparse 3 GiB file: --info reads its headers only, in well under 50 MB.
+info_big="$(python3 - "$bin" <<'PY'
+import resource, struct, subprocess, sys
+size = 3 << 30
+fmt = struct.pack("<HHIIHH", 1, 1, 44100, 88200, 2, 16)
+head = b"RIFF" + struct.pack("<I", 36 + size) + b"WAVE" + b"fmt " + struct.pack("<I", 16) + fmt
+with open("big.wav", "wb") as f:
+    f.write(head + b"data" + struct.pack("<I", size))
+    f.truncate(len(head) + 8 + size)
+out = subprocess.run([sys.argv[1], "--info", "big.wav"], capture_output=True, text=True).stdout
+peak_mb = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
+print(out.strip().split(",")[6], "small" if peak_mb < 50 else "peak %.0f MB" % peak_mb)
+PY
+)"
+rm -f big.wav
+expect_eq "sparse 3 GiB file" '"dataSize":3221225472 small' "$info_big"
 
 # Usage errors: exit 1, usage on stderr, nothing on stdout.
 for args in "" "--info" "--info --bogus mono16.wav" "--info --version-x mono16.wav"; do
