@@ -182,6 +182,33 @@ void AnalyzeAll(const Job& job, uint64_t windows, std::ostream& out) {
     }
 }
 
+// The window's settings for a file of this format and size, and the step in bytes; "" or the
+// usage error of an option whose byte extent is beyond what any WAV file holds (it would wrap,
+// and a step that wrapped to 0 would divide by zero).
+std::string Settle(const Options& o, const WaveFileData& wave, Job& job) {
+    const WAVEFORMATEX& f = wave.format;
+    const uint64_t frames = wave.size / f.nBlockAlign;
+    AnalysisSettings& s = job.settings;
+    s.fftSize = o.fftSize ? o.fftSize : frames < 2048 ? 256 : 2048;
+    s.frequencySpan = o.span;
+    // The window works its cut-off bin out once at start-up (44100 Hz, 2048 frames) and keeps it
+    // for every file opened; only a new cut-off is converted with the file's rate and window.
+    const bool ownCut = o.lowCutGiven;
+    s.lowCutBin =
+        LowCutBinFor(o.lowCutHz, ownCut ? f.nSamplesPerSec : 44100, ownCut ? s.fftSize : 2048);
+    s.peakThreshold = o.threshold >= 0 ? o.threshold : PeakThresholdFor(f.wBitsPerSample);
+    s.harmonicsFromAnalysis = true;
+    s.freqPosition = 100;
+    const uint64_t stepFrames = o.step ? o.step : s.fftSize / 2;
+    if (stepFrames > kMaxBytes / f.nBlockAlign) return "bad --step (its bytes pass 2^32)";
+    job.stepBytes = stepFrames * f.nBlockAlign;
+    if (o.countGiven && o.count > 1 && o.count - 1 > kMaxBytes / job.stepBytes) {
+        return "bad --count (its windows pass 2^32 bytes)";
+    }
+    job.bytesPerSecond = uint64_t{f.nSamplesPerSec} * f.nBlockAlign;
+    return "";
+}
+
 int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
     const ParsedArgs parsed = ParseArgs(args, {{"--offset", true},
                                                {"--step", true},
@@ -200,39 +227,23 @@ int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
     const std::string& file = parsed.positional[0];
     WaveFileData wave;
     wave.format = StartUpFormat();
-    if (const std::string error = ReadWaveFile(file, wave); !error.empty()) {
+    // The headers first: the settings and the checks of the options need no samples, so a bad
+    // value is refused before a large file is read.
+    std::string error = ReadWaveFile(file, wave, false);
+    Job job{nullptr, 0, wave.format, {}, o.offset, 0, 0, o.csv};
+    if (error.empty()) {
+        if (const std::string bad = Settle(o, wave, job); !bad.empty()) return UsageError(err, bad);
+        error = ReadWaveFile(file, wave);
+    }
+    if (!error.empty()) {
         out << "{\"file\":" << JsonString(file) << ",\"ok\":false,\"error\":" << JsonString(error)
             << "}\n";
         return kExitRefused;
     }
-
-    Job job{wave.data, wave.size, wave.format, {}, o.offset, 0, 0, o.csv};
+    job.data = wave.data;
+    job.size = wave.size;
     const WAVEFORMATEX& f = wave.format;
-    const uint64_t frames = wave.size / f.nBlockAlign;
-    AnalysisSettings& s = job.settings;
-    s.fftSize = o.fftSize ? o.fftSize : frames < 2048 ? 256 : 2048;
-    s.frequencySpan = o.span;
-    // The window works its cut-off bin out once at start-up (44100 Hz, 2048 frames) and keeps it
-    // for every file opened; only a new cut-off is converted with the file's rate and window.
-    const bool ownCut = o.lowCutGiven;
-    s.lowCutBin =
-        LowCutBinFor(o.lowCutHz, ownCut ? f.nSamplesPerSec : 44100, ownCut ? s.fftSize : 2048);
-    s.peakThreshold = o.threshold >= 0 ? o.threshold : PeakThresholdFor(f.wBitsPerSample);
-    s.harmonicsFromAnalysis = true;
-    s.freqPosition = 100;
-    // Checked before the product is taken: a step or count whose byte extent is beyond what any
-    // WAV file holds would wrap, and a step that wrapped to 0 would divide by zero below.
-    const uint64_t stepFrames = o.step ? o.step : s.fftSize / 2;
-    if (stepFrames > kMaxBytes / f.nBlockAlign) {
-        blocks::Release(wave.data);
-        return UsageError(err, "bad --step (its bytes pass 2^32)");
-    }
-    job.stepBytes = stepFrames * f.nBlockAlign;
-    if (o.countGiven && o.count > 1 && o.count - 1 > kMaxBytes / job.stepBytes) {
-        blocks::Release(wave.data);
-        return UsageError(err, "bad --count (its windows pass 2^32 bytes)");
-    }
-    job.bytesPerSecond = uint64_t{f.nSamplesPerSec} * f.nBlockAlign;
+    const AnalysisSettings& s = job.settings;
 
     const uint64_t windowBytes = uint64_t{s.fftSize} * f.nBlockAlign;
     uint64_t windows = 0;

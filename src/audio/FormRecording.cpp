@@ -84,7 +84,7 @@ void TFormMain::ToggleRecording() {
     if (Closing) return;        // a click that waited behind the window's close
 
     // A start that fails must leave the user's sound as it was, so it is lifted out, not released.
-    const ParkedSound kept = TakeHeldSound();
+    ParkedSound kept = TakeHeldSound();
 
     RecordedBytes = 0;
     RecordCapacity = 44100 * 180;
@@ -109,11 +109,9 @@ void TFormMain::ToggleRecording() {
     if (OpenCapture(WaveDataSize) && StartCapture()) {
         RecButton->show();
         // The user's sound (behind a mixer tone, if one was held) is replaced by the recording.
-        uint8_t* user = kept.synthActive ? kept.savedData : kept.data;
-        ReleaseSound(user);
+        ReleaseSound(kept.synthActive ? kept.savedData : kept.data);
         if (kept.synthActive) SavedWaveData = nullptr;
-        WAVEHDR* header = kept.header;
-        blocks::ReleaseArray(header);
+        blocks::ReleaseArray(kept.header);
         return;
     }
 
