@@ -12,7 +12,7 @@
 #include "analysis/WindowAnalysis.h"
 #include "cli.h"
 #include "common/Blocks.h"
-#include "wavfile/WavFile.h"
+#include "wavfile/SoundFile.h"
 
 using namespace sonabi;
 
@@ -196,7 +196,7 @@ std::string Settle(const Options& o, const WaveFileData& wave, Job& job) {
     const bool ownCut = o.lowCutGiven;
     s.lowCutBin =
         LowCutBinFor(o.lowCutHz, ownCut ? f.nSamplesPerSec : 44100, ownCut ? s.fftSize : 2048);
-    s.peakThreshold = o.threshold >= 0 ? o.threshold : PeakThresholdFor(f.wBitsPerSample);
+    s.peakThreshold = o.threshold >= 0 ? o.threshold : PeakThresholdFor(CodingOf(f));
     s.harmonicsFromAnalysis = true;
     s.freqPosition = 100;
     const uint64_t stepFrames = o.step ? o.step : s.fftSize / 2;
@@ -229,11 +229,11 @@ int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
     wave.format = StartUpFormat();
     // The headers first: the settings and the checks of the options need no samples, so a bad
     // value is refused before a large file is read.
-    std::string error = ReadWaveFile(file, wave, false);
+    std::string error = LoadSoundFile(file, wave, false);
     Job job{nullptr, 0, wave.format, {}, o.offset, 0, 0, o.csv};
     if (error.empty()) {
         if (const std::string bad = Settle(o, wave, job); !bad.empty()) return UsageError(err, bad);
-        error = ReadWaveFile(file, wave);
+        error = LoadSoundFile(file, wave);
     }
     if (!error.empty()) {
         out << "{\"file\":" << JsonString(file) << ",\"ok\":false,\"error\":" << JsonString(error)
@@ -273,8 +273,8 @@ const VerbRegistration kAnalyzeVerb{{
     "Windows start at byte --offset (0) and advance by --step frames (half a window) while a\n"
     "whole window fits; --count stops after N. --fft-size: 256, 512, 1024 or 2048 (2048, or 256\n"
     "for a sound shorter than that); --span: searched range in Hz (2000, bins up to twice it);\n"
-    "--low-cut: lowest frequency in Hz (30); --threshold: peak threshold (5.0 for 16-bit data,\n"
-    "else 0.1). --csv prints a header and comma-separated rows instead. A file that cannot be\n"
+    "--low-cut: lowest frequency in Hz (30); --threshold: peak threshold (0.1 for 8-bit data,\n"
+    "else 5.0). --csv prints a header and comma-separated rows instead. A file that cannot be\n"
     "loaded prints the --info error object; exit status 2.",
     RunAnalyze,
 }};

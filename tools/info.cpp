@@ -2,7 +2,7 @@
 #include <string>
 
 #include "cli.h"
-#include "wavfile/WavFile.h"
+#include "wavfile/SoundFile.h"
 
 using namespace sonabi;
 
@@ -15,7 +15,7 @@ bool InfoLine(const std::string& file, std::ostream& out) {
     WaveFileData wave;
     wave.format = StartUpFormat();
     // Only the headers and chunk sizes: the format of a file of gigabytes is known at once.
-    const std::string error = ReadWaveFile(file, wave, false);
+    const std::string error = LoadSoundFile(file, wave, false);
     out << "{\"file\":" << JsonString(file);
     if (!error.empty()) {
         out << ",\"ok\":false,\"error\":" << JsonString(error) << "}\n";
@@ -25,8 +25,9 @@ bool InfoLine(const std::string& file, std::ostream& out) {
     // The reader has refused a zero block align or rate.
     const uint32_t frames = wave.size / f.nBlockAlign;
     out << ",\"ok\":true,\"channels\":" << f.nChannels << ",\"rate\":" << f.nSamplesPerSec
-        << ",\"bits\":" << f.wBitsPerSample << ",\"blockAlign\":" << f.nBlockAlign
-        << ",\"dataSize\":" << wave.size << ",\"frames\":" << frames
+        << ",\"bits\":" << f.wBitsPerSample << ",\"encoding\":" << JsonString(wave.encoding)
+        << ",\"blockAlign\":" << f.nBlockAlign << ",\"dataSize\":" << wave.size
+        << ",\"frames\":" << frames
         << ",\"seconds\":" << JsonNumber(double(frames) / f.nSamplesPerSec) << "}\n";
     return true;
 }
@@ -48,9 +49,13 @@ int RunInfo(const Args& args, std::ostream& out, std::ostream& err) {
 static const VerbRegistration kInfoVerb{{
     "--info",
     "--info FILE...",
-    "Print the format of each WAV file as one JSON object per line:\n"
-    "  {\"file\":..,\"ok\":true,\"channels\":..,\"rate\":..,\"bits\":..,\"blockAlign\":..,\n"
-    "   \"dataSize\":..,\"frames\":..,\"seconds\":..}\n"
+    "Print the format of each sound file as the window would hold it, one JSON object per line:\n"
+    "  {\"file\":..,\"ok\":true,\"channels\":..,\"rate\":..,\"bits\":..,\"encoding\":..,\n"
+    "   \"blockAlign\":..,\"dataSize\":..,\"frames\":..,\"seconds\":..}\n"
+    "encoding: pcm8, pcm16, pcm24, pcm32, float32 or float64 for WAV files; flac, vorbis, opus,\n"
+    "mp3, aiff, caf, w64, ... for files decoded by libsndfile (held as 16- or 24-bit PCM, or as\n"
+    "32-bit floats for float and lossy sources). For those, frames and dataSize are what the\n"
+    "file's header announces.\n"
     "or {\"file\":..,\"ok\":false,\"error\":\"No fmttag\"} with the text the window shows.\n"
     "Exit status 2 when any file was refused.",
     RunInfo,

@@ -45,7 +45,8 @@ void TFormMain::ComputeSpectrum(uint32_t count, const uint8_t* data, PaintBox* v
     };
     if (!HasWaveBuffers() || !data || count > kFftCapacity) return silence();
     TCanvas& c = view->Canvas();
-    const double unitScale = SpectrumUnitScale(bitsPerSample);
+    const SampleCoding coding = CodingFor(bitsPerSample);
+    const double unitScale = SpectrumUnitScale(coding.ScaleBits());
     // Channel 0 in red, at the bottom or (stereo) on the middle line; channel 1 in blue below.
     const auto drawPass = [&](int channel) {
         c.BrushColor = channel == 0 ? kRed : kBlue;
@@ -54,7 +55,7 @@ void TFormMain::ComputeSpectrum(uint32_t count, const uint8_t* data, PaintBox* v
                                  : c.Height() - 1;
         DrawSpectrumPeaks(CurRate, FftSize, view, baseline, unitScale, SpectrumMagnitudes);
     };
-    const int done = TransformWindow(data + byteOffset, bitsPerSample, channels, count,
+    const int done = TransformWindow(data + byteOffset, coding, channels, count,
                                      {FftInput, FftWork, FftOutput, SpectrumMagnitudes}, drawPass);
     if (done == 0) silence();
     if (channels == 2 && done == 1) ShowMessage("error", "");
@@ -89,7 +90,9 @@ void TFormMain::LiveRefresh(uint32_t count, const uint8_t* data, PaintBox* spect
 }
 
 void TFormMain::RunDetection() {
-    if (WaveFormat.nAvgBytesPerSec == 0) return;
+    // Only a window with no format set is left alone. A file's bytes-per-second field is never
+    // used to read it, and a file that leaves it 0 must not keep the last sound's result.
+    if (WaveFormat.nSamplesPerSec == 0) return;
     ResetKeyColours();
     if (DetectPitch()) {
         PublishAnalysis();
@@ -108,7 +111,9 @@ bool TFormMain::DetectPitch() {
     in.fftOutput = FftOutput;
     in.fftSize = FftSize;
     in.sampleRate = WaveFormat.nSamplesPerSec;
-    in.curRate = static_cast<uint32_t>(std::max(CurRate, 0));
+    // CurRate holds the file's 32-bit rate; one above 2^31 - 1 reads back as itself here, as the
+    // analyser reads it.
+    in.curRate = static_cast<uint32_t>(CurRate);
     in.frequencySpan = FrequencySpan;
     in.lowCutBin = LowCutBin;
     in.peakThreshold = PeakThreshold;

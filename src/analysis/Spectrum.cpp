@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 
 #include "analysis/Extended.h"
 #include "analysis/Fft.h"
@@ -58,29 +59,37 @@ void FillWeighted(unsigned count, Sample sample, double* input) {
 
 }  // namespace
 
-bool FillWindowedInput(unsigned count, const uint8_t* data, int bits, int channels, int channel,
-                       double* input) {
-    if (count < 2 || channel < 0 || channel > 1 || channel >= channels) return false;
-    const size_t stride = static_cast<size_t>(channels);
-    if (bits == 8) {
-        const uint8_t* first = data + channel;
+bool FillWindowedInput(unsigned count, const uint8_t* data, SampleCoding coding, int channels,
+                       int channel, double* input) {
+    if (count < 2 || channel < 0 || channel > 1 || channel >= channels || !coding.Readable())
+        return false;
+    const size_t bytes = static_cast<size_t>(coding.Bytes());
+    const size_t stride = bytes * static_cast<size_t>(channels);
+    const uint8_t* first = data + bytes * static_cast<size_t>(channel);
+    // One loop per coding, so that the sample's decoding is not chosen again for every frame.
+    const auto fill = [&](auto bits, auto floating) {
+        constexpr SampleCoding fixed{decltype(bits)::value, decltype(floating)::value};
         FillWeighted(
-            count, [&](unsigned n) { return static_cast<long double>(first[n * stride] - 128); },
-            input);
-        return true;
+            count, [&](unsigned n) { return SampleValue(fixed, first + n * stride); }, input);
+    };
+    using std::integral_constant;
+    using Int = integral_constant<bool, false>;
+    using Float = integral_constant<bool, true>;
+    if (coding.floating) {
+        if (coding.bits == 32)
+            fill(integral_constant<int, 32>{}, Float{});
+        else
+            fill(integral_constant<int, 64>{}, Float{});
+    } else if (coding.bits == 8) {
+        fill(integral_constant<int, 8>{}, Int{});
+    } else if (coding.bits == 16) {
+        fill(integral_constant<int, 16>{}, Int{});
+    } else if (coding.bits == 24) {
+        fill(integral_constant<int, 24>{}, Int{});
+    } else {
+        fill(integral_constant<int, 32>{}, Int{});
     }
-    if (bits == 16) {
-        const uint8_t* first = data + 2 * channel;
-        FillWeighted(
-            count,
-            [&](unsigned n) {
-                const uint8_t* p = first + 2 * n * stride;
-                return static_cast<long double>(static_cast<int16_t>(p[0] | (p[1] << 8)));
-            },
-            input);
-        return true;
-    }
-    return false;
+    return true;
 }
 
 int SpanBinCount(unsigned fftSize, uint32_t rate, double frequencySpan) {
@@ -98,7 +107,7 @@ uint32_t LowCutBinFor(double hz, double rate, unsigned fftSize) {
     return static_cast<uint32_t>(Round(bin));
 }
 
-double PeakThresholdFor(int bitsPerSample) { return bitsPerSample == 16 ? 5.0 : 0.1; }
+double PeakThresholdFor(SampleCoding coding) { return coding.ScaleBits() == 16 ? 5.0 : 0.1; }
 
 int ReadableBinCount(int binCount, unsigned fftSize) {
     const int readable = static_cast<int>(fftSize / 2) - 1;

@@ -5,17 +5,20 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/Samples.h"
+
 namespace sonabi {
 
 // Fills input[0 .. count - 1] with channel `channel` (0 or 1, below `channels`) of `count`
 // interleaved frames at `data`, weighted by w(n) = 0.54 - 0.46 cos(2 pi n / (count - 1)).
-// 8-bit samples are unsigned bytes minus 128, 16-bit samples signed little-endian; frames are
-// channels x bits / 8 bytes apart. Weights and products are evaluated in extended precision and
-// rounded once when stored. The caller guarantees that data holds count whole frames.
-// Returns false, touching nothing, for other widths, count < 2, or a channel outside 0 .. 1
-// or not below channels.
-bool FillWindowedInput(unsigned count, const uint8_t* data, int bits, int channels, int channel,
-                       double* input);
+// Samples are read as SampleValue gives them (8-bit unsigned bytes minus 128, 16-bit values as
+// they stand, wider and float samples on the 16-bit scale); frames are channels x bytes per
+// sample apart. Weights and products are evaluated in extended precision and rounded once when
+// stored. The caller guarantees that data holds count whole frames.
+// Returns false, touching nothing, for a coding that cannot be read, count < 2, or a channel
+// outside 0 .. 1 or not below channels.
+bool FillWindowedInput(unsigned count, const uint8_t* data, SampleCoding coding, int channels,
+                       int channel, double* input);
 
 // Round(fftSize / (rate / 2 / frequencySpan)): bins 0 .. result - 1 cover twice the frequency
 // span (186 for 2048 frames at 44100 Hz and 2000 Hz). rate in frames per second, span in Hz.
@@ -27,8 +30,9 @@ int SpanBinCount(unsigned fftSize, uint32_t rate, double frequencySpan);
 // quotient is larger than that.
 uint32_t LowCutBinFor(double hz, double rate, unsigned fftSize);
 
-// The peak threshold a newly held sound starts with: 5.0 for 16-bit samples, else 0.1.
-double PeakThresholdFor(int bitsPerSample);
+// The peak threshold a newly held sound starts with: 5.0 for samples on the 16-bit scale (16-bit
+// and every wider or float coding), else 0.1.
+double PeakThresholdFor(SampleCoding coding);
 
 // The bins i = 1 .. result - 1 whose neighbours i - 1 and i + 1 lie in the written half of the
 // magnitudes (index <= fftSize / 2 - 1): min(binCount, fftSize / 2 - 1), at least 0.

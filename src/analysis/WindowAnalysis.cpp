@@ -10,9 +10,9 @@ namespace sonabi {
 namespace {
 
 bool ReadableFormat(const WAVEFORMATEX& format) {
-    if (format.wBitsPerSample != 8 && format.wBitsPerSample != 16) return false;
-    if (format.nChannels == 0) return false;
-    return format.nBlockAlign == format.nChannels * (format.wBitsPerSample / 8);
+    const SampleCoding coding = CodingOf(format);
+    if (!coding.Readable() || format.nChannels == 0) return false;
+    return format.nBlockAlign == format.nChannels * coding.Bytes();
 }
 
 }  // namespace
@@ -36,7 +36,7 @@ bool AnalyzeWindow(const uint8_t* data, size_t dataSize, const WAVEFORMATEX& for
                           ws.noiseCapturePending, peakThreshold, [](int, double) {});
     };
     const int channels = format.nChannels == 2 ? 2 : 1;
-    if (TransformWindow(data + offset, format.wBitsPerSample, format.nChannels, n,
+    if (TransformWindow(data + offset, CodingOf(format), format.nChannels, n,
                         {ws.input, ws.work, ws.output, ws.magnitudes}, peakPass) != channels) {
         return false;
     }

@@ -30,14 +30,14 @@ struct SpectrumArrays {
 // Hamming-weighted and transformed in turn, and pass(channel) runs on each spectrum before the
 // next replaces it (the peak pass, and in the window its drawing). The magnitudes then hold the
 // last channel's spectrum, the one the detection reads. Returns the channels done: 0 when the
-// samples cannot be read (a width other than 8 or 16 bits) or fftSize is not a power of two
-// from 2 to 2048. `frames` must hold fftSize whole frames of `channels` x bits / 8 bytes.
+// samples cannot be read (a coding that is not Readable()) or fftSize is not a power of two
+// from 2 to 2048. `frames` must hold fftSize whole frames of `channels` x bytes per sample.
 template <typename Pass>
-int TransformWindow(const uint8_t* frames, int bits, int channels, unsigned fftSize,
+int TransformWindow(const uint8_t* frames, SampleCoding coding, int channels, unsigned fftSize,
                     const SpectrumArrays& arrays, Pass&& pass) {
     const int count = channels == 2 ? 2 : 1;
     for (int channel = 0; channel < count; ++channel) {
-        if (!FillWindowedInput(fftSize, frames, bits, channels, channel, arrays.input) ||
+        if (!FillWindowedInput(fftSize, frames, coding, channels, channel, arrays.input) ||
             !ComputeFft(fftSize, arrays.input, arrays.work, arrays.output, arrays.magnitudes)) {
             return channel;
         }
@@ -75,7 +75,8 @@ struct WindowResult {
 };
 
 // Analyses the fftSize frames of `data` (dataSize bytes) starting at byte `offset`, in the
-// format `format` (8- or 16-bit PCM, 1 or 2 channels, nBlockAlign = channels x bytes). For two
+// format `format` (8-, 16-, 24- or 32-bit PCM or 32- or 64-bit float, any channel count,
+// nBlockAlign = channels x bytes). For two
 // channels both are transformed and the detection searches the second, like the window does.
 // Returns false (and a result with detected false) when the window does not fit in the data,
 // the format cannot be read or fftSize is not a power of two up to 2048; otherwise true, with

@@ -83,8 +83,25 @@ void TFormMain::ToggleRecording() {
     if (StopRequested) return;  // the last recording is still being handed over
     if (Closing) return;        // a click that waited behind the window's close
 
-    // A start that fails must leave the user's sound as it was, so it is lifted out, not released.
+    // A start that fails must leave the user's sound as it was, so it is lifted out, not released;
+    // and the view with it: the analysis settings, the play position bar and the voiceprint.
     ParkedSound kept = TakeHeldSound();
+    const struct {
+        uint32_t fftSize;
+        int fftSizeExponent, timeGridFineMs, freqMax, freqPosition;
+        double frequencySpan, peakThreshold;
+        bool harmonicsFromAnalysis;
+        uint32_t barMax, barPosition;
+    } view{FftSize,
+           FftSizeExponent,
+           TimeGridFineMs,
+           freq->maximum(),
+           freq->Position(),
+           FrequencySpan,
+           PeakThreshold,
+           HarmonicsFromAnalysis,
+           PlayScrollBar->Max(),
+           PlayScrollBar->Position()};
 
     RecordedBytes = 0;
     RecordCapacity = 44100 * 180;
@@ -99,14 +116,17 @@ void TFormMain::ToggleRecording() {
     RecButton->hide();
     CurBits = 16, CurRate = 44100, CurChannels = RadioGroupchan->ItemIndex() + 1;
     DataBits = CurBits, DataRate = CurRate, DataChannels = CurChannels;
+    DataFormatTag = WAVE_FORMAT_PCM;
     TimeGridFineMs = 5;
     ResetFftParameters();
-    ResetVoiceprint();
     PeakThreshold = 5.0;
     FillWaveFormat();
     WaveDataSize = static_cast<uint32_t>(Round(WaveFormat.nAvgBytesPerSec * CaptureBlockSeconds));
     PlayScrollBar->SetMax(RecordCapacity);
     if (OpenCapture(WaveDataSize) && StartCapture()) {
+        // Cleared only now, so that a failed start keeps the history. No block has been
+        // handled yet: they arrive as posted events.
+        ResetVoiceprint();
         RecButton->show();
         // The user's sound (behind a mixer tone, if one was held) is replaced by the recording.
         ReleaseSound(kept.synthActive ? kept.savedData : kept.data);
@@ -122,9 +142,17 @@ void TFormMain::ToggleRecording() {
     Recording = CaptureRunning = CaptureOpen = false;
     WaveInHandle = nullptr;
     RestoreHeldSound(kept);
+    FftSize = view.fftSize, FftSizeExponent = view.fftSizeExponent;
+    TimeGridFineMs = view.timeGridFineMs;
+    FrequencySpan = view.frequencySpan, PeakThreshold = view.peakThreshold;
+    HarmonicsFromAnalysis = view.harmonicsFromAnalysis;
+    freq->setMaximum(view.freqMax);
+    freq->SetPosition(view.freqPosition);
+    PlayScrollBar->SetMax(view.barMax);
+    PlayScrollBar->SetPosition(view.barPosition);
     RecButton->setText(QString::fromUtf8("録音"));
     RecButton->show();
-    ResetView();
+    // Nothing was drawn since the press: the views still show the window they showed.
 }
 
 bool TFormMain::OpenCapture(uint32_t size) {

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <type_traits>
 #include <vector>
 
 #include "audio/WaveAudio.h"
@@ -30,10 +31,16 @@ constexpr qint64 kStallMs = 3000;
 constexpr qint64 kCaptureStallMs = 1000;
 constexpr qint64 kCaptureStartMs = 3000;
 
+// The device format nearest to a held one: Qt streams unsigned 8-bit, 16- and 32-bit integers
+// and 32-bit floats, so 24-bit samples go out as 32-bit integers and 64-bit floats as 32-bit.
 QAudioFormat ToQtFormat(const WAVEFORMATEX& format) {
     QAudioFormat qt;
     qt.setSampleRate(static_cast<int>(format.nSamplesPerSec));
     qt.setChannelCount(format.nChannels);
+    if (format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+        qt.setSampleFormat(QAudioFormat::Float);
+        return qt;
+    }
     switch (format.wBitsPerSample) {
         case 8:
             qt.setSampleFormat(QAudioFormat::UInt8);
@@ -46,6 +53,25 @@ QAudioFormat ToQtFormat(const WAVEFORMATEX& format) {
             break;
     }
     return qt;
+}
+
+// Whether the device takes the held samples' bytes as they are.
+bool SameBytes(const WAVEFORMATEX& held, const QAudioFormat& device) {
+    return held.nBlockAlign == device.bytesPerFrame();
+}
+
+// One held sample (bytes at `in`) as the device's sample at `out`: 24-bit integers shifted into
+// 32 bits, 64-bit floats rounded to 32 bits. Only the formats that differ from their device's
+// come here.
+void ConvertSample(const WAVEFORMATEX& held, const uint8_t* in, uint8_t* out) {
+    if (held.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+        double d;
+        std::memcpy(&d, in, 8);
+        const float f = static_cast<float>(d);
+        std::memcpy(out, &f, 4);
+    } else {
+        out[0] = 0, out[1] = in[0], out[2] = in[1], out[3] = in[2];
+    }
 }
 
 // A stream that cannot be opened, or a connection found unusable, means the sound server is gone
@@ -93,18 +119,48 @@ void RetireStream(QObject* stream, const QObject* context) {
 // runs dry before the block's last sample has been heard, so the server has nothing to cut, fill
 // or drain at the end: PipeWire drops and clicks on a stream that runs dry, and a sink stopped
 // once the server has merely taken the data throws away what the device still buffers.
+// Counts are in the device's bytes; a held format the device cannot take is converted frame by
+// frame as it is handed over (then a last partial frame of the block is not played).
 class BlockThenSilence {
   public:
-    void Load(const char* data, qint64 length, char silence) {
+    BlockThenSilence(const WAVEFORMATEX& held, const QAudioFormat& device)
+        : held_(held),
+          heldFrame_(held.nBlockAlign),
+          deviceFrame_(device.bytesPerFrame()),
+          same_(SameBytes(held, device)),
+          silence_(device.sampleFormat() == QAudioFormat::UInt8 ? char(0x80) : char(0)) {}
+    // A block of `heldBytes` bytes in the held format.
+    void Load(const char* data, qint64 heldBytes) {
         data_ = data;
-        length_ = length;
-        silence_ = silence;
+        length_ = same_ ? heldBytes : heldBytes / heldFrame_ * deviceFrame_;
         taken_ = 0;
     }
-    // The next `max` bytes, not yet taken.
+    // The device's bytes for the whole block.
+    qint64 Length() const { return length_; }
+    // Held bytes for `deviceBytes` bytes of the device (whole frames).
+    qint64 HeldBytes(qint64 deviceBytes) const {
+        return same_ ? deviceBytes : deviceBytes / deviceFrame_ * heldFrame_;
+    }
+    // The next `max` bytes, not yet taken (whole frames when converting).
     void Peek(char* out, qint64 max) const {
         const qint64 fromBlock = std::clamp<qint64>(length_ - taken_, 0, max);
-        if (fromBlock > 0) std::memcpy(out, data_ + taken_, static_cast<size_t>(fromBlock));
+        if (same_) {
+            if (fromBlock > 0) std::memcpy(out, data_ + taken_, static_cast<size_t>(fromBlock));
+        } else if (fromBlock > 0) {
+            // The sink may have taken part of a sample: convert the samples that cover the
+            // range and hand over the bytes asked for.
+            const int heldSample = heldFrame_ / held_.nChannels;
+            const int deviceSample = deviceFrame_ / held_.nChannels;
+            const qint64 first = taken_ / deviceSample;
+            const qint64 end = (taken_ + fromBlock + deviceSample - 1) / deviceSample;
+            scratch_.resize(static_cast<size_t>((end - first) * deviceSample));
+            const auto* in = reinterpret_cast<const uint8_t*>(data_);
+            for (qint64 k = first; k < end; ++k)
+                ConvertSample(held_, in + k * heldSample,
+                              scratch_.data() + (k - first) * deviceSample);
+            std::memcpy(out, scratch_.data() + taken_ % deviceSample,
+                        static_cast<size_t>(fromBlock));
+        }
         std::memset(out + fromBlock, silence_, static_cast<size_t>(max - fromBlock));
     }
     void Take(qint64 bytes) { taken_ += bytes; }
@@ -112,21 +168,27 @@ class BlockThenSilence {
     qint64 Taken() const { return taken_; }
 
   private:
+    WAVEFORMATEX held_;
+    int heldFrame_, deviceFrame_;
+    bool same_;
+    char silence_ = 0;
     const char* data_ = nullptr;
     qint64 length_ = 0;
     qint64 taken_ = 0;
-    char silence_ = 0;
+    mutable std::vector<uint8_t> scratch_;  // converted samples of one top-up
 };
 
 // Plays one block at a time. The position is what the listener has heard; the block is done
 // once its last sample has been heard, not when the server has taken it.
 class QtWaveOut final : public WaveOutDevice {
   public:
-    QtWaveOut(const QAudioDevice& device, const QAudioFormat& format, QObject* notify)
+    // held: the format of the blocks; format: the device's, ToQtFormat(held).
+    QtWaveOut(const QAudioDevice& device, const WAVEFORMATEX& held, const QAudioFormat& format,
+              QObject* notify)
         : sink_(new QAudioSink(device, format)),
+          feed_(held, format),
           notify_(notify),
-          frameBytes_(format.bytesPerFrame()),
-          silence_(format.sampleFormat() == QAudioFormat::UInt8 ? char(0x80) : char(0)) {
+          frameBytes_(format.bytesPerFrame()) {
         poll_.setInterval(kPollMs);
         QObject::connect(&poll_, &QTimer::timeout, [this] { Poll(); });
         QObject::connect(sink_, &QAudioSink::stateChanged, &poll_,
@@ -148,7 +210,7 @@ class QtWaveOut final : public WaveOutDevice {
             Finish(true);
             return MMSYSERR_NOERROR;
         }
-        feed_.Load(header->lpData, length_, silence_);
+        feed_.Load(header->lpData, length_);
         // Pushed, not pulled: the first sound goes to the server now, not at the sink's first
         // tick 20 ms later, so that a key sounds as soon as it is clicked.
         io_ = StartStream(*sink_, guard_);
@@ -207,9 +269,9 @@ class QtWaveOut final : public WaveOutDevice {
         const qint64 buffered = std::max<qint64>(0, sink_->bufferSize() - sink_->bytesFree());
         qint64 heard = feed_.Taken() - buffered;
         heard = std::min<qint64>(heard, sink_->format().bytesForDuration(sink_->processedUSecs()));
-        heard = std::clamp<qint64>(heard, 0, length_);
+        heard = std::clamp<qint64>(heard, 0, feed_.Length());
         heard -= heard % frameBytes_;
-        return std::max(heard_, static_cast<uint32_t>(heard));
+        return std::max(heard_, static_cast<uint32_t>(feed_.HeldBytes(heard)));
     }
 
     void Poll() {
@@ -220,7 +282,7 @@ class QtWaveOut final : public WaveOutDevice {
         Feed();
         const uint32_t before = heard_;
         heard_ = Measure();
-        if (heard_ >= length_) {
+        if (heard_ >= feed_.HeldBytes(feed_.Length())) {
             Finish(true);
         } else if (heard_ != before || paused_) {
             progressClock_.start();
@@ -274,8 +336,7 @@ class QtWaveOut final : public WaveOutDevice {
     BlockThenSilence feed_;
     std::vector<char> chunk_;  // what one top-up writes
     QObject* notify_;
-    int frameBytes_;
-    char silence_;  // the sample value of silence in this format
+    int frameBytes_;  // of the device's format
     QTimer poll_;
     QElapsedTimer progressClock_;  // since the heard position last moved
     WAVEHDR* block_ = nullptr;     // the queued block, or none
@@ -291,7 +352,10 @@ class QtWaveOut final : public WaveOutDevice {
 // a freed stream and abort.
 class QtWaveIn final : public WaveInDevice {
   public:
-    QtWaveIn(const QAudioDevice& device, const QAudioFormat& format, QObject* notify)
+    // Captures in the held format itself: only formats the device takes as they are (held is
+    // checked by Open).
+    QtWaveIn(const QAudioDevice& device, const WAVEFORMATEX&, const QAudioFormat& format,
+             QObject* notify)
         : source_(new QAudioSource(device, format)), notify_(notify) {
         QObject::connect(source_, &QAudioSource::stateChanged, &watchdog_,
                          [this](QAudio::State state) { OnStateChanged(state); });
@@ -482,11 +546,14 @@ class QtWaveAudio final : public WaveAudio {
         if (handle == nullptr) return MMSYSERR_INVALPARAM;
         *handle = nullptr;
         if (!IsSupportedPcm(format)) return WAVERR_BADFORMAT;
+        const QAudioFormat qtFormat = ToQtFormat(format);
+        // Capture converts nothing: the blocks are filled with the device's own bytes.
+        if (std::is_same_v<Device, QtWaveIn> && !SameBytes(format, qtFormat))
+            return WAVERR_BADFORMAT;
         const QAudioDevice device = defaultDevice();
         if (device.isNull()) return MMSYSERR_NODRIVER;
-        const QAudioFormat qtFormat = ToQtFormat(format);
         if (!device.isFormatSupported(qtFormat)) return WAVERR_BADFORMAT;
-        devices.push_back(std::make_unique<Device>(device, qtFormat, notify));
+        devices.push_back(std::make_unique<Device>(device, format, qtFormat, notify));
         *handle = devices.back().get();
         return MMSYSERR_NOERROR;
     }

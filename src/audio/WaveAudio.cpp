@@ -11,10 +11,12 @@ QEvent::Type WaveAudioEvent::EventType() {
 
 bool IsSupportedPcm(const WAVEFORMATEX& format) {
     const unsigned bits = format.wBitsPerSample;
-    return format.wFormatTag == WAVE_FORMAT_PCM && format.nChannels >= 1 && format.nChannels <= 8 &&
-           format.nSamplesPerSec >= 1 && format.nSamplesPerSec <= 384000 &&
-           (bits == 8 || bits == 16 || bits == 32) &&
-           format.nBlockAlign == format.nChannels * bits / 8;
+    const bool coding =
+        format.wFormatTag == WAVE_FORMAT_PCM
+            ? (bits == 8 || bits == 16 || bits == 24 || bits == 32)
+            : format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && (bits == 32 || bits == 64);
+    return coding && format.nChannels >= 1 && format.nChannels <= 8 && format.nSamplesPerSec >= 1 &&
+           format.nSamplesPerSec <= 384000 && format.nBlockAlign == format.nChannels * bits / 8;
 }
 
 std::string WaveErrorText(MMRESULT code, bool input) {

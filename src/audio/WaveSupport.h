@@ -7,8 +7,10 @@
 
 #include "audio/WaveTypes.h"
 
-// True for a format the back-ends can play and record: PCM, 1..8 channels, 1..384000 frames
-// per second, 8, 16 or 32 bits per sample, and nBlockAlign = channels x bytes per sample.
+// True for a format the back-ends can play: PCM of 8, 16, 24 or 32 bits or IEEE float of 32 or
+// 64 bits per sample, 1..8 channels, 1..384000 frames per second, and nBlockAlign = channels x
+// bytes per sample. (Capture takes only those the device streams as they are: not 24-bit PCM,
+// nor 64-bit floats.)
 bool IsSupportedPcm(const WAVEFORMATEX& format);
 
 // Short English text for a result code, in the style of the platform's texts. `input` selects

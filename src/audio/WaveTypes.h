@@ -17,6 +17,8 @@ struct WAVEFORMATEX {
 static_assert(sizeof(WAVEFORMATEX) == 18);
 
 constexpr uint16_t WAVE_FORMAT_PCM = 1;
+constexpr uint16_t WAVE_FORMAT_IEEE_FLOAT = 3;       // 32- or 64-bit IEEE floats, full scale +-1.0
+constexpr uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;  // the real tag is in the SubFormat GUID
 
 // The PCM record for a channel count, a sample width in bits (a multiple of 8) and a rate in Hz
 // (44100 unless given): block align is channels x (bits div 8), bytes per second rate x block
@@ -30,6 +32,13 @@ inline WAVEFORMATEX MakePcmFormat(int channels, int bits, int rate = 44100) {
     f.nBlockAlign = static_cast<uint16_t>((bits / 8) * channels);
     f.nAvgBytesPerSec = static_cast<uint32_t>(rate) * f.nBlockAlign;
     f.cbSize = 0;
+    return f;
+}
+
+// The same record for IEEE float samples (bits 32 or 64).
+inline WAVEFORMATEX MakeFloatFormat(int channels, int bits, int rate = 44100) {
+    WAVEFORMATEX f = MakePcmFormat(channels, bits, rate);
+    f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
     return f;
 }
 

@@ -2,6 +2,9 @@
 // and the binding of each control to its handler.
 #include <QApplication>
 #include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+#include <algorithm>
 
 #include "main/TFormMain.h"
 
@@ -48,6 +51,30 @@ constexpr int kLabelLefts[11] = {0, 2, 62, 122, 183, 243, 304, 364, 425, 485, 54
 
 }  // namespace
 
+void TFormMain::CentreOnScreen() {
+    QScreen* screen = QApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    // setGeometry places the client area, whatever frame the window manager adds around it.
+    setGeometry(QRect(area.center() - QPoint(400, 300), QSize(800, 600)));
+    if (!isVisible()) return;
+    // With the frame known, the title bar must not leave the screen's available area.
+    const QRect frame = frameGeometry();
+    const int dx =
+        std::max(0, area.left() - frame.left()) - std::max(0, frame.right() - area.right());
+    const int dy =
+        std::max(0, area.top() - frame.top()) - std::max(0, frame.bottom() - area.bottom());
+    if (dx != 0 || dy != 0) move(frame.topLeft() + QPoint(dx, dy));
+}
+
+void TFormMain::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (placed_ || e->spontaneous()) return;
+    placed_ = true;
+    // The window manager adds the frame once the window is mapped: centre again then.
+    QTimer::singleShot(0, this, [this] { CentreOnScreen(); });
+}
+
 void TFormMain::BuildLayout() {
     setWindowTitle("Sonabiver1.40");
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -58,10 +85,7 @@ void TFormMain::BuildLayout() {
     face.setColor(QPalette::Window, face.color(QPalette::Button));
     setPalette(face);
     setAutoFillBackground(true);
-    if (QScreen* screen = QApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(400, 300));
-    }
+    CentreOnScreen();
 
     // Bevels first, so that the controls they frame lie above them.
     const int bevels[4][4] = {
@@ -96,6 +120,9 @@ void TFormMain::BuildLayout() {
     ScrollBarWaveTimes->setMinimum(1);
     ScrollBarWaveTimes->SetMax(10);
     ScrollBarWaveTimes->SetPosition(4);
+    // The thumb stays the style's smallest; a click in the trough or a wheel notch moves one step
+    // (Qt caps a wheel step at the page step, so a page step of 0 would leave the wheel dead).
+    ScrollBarWaveTimes->SetSteps(1, 1);
     UpDownChoicedata = new UpDown(this, 503, 192, 42, 17);
 
     PlayScrollBar = new ScrollBar(this, Qt::Horizontal, -1, 212, 545, 16);
@@ -106,6 +133,7 @@ void TFormMain::BuildLayout() {
     ScrollBarFftTimes->setMinimum(1);
     ScrollBarFftTimes->SetMax(80);
     ScrollBarFftTimes->SetPosition(15);
+    ScrollBarFftTimes->SetSteps(1, 1);
     UpDownfftscale = new UpDown(this, 505, 386, 39, 16);
 
     PaintBoxSeimonScale = new PaintBox(this, 568, 38, 25, 395);

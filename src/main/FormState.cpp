@@ -55,6 +55,7 @@ void TFormMain::FormCreate() {
     InitialBufferSeconds = 30;
     CurBits = 16, CurRate = 44100, CurChannels = 1;
     DataBits = 16, DataRate = 44100, DataChannels = 1;
+    DataFormatTag = WAVE_FORMAT_PCM;
     CaptureBlockSeconds = 0.1;
     TimeGridFineMs = 5, TimeGridCoarseMs = 10, FreqGridFineHz = 100, FreqGridCoarseHz = 500;
     FftSizeExponent = 3;
@@ -190,6 +191,7 @@ ParkedSound TFormMain::TakeHeldSound() {
                             WaveFormat,
                             {CurBits, CurRate, CurChannels},
                             {DataBits, DataRate, DataChannels},
+                            DataFormatTag,
                             WaveHeader,
                             WaveDataHeld,
                             SynthActive,
@@ -207,6 +209,7 @@ void TFormMain::RestoreHeldSound(const ParkedSound& sound) {
     WaveFormat = sound.format;
     CurBits = sound.cur[0], CurRate = sound.cur[1], CurChannels = sound.cur[2];
     DataBits = sound.own[0], DataRate = sound.own[1], DataChannels = sound.own[2];
+    DataFormatTag = sound.ownTag;
     WaveHeader = sound.header;
     WaveDataHeld = sound.held;
     SynthActive = sound.synthActive;
@@ -229,6 +232,7 @@ void TFormMain::BringBackUserSound() {
     WaveDataSize = SavedWaveDataSize;
     CurBits = DataBits, CurRate = DataRate, CurChannels = DataChannels;
     FillWaveFormat();
+    WaveFormat.wFormatTag = DataFormatTag;  // a float sound comes back as floats
 }
 
 void TFormMain::ClearAudioHandles() {
@@ -239,6 +243,10 @@ void TFormMain::ClearAudioHandles() {
 }
 
 bool TFormMain::HasWaveBuffers() const { return WaveData != nullptr && WaveHeader != nullptr; }
+
+SampleCoding TFormMain::CodingFor(int bitsPerSample) const {
+    return {bitsPerSample, WaveFormat.wFormatTag == WAVE_FORMAT_IEEE_FLOAT};
+}
 
 void TFormMain::ShutdownAudio() {
     Closing = true;

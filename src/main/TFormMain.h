@@ -14,6 +14,7 @@
 #include "analysis/PitchDetection.h"
 #include "audio/WaveAudio.h"
 #include "audio/WaveTypes.h"
+#include "common/Samples.h"
 #include "toolkit/Controls.h"
 
 // The held sound with all that says how to read it, lifted out of the window as one value, so
@@ -22,8 +23,9 @@ struct ParkedSound {
     uint8_t* data = nullptr;  // WaveData: owned by the window unless it is the SynthBuffer
     uint32_t size = 0;        // WaveDataSize, bytes
     WAVEFORMATEX format{};
-    int cur[3] = {};  // CurBits, CurRate (Hz), CurChannels
-    int own[3] = {};  // DataBits, DataRate (Hz), DataChannels
+    int cur[3] = {};                    // CurBits, CurRate (Hz), CurChannels
+    int own[3] = {};                    // DataBits, DataRate (Hz), DataChannels
+    uint16_t ownTag = WAVE_FORMAT_PCM;  // DataFormatTag
     WAVEHDR* header = nullptr;
     bool held = false;         // WaveDataHeld
     bool synthActive = false;  // data is the mixer's tone, savedData the user's sound
@@ -84,10 +86,11 @@ class TFormMain : public QWidget {
     // ---- The held sound ----
     uint8_t* WaveData = nullptr;  // the held frames; owned unless it is SynthBuffer
     uint32_t WaveDataSize{};      // bytes of WaveData that hold sound
-    WAVEFORMATEX WaveFormat{};    // how WaveData is read (PCM; CurBits, CurRate, CurChannels)
-    int CurBits{}, CurRate{}, CurChannels{};     // format in use: bits 8/16, Hz, channels 1/2
+    WAVEFORMATEX WaveFormat{};    // how WaveData is read (PCM or float; CurBits, CurRate, ...)
+    int CurBits{}, CurRate{}, CurChannels{};     // format in use: bits 8..64, Hz, channels
     int DataBits{}, DataRate{}, DataChannels{};  // the user's sound's own format (same units)
-    bool SynthActive{};                // WaveData is the mixer's tone; the user's sound is parked
+    uint16_t DataFormatTag{};  // how the user's sound is coded: WAVE_FORMAT_PCM or _IEEE_FLOAT
+    bool SynthActive{};        // WaveData is the mixer's tone; the user's sound is parked
     uint8_t* SavedWaveData = nullptr;  // the parked user's sound while SynthActive
     uint32_t SavedWaveDataSize{};      // bytes
     uint8_t* SynthBuffer = nullptr;    // the mixer's output, ToneByteCount(TBmixtime) bytes
@@ -184,13 +187,17 @@ class TFormMain : public QWidget {
     void ClearAudioHandles();
     void ShutdownAudio();
     bool HasWaveBuffers() const;
+    // How samples of `bitsPerSample` bits are read: as floats when the held format is IEEE float
+    // (the views and the analysis are handed a width, as the held format gives it).
+    sonabi::SampleCoding CodingFor(int bitsPerSample) const;
     void ShowMessage(const QString& text, const QString& caption);
 
     // ---- Views ----
     void ClearPaintBox(PaintBox* box);
     void DrawVerticalGrid(PaintBox* box, int fine, int coarse, double span);
     void DrawTimeGrid(PaintBox* box, uint32_t rate, int fineMs, int coarseMs);  // rate in Hz
-    // `frames` frames of data from byte `offset`; bits 8 or 16.
+    // `frames` frames of data from byte `offset`; bits 8, 16, 24 or 32 (PCM or, with an IEEE float
+    // held format, 32 or 64).
     void DrawWaveform(PaintBox* box, uint32_t frames, const uint8_t* data, uint32_t offset,
                       int channels, int bits);
     // `first`: the window's first sample; stride in bytes between frames; centre in pixels.
@@ -198,6 +205,11 @@ class TFormMain : public QWidget {
                    double unitScale);
     void DrawWave16(PaintBox* box, uint32_t frames, const uint8_t* first, int stride, double centre,
                     double unitScale);
+    // One channel of signed samples, `strideBytes` apart, each read by sample(pointer) on the
+    // 16-bit scale: the 16-bit line, and that of wider and float samples.
+    template <typename Sample>
+    void DrawWaveSigned(PaintBox* box, uint32_t frames, const uint8_t* first, int strideBytes,
+                        double centre, double unitScale, Sample sample);
     void RedrawWaveform();
     void PaintBoxGraPaint();
     void ScrollBarWaveTimesScroll(int scrollPos);
@@ -299,6 +311,7 @@ class TFormMain : public QWidget {
   protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;  // FormLayout.cpp
     void keyPressEvent(QKeyEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;  // FormDrop.cpp
@@ -306,6 +319,9 @@ class TFormMain : public QWidget {
 
   private:
     void BuildLayout();
+    // The client area centred in the screen's available area, the frame kept inside it.
+    void CentreOnScreen();
+    bool placed_ = false;  // centred once more after the first show
     std::unique_ptr<WaveAudio> ownAudio_;
     bool created_ = false;  // start-up completed
     bool closed_ = false;

@@ -26,10 +26,15 @@ void AppServices::UseRealServices() {
                : button == QMessageBox::No ? Answer::No
                                            : Answer::Cancel;
     };
-    // The dialogs' filters are "description|pattern" pairs.
+    // The dialogs' filters are "description|pattern|description|pattern..." pairs, patterns
+    // separated by ';'.
     auto toQtFilter = [](const QString& filter) {
         const QStringList parts = filter.split('|');
-        return parts.size() >= 2 ? QString("%1 (%2)").arg(parts[0], parts[1]) : filter;
+        if (parts.size() < 2) return filter;
+        QStringList entries;
+        for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+            entries << QString("%1 (%2)").arg(parts[i], QString(parts[i + 1]).replace(';', ' '));
+        return entries.join(";;");
     };
     OpenFileName = [this, toQtFilter](const QString& filter) {
         return QFileDialog::getOpenFileName(Parent, QString(), QString(), toQtFilter(filter));

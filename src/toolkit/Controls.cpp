@@ -27,14 +27,17 @@ void PaintBox::paintEvent(QPaintEvent*) {
     painter.drawImage(QRect(0, 0, canvas_.Width(), canvas_.Height()), canvas_.Image());
 }
 
+// A click is the left button pressed and released inside the control, as the platform's click
+// event is: the other buttons only reach OnMouseDown.
 void PaintBox::mousePressEvent(QMouseEvent* event) {
-    pressed_ = true;
+    pressed_ = event->button() == Qt::LeftButton;
     const QPoint p = event->position().toPoint();
     if (OnMouseDown) OnMouseDown(event->button(), event->modifiers(), p.x(), p.y());
 }
 
 void PaintBox::mouseReleaseEvent(QMouseEvent* event) {
-    const bool click = pressed_ && rect().contains(event->position().toPoint());
+    const bool click = pressed_ && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
     pressed_ = false;
     if (click && OnClick) OnClick();
 }
@@ -191,6 +194,11 @@ void KeyPanel::SetColour(uint32_t rgb) {
     setPalette(p);
 }
 
+void KeyPanel::mousePressEvent(QMouseEvent* event) { pressed_ = event->button() == Qt::LeftButton; }
+
 void KeyPanel::mouseReleaseEvent(QMouseEvent* event) {
-    if (rect().contains(event->position().toPoint()) && OnClick) OnClick(this);
+    const bool click = pressed_ && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
+    pressed_ = false;
+    if (click && OnClick) OnClick(this);
 }

@@ -24,7 +24,7 @@ class PaintBox : public QWidget {
 
     std::function<void()> OnPaint;  // the first time the box is shown
     std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y)> OnMouseDown;
-    std::function<void()> OnClick;
+    std::function<void()> OnClick;  // a left-button press and release inside the box
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -111,11 +111,13 @@ class KeyPanel : public QFrame {
     KeyPanel(QWidget* parent, int left, int top, int width, int height);
     uint32_t Colour() const { return colour_; }  // 0xRRGGBB
     void SetColour(uint32_t rgb);
-    std::function<void(KeyPanel*)> OnClick;
+    std::function<void(KeyPanel*)> OnClick;  // a left-button press and release on the key
 
   protected:
+    void mousePressEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
 
   private:
     uint32_t colour_ = 0;
+    bool pressed_ = false;
 };

@@ -77,8 +77,7 @@ void TFormMain::PaintBoxFftMouseDown(Qt::MouseButton button, Qt::KeyboardModifie
     if (!(shift & Qt::ShiftModifier)) return;
     const int W = PaintBoxFft->width(), H = PaintBoxFft->height();
     if (button == Qt::LeftButton) {
-        const int bits = WaveFormat.wBitsPerSample;
-        const double s = SpectrumUnitScale(bits);
+        const double s = SpectrumUnitScale(CodingOf(WaveFormat).ScaleBits());
         const int base = H - 1;
         // Other widths have no amplitude scale: the threshold is left as it was.
         if (s != 0.0) PeakThreshold = (y - base) / (s * FftTimes);

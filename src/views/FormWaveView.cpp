@@ -62,28 +62,30 @@ int TFormMain::WaveGain() const {
 void TFormMain::DrawWaveform(PaintBox* box, uint32_t frames, const uint8_t* data, uint32_t offset,
                              int channels, int bits) {
     if (!HasWaveBuffers() || !data) return;
+    const SampleCoding coding = CodingFor(bits);
+    if (!coding.Readable() || (channels != 1 && channels != 2)) return;
     const int H = box->Canvas().Height();
     double unit = 1.0;
-    for (int i = 0; i < bits; ++i) unit /= 2;
+    for (int i = 0; i < coding.ScaleBits(); ++i) unit /= 2;
     const double unitScale = unit * H / 2;
     box->Canvas().PenColor = kRed;
     const uint8_t* p = data + offset;
+    auto draw = [&](const uint8_t* first, double centre) {
+        if (bits == 8)
+            DrawWave8(box, frames, first, channels, centre, unitScale);
+        else if (bits == 16 && !coding.floating)
+            DrawWave16(box, frames, first, channels, centre, unitScale);
+        else
+            DrawWaveSigned(
+                box, frames, first, channels * coding.Bytes(), centre, unitScale,
+                [&](const uint8_t* s) { return static_cast<double>(SampleValue(coding, s)); });
+    };
     if (channels == 1) {
-        const double centre = H / 2.0;
-        if (bits == 8) DrawWave8(box, frames, p, 1, centre, unitScale);
-        if (bits == 16) DrawWave16(box, frames, p, 1, centre, unitScale);
-    } else if (channels == 2) {
-        if (bits != 8 && bits != 16) return;
-        const int bytes = bits / 8;
-        auto draw = [&](const uint8_t* first, double centre) {
-            if (bits == 8)
-                DrawWave8(box, frames, first, 2, centre, unitScale);
-            else
-                DrawWave16(box, frames, first, 2, centre, unitScale);
-        };
+        draw(p, H / 2.0);
+    } else {
         draw(p, H / 3.0);
         box->Canvas().PenColor = kBlue;
-        draw(p + bytes, (2.0 * H) / 3.0);
+        draw(p + coding.Bytes(), (2.0 * H) / 3.0);
     }
 }
 
@@ -100,18 +102,24 @@ void TFormMain::DrawWave8(PaintBox* box, uint32_t frames, const uint8_t* first, 
 
 void TFormMain::DrawWave16(PaintBox* box, uint32_t frames, const uint8_t* first, int stride,
                            double centre, double unitScale) {
+    DrawWaveSigned(box, frames, first, stride * 2, centre, unitScale, [](const uint8_t* s) {
+        int16_t v;
+        std::memcpy(&v, s, 2);
+        return v;
+    });
+}
+
+template <typename Sample>
+void TFormMain::DrawWaveSigned(PaintBox* box, uint32_t frames, const uint8_t* first,
+                               int strideBytes, double centre, double unitScale, Sample sample) {
     TCanvas& c = box->Canvas();
     const double xStep = c.Width() / static_cast<double>(frames);
     const double scale = WaveGain() * unitScale;
-    auto sample = [&](uint32_t i) {
-        int16_t s;
-        std::memcpy(&s, first + static_cast<size_t>(i) * stride * 2, 2);
-        return s;
-    };
-    auto y = [&](int s) { return static_cast<int>(Round(centre - s * scale)); };
-    c.MoveTo(0, y(sample(0)));
+    auto at = [&](uint32_t i) { return sample(first + static_cast<size_t>(i) * strideBytes); };
+    auto y = [&](auto s) { return static_cast<int>(Round(centre - s * scale)); };
+    c.MoveTo(0, y(at(0)));
     for (uint32_t i = 1; i < frames; ++i) {
-        const int s = sample(i);
+        const auto s = at(i);
         // Only the start of the window is checked for clipping: the warning is about the input.
         if (i <= 19 && s > 32000) {
             LevelOk = false;
@@ -144,9 +152,7 @@ void TFormMain::PaintBoxGraMouseDown(Qt::MouseButton button, Qt::KeyboardModifie
     const double msPerWindow =
         static_cast<double>(FftSize) / static_cast<double>(WaveFormat.nSamplesPerSec) * 1000;
     const double t = x * msPerWindow / PaintBoxGra->width();
-    // At most 5 significant digits, then fixed with 3 decimals (23.21995 -> 23.220).
-    const double rounded = QString::number(t, 'g', 5).toDouble();
     TCanvas& c = PaintBoxGra->Canvas();
     c.FontColor = kRed;
-    c.TextOut(x + 1, 0, QString::number(rounded, 'f', 3));
+    c.TextOut(x + 1, 0, QString::fromStdString(ClickTimeText(t)));
 }

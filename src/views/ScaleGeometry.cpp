@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace sonabi {
 
@@ -105,6 +106,28 @@ uint32_t LastWindowStart(uint32_t dataSize, uint32_t align, uint32_t frames) {
 
 double SpectrumUnitScale(int bitsPerSample) {
     return bitsPerSample == 8 ? -1.0 : bitsPerSample == 16 ? -1.0 / 255 : 0.0;
+}
+
+std::string ClickTimeText(double ms) {
+    // Rounding to 5 digits and then to 3 decimals would round twice (1.02253 -> 1.0225 ->
+    // 1.022): the place of the one rounding is the coarser of the two.
+    int before = 0;
+    for (double whole = std::floor(std::fabs(ms)); whole >= 1 && before < 400; whole /= 10)
+        ++before;
+    const int decimals = std::min(3, 5 - before);
+    char text[400];
+    if (decimals >= 0) {
+        std::snprintf(text, sizeof text, "%.*f", decimals, ms);
+    } else {
+        const double unit = std::pow(10.0, -decimals);
+        std::snprintf(text, sizeof text, "%.0f", std::nearbyint(ms / unit) * unit);
+    }
+    std::string out = text;
+    const size_t point = out.find('.');
+    const size_t have = point == std::string::npos ? 0 : out.size() - point - 1;
+    if (point == std::string::npos) out += '.';
+    out.append(3 - have, '0');
+    return out;
 }
 
 }  // namespace sonabi

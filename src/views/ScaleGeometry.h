@@ -4,6 +4,7 @@
 // sets compute each line on request.
 #pragma once
 #include <cstdint>
+#include <string>
 
 namespace sonabi {
 
@@ -81,5 +82,10 @@ int VoiceprintRow(uint32_t bin, int spanBins, int height);
 // Column of level L (0..255) in the colour bar W pixels wide: Round((L * W) / 255), L * W an
 // integer product. L 255 falls at x = W, just outside the box.
 int ColourBarX(int level, int width);
+
+// The waveform's click label for a time of ms (0 or more) milliseconds: rounded once to at most
+// 5 significant digits and at most 3 decimals, written with exactly 3 decimals ("1.023" for
+// 1.02253, "123.460" for 123.4567, "140.920" for 140.917).
+std::string ClickTimeText(double ms);
 
 }  // namespace sonabi

@@ -6,12 +6,18 @@
 #include "main/TFormMain.h"
 #include "synth/ToneGenerator.h"
 #include "toolkit/AppServices.h"
+#include "wavfile/SoundFile.h"
 #include "wavfile/WavFile.h"
 
 using namespace sonabi;
 
 namespace {
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// WAV first, as ever; then every file libsndfile decodes for the open command.
+const char* const kOpenFilter =
+    "wav|*.wav|all audio files|*.wav;*.WAV;*.flac;*.FLAC;*.ogg;*.oga;*.opus;*.mp3;*.MP3;*.aif;"
+    "*.aiff;*.aifc;*.AIF;*.AIFF;*.caf;*.w64;*.rf64;*.au;*.snd";
 }  // namespace
 
 bool TFormMain::ReadWaveFile(const QString& path) {
@@ -19,7 +25,7 @@ bool TFormMain::ReadWaveFile(const QString& path) {
     // sound untouched.
     WaveFileData file;
     file.format = WaveFormat;
-    const std::string error = sonabi::ReadWaveFile(NativePath(path), file);
+    const std::string error = LoadSoundFile(NativePath(path), file);
     if (!error.empty()) {
         ShowMessage(QString::fromStdString(error), "ERROR");
         return false;
@@ -49,9 +55,10 @@ bool TFormMain::ReadWaveFile(const QString& path) {
     DataBits = CurBits = WaveFormat.wBitsPerSample;
     DataRate = CurRate = static_cast<int>(WaveFormat.nSamplesPerSec);
     DataChannels = CurChannels = WaveFormat.nChannels;
+    DataFormatTag = WaveFormat.wFormatTag;
     blocks::Release(SynthBuffer);
     SynthBuffer = synth;
-    PeakThreshold = PeakThresholdFor(CurBits);
+    PeakThreshold = PeakThresholdFor(CodingOf(WaveFormat));
     ResetFftParameters();
     TimeGridFineMs = 5;
     ResetView();
@@ -60,7 +67,7 @@ bool TFormMain::ReadWaveFile(const QString& path) {
 
 void TFormMain::OpenClick() {
     if (Playing || Recording) return;
-    const QString path = AppServices::Instance().OpenFileName("wav|*.wav");
+    const QString path = AppServices::Instance().OpenFileName(kOpenFilter);
     if (path.isEmpty()) return;
     OpenPath(path);
 }

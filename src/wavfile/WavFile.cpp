@@ -129,6 +129,47 @@ const char* CheckFormat(const WAVEFORMATEX& f) {
     return nullptr;
 }
 
+// The encodings the window holds: integer PCM (any width; those the views cannot read show as
+// silence) and 32- or 64-bit IEEE floats.
+const char* HeldEncoding(const WAVEFORMATEX& f) {
+    if (f.wFormatTag == WAVE_FORMAT_PCM) {
+        switch (f.wBitsPerSample) {
+            case 8:
+                return "pcm8";
+            case 16:
+                return "pcm16";
+            case 24:
+                return "pcm24";
+            case 32:
+                return "pcm32";
+            default:
+                return "pcm";
+        }
+    }
+    if (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+        if (f.wBitsPerSample == 32) return "float32";
+        if (f.wBitsPerSample == 64) return "float64";
+    }
+    return nullptr;
+}
+
+// WAVE_FORMAT_EXTENSIBLE keeps the real tag in the first two bytes of a SubFormat GUID whose
+// other 14 bytes are fixed (xxxxxxxx-0000-0010-8000-00aa00389b71). The held format takes that
+// tag, so the window holds, plays and saves a plain PCM or float record; the samples are the
+// same (a smaller valid-bits count leaves them left-justified in their container).
+const char* TagFromSubFormat(ByteSource& src, const Chunk& fmt, WAVEFORMATEX& format) {
+    static constexpr uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                              0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    // cbSize 22 and the 22 bytes it announces: valid bits, channel mask, SubFormat.
+    if (fmt.size < 40) return "No fmttag";
+    uint8_t guid[16];
+    if (src.ReadAt(fmt.dataOffset + 24, guid, 16) != 16) return "No fmtSize";
+    if (std::memcmp(guid + 2, kGuidTail, sizeof kGuidTail) != 0) return "No fmttag";
+    format.wFormatTag = static_cast<uint16_t>(guid[0] | guid[1] << 8);
+    if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE) return "No fmttag";
+    return nullptr;
+}
+
 // With `samples` false only the chunk walk is made: out.data stays null and out.size is the
 // number of sample bytes present.
 std::string ReadWave(ByteSource& src, WaveFileData& out, bool samples) {
@@ -147,7 +188,11 @@ std::string ReadWave(ByteSource& src, WaveFileData& out, bool samples) {
     std::memcpy(raw, &format, sizeof raw);
     if (src.ReadAt(fmt->dataOffset, raw, fmtBytes) != fmtBytes) return "No fmtSize";
     std::memcpy(&format, raw, sizeof raw);
-    if (format.wFormatTag != WAVE_FORMAT_PCM) return "No fmttag";
+    if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
+        const char* refusal = TagFromSubFormat(src, *fmt, format);
+        if (refusal) return refusal;
+    }
+    if (!HeldEncoding(format)) return "No fmttag";
     if (const char* refusal = CheckFormat(format)) return refusal;
 
     auto data = FindChunk(src, ChunkEnd(*fmt), riffEnd, FourCC("data"));
@@ -160,6 +205,7 @@ std::string ReadWave(ByteSource& src, WaveFileData& out, bool samples) {
         if (present == 0) return "No read";
         out.format = format;
         out.size = static_cast<uint32_t>(present);
+        out.encoding = HeldEncoding(format);
         return "";
     }
     uint8_t* bytes = blocks::Allocate(static_cast<size_t>(present));
@@ -173,6 +219,7 @@ std::string ReadWave(ByteSource& src, WaveFileData& out, bool samples) {
     out.format = format;
     out.data = bytes;
     out.size = static_cast<uint32_t>(got);
+    out.encoding = HeldEncoding(format);
     return "";
 }
 

@@ -33,6 +33,10 @@ struct WaveFileData {
     uint8_t* data = nullptr;
     // Out: number of sample bytes held (the window's WaveDataSize), 1 .. 2^32 - 1.
     uint32_t size = 0;
+    // Out: how the file stored its sound: "pcm8", "pcm16", "pcm24", "pcm32", "float32",
+    // "float64" for WAV files; the codec or container ("flac", "vorbis", "opus", "mp3", "aiff",
+    // ...) for files decoded by libsndfile. Empty until a read succeeds.
+    const char* encoding = "";
 };
 
 // Loads the file at path. On failure `out` is left exactly as it was, so a window can keep

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # sonabi-analyze FILE: the window-by-window analysis, its options and output forms, against
-# WAV files made here.
+# WAV files made here and the other formats tests/data/make_format_files.sh writes.
 # Usage: test_cli_analyze.sh PATH/TO/sonabi-analyze
 set -u
 if [[ $# -ne 1 || ! -x "$1" ]]; then
@@ -8,6 +8,7 @@ if [[ $# -ne 1 || ! -x "$1" ]]; then
     exit 1
 fi
 bin="$(realpath "$1")"
+formats="$(realpath "$(dirname "${BASH_SOURCE[0]}")/../data/make_format_files.sh")"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -123,6 +124,32 @@ for l in map(json.loads, sys.stdin):
                    [str(h) for h in l["harmonics"]]))')"
 expect_eq "csv rows match the JSON lines" "$from_json" "$(tail -n +2 <<<"$csv")"
 expect_eq "csv silence" "0,0.0,false,,,,,,,,,,,,,,,,,,,,,," "$("$bin" --csv --count 1 silence.wav | tail -1)"
+
+# The 440 Hz sine in each family of formats: every window of a lossless copy analyses as the
+# 16-bit original does; a lossy one finds the pitch within 3 Hz.
+if bash "$formats" formats >formats.log 2>&1; then
+    reference="$("$bin" --count 3 formats/sine.wav | sed 's/"offset":[0-9]*,//')"
+    for f in sine_pcm24.wav sine_ext_float32.wav sine_float64.wav sine_24.flac sine_float.aifc \
+        sine.caf sine.ogg sine.opus sine.mp3; do
+        out="$("$bin" --count 3 "formats/$f" | sed 's/"offset":[0-9]*,//')"
+        case "$f" in
+        *.ogg | *.opus | *.mp3)
+            hz="$(grep -o '"frequency":[0-9]*' <<<"$out" | cut -d: -f2 | tr '\n' ' ')"
+            read -r -a found <<<"$hz"
+            ((${#found[@]} == 3)) || fail "$f: 3 windows with a pitch, not '$hz'"
+            for v in "${found[@]}"; do
+                ((v >= 437 && v <= 443)) || fail "$f: $v Hz is not about 440 Hz"
+            done
+            ;;
+        *) expect_eq "$f analyses as the 16-bit original" "$reference" "$out" ;;
+        esac
+    done
+    expect_eq "reference is the 440 Hz sine" 3 "$(grep -c '"frequency":440,' <<<"$reference")"
+elif [[ $? -eq 77 ]]; then
+    echo "SKIP other formats: $(cat formats.log)" >&2
+else
+    fail "make_format_files.sh: $(cat formats.log)"
+fi
 
 # Refusals: the --info error object and exit 2; usage errors exit 1 with nothing on stdout.
 out="$("$bin" missing.wav)"

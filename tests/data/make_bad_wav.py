@@ -3,7 +3,10 @@
 file, giving what opening it in the window must do:
 
     <name>.wav  refused  <text of the ERROR box>
-    <name>.wav  loaded   <data bytes> <channels> <rate> <bits>
+    <name>.wav  loaded   <data bytes> <channels> <rate> <bits> <tag> [<samples in hex>]
+
+<tag> is the format tag held (1 PCM, 3 IEEE float: WAVE_FORMAT_EXTENSIBLE is held as the tag its
+SubFormat names); the sample bytes held are the ramp samples() writes unless given in hex.
 
 The expectation is worked out here from the reading rules (chunks searched in order, each
 skipped by its padded size; fmt read for at most its first 16 bytes, the rest kept from the
@@ -47,17 +50,25 @@ def samples(n):
     return bytes((7 * i + 3) & 0xFF for i in range(n))
 
 
+# The fixed part of a SubFormat GUID (xxxxxxxx-0000-0010-8000-00aa00389b71) after its tag.
+GUID_TAIL = bytes.fromhex('000000001000800000aa00389b71')
 FMT = chunk(b'fmt ', fmt_body())
 DATA = chunk(b'data', samples(64))
 GOOD = riff(FMT, DATA)  # 44-byte header + 64 bytes
+
+
+def ext_fmt_body(sub_tag, ch=1, rate=44100, bits=16, guid_tail=GUID_TAIL):
+    """A 40-byte WAVE_FORMAT_EXTENSIBLE record: cbSize 22, valid bits, channel mask, SubFormat."""
+    return (fmt_body(0xFFFE, ch, rate, bits) + struct.pack('<HHI', 22, bits, 4 if ch == 1 else 3) +
+            le16(sub_tag) + guid_tail)
 
 
 def refused(text):
     return ('refused', text)
 
 
-def loaded(size, ch=1, rate=44100, bits=16):
-    return ('loaded', f'{size} {ch} {rate} {bits}')
+def loaded(size, ch=1, rate=44100, bits=16, tag=1, data=None):
+    return ('loaded', f'{size} {ch} {rate} {bits} {tag}' + (f' {data.hex()}' if data else ''))
 
 
 def truncated_expectation(n):
@@ -118,6 +129,8 @@ def cases():
     yield 'fmt_nested_in_list', riff(chunk(b'LIST', b'INFO' + FMT), DATA), refused('No fmt')
     yield 'riff_inside_wave_before_fmt', riff(chunk(b'RIFF', b'WAVE' + FMT + DATA), FMT,
                                               chunk(b'data', samples(20))), loaded(20)
+    # Our reader finds no RIFF; libsndfile reads RIFX as big-endian, where the little-endian
+    # sizes make no sense, so it is no sound at all.
     yield 'rifx_big_endian', b'RIFX' + GOOD[4:], refused('No Wave')
     yield 'riff_wave_twice_first_empty', riff() + GOOD, refused('No fmt')
 
@@ -132,7 +145,22 @@ def cases():
     yield 'align_0', with_fmt(align=0), refused('No blockalign')
     yield 'align_3', with_fmt(align=3), refused('No blockalign')
     yield 'align_65535_mono16', with_fmt(align=65535), refused('No blockalign')
-    yield 'tag_float', with_fmt(tag=3, bits=32), refused('No fmttag')
+    yield 'tag_float', with_fmt(tag=3, bits=32), loaded(64, bits=32, tag=3)
+    yield 'float_bits_16', with_fmt(tag=3, bits=16), refused('No fmttag')
+    # Floats beyond what a sound holds: NaNs (quiet, signalling, negative), infinities, 1e30.
+    odd_floats = b''.join(le32(v) for v in (0x7FC00000, 0x7F800000, 0xFF800000, 0x7F800001,
+                                            0xFFC00000, 0x7149F2CA, 0xF149F2CA, 0x3F000000) * 2)
+    yield 'float_nan_inf', riff(chunk(b'fmt ', fmt_body(tag=3, bits=32)),
+                                chunk(b'data', odd_floats)), \
+        loaded(64, bits=32, tag=3, data=odd_floats)
+    yield 'extensible_pcm24', riff(chunk(b'fmt ', ext_fmt_body(1, bits=24)), DATA), \
+        loaded(64, bits=24)
+    yield 'extensible_float32', riff(chunk(b'fmt ', ext_fmt_body(3, ch=2, bits=32)), DATA), \
+        loaded(64, ch=2, bits=32, tag=3)
+    yield 'extensible_short_fmt', riff(chunk(b'fmt ', ext_fmt_body(1, bits=24)[:24]), DATA), \
+        refused('No fmttag')  # cbSize announces 22 bytes, the chunk holds 8 of them
+    yield 'extensible_unknown_guid', riff(chunk(b'fmt ', ext_fmt_body(
+        1, bits=24, guid_tail=GUID_TAIL[:-1] + b'\x72')), DATA), refused('No fmttag')
     yield 'tag_extensible', with_fmt(tag=0xFFFE), refused('No fmttag')
     yield 'tag_0', with_fmt(tag=0), refused('No fmttag')
     yield 'avg_bytes_0', with_fmt(avg=0), loaded(64)

@@ -1,5 +1,6 @@
-// Any byte string handed to the WAV reader: no crash, no hang, no read outside the input, no
-// leak, and whatever loads is consistent and survives a save and a second load unchanged.
+// Any byte string handed to the WAV reader (plain, float and extensible format chunks among them):
+// no crash, no hang, no read outside the input, no leak, and whatever loads is consistent and
+// survives a save and a second load unchanged.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -30,8 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t n) {
     }
     const WAVEFORMATEX& f = wave.format;
     Require(wave.data != nullptr && wave.size > 0 && wave.size <= n);
-    Require(f.wFormatTag == WAVE_FORMAT_PCM && f.nChannels > 0 && f.nSamplesPerSec > 0);
+    // Extensible records are held as the plain tag their SubFormat names.
+    const bool pcm = f.wFormatTag == WAVE_FORMAT_PCM;
+    const bool floats = f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT &&
+                        (f.wBitsPerSample == 32 || f.wBitsPerSample == 64);
+    Require((pcm || floats) && f.nChannels > 0 && f.nSamplesPerSec > 0);
     Require(f.wBitsPerSample > 0 && f.wBitsPerSample % 8 == 0);
+    Require(std::strlen(wave.encoding) > 0);
     Require(f.nBlockAlign == f.nChannels * (f.wBitsPerSample / 8));
 
     // Saved and loaded again, the sound comes back byte for byte.

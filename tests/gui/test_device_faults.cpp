@@ -212,6 +212,27 @@ TEST_F(DeviceFaults, CaptureThatCannotOpenOrStartKeepsTheHeldSoundAndReturnsToId
          "An invalid parameter was passed to the audio device"},
         {"start", &SimulatedWaveAudio::Faults::inStart, MMSYSERR_NODRIVER, "No audio input device"},
     };
+    // A view away from the start-up settings, with a voiceprint history: a failed start leaves
+    // all of it as it was.
+    form->UpDownChoicedata->Click(btNext);  // 1024 frames
+    form->UpDownfftscale->Click(btPrev);    // 4000 Hz
+    form->freq->SetPosition(3000);
+    form->PlayScrollBar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    form->PeakThreshold = 12.5;
+    form->TimeGridFineMs = 2;
+    form->HarmonicsFromAnalysis = true;
+    const auto viewNow = [&] {
+        return std::make_tuple(form->FftSize, form->FrequencySpan, form->PeakThreshold,
+                               form->TimeGridFineMs, form->HarmonicsFromAnalysis,
+                               form->freq->Position(), form->freq->maximum(), form->ViewOffset,
+                               form->PlayScrollBar->Position(), form->PlayScrollBar->Max(),
+                               form->VoiceprintX, form->PaintBoxSeimon->Canvas().Image(),
+                               form->PaintBoxGra->Canvas().Image());
+    };
+    const auto before = viewNow();
+    ASSERT_EQ(std::get<0>(before), 1024u);
+    ASSERT_GT(std::get<7>(before), 0u);
+    ASSERT_GT(std::get<10>(before), 0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         audio->faults = {};
@@ -222,6 +243,7 @@ TEST_F(DeviceFaults, CaptureThatCannotOpenOrStartKeepsTheHeldSoundAndReturnsToId
         EXPECT_TRUE(Idle());
         EXPECT_TRUE(HoldsSound());
         EXPECT_TRUE(form->WaveDataHeld);
+        EXPECT_TRUE(viewNow() == before);
     }
     ExpectBothButtonsWork();
 }

@@ -40,6 +40,11 @@ class KeyboardPlayTest : public FormTest {
 };
 
 TEST_F(KeyboardPlayTest, ClickingA4PlaysA440HzTone) {
+    // Only the left button clicks a key.
+    QTest::mouseClick(form->Panels[34], Qt::RightButton);
+    QTest::mouseClick(form->Panels[34], Qt::MiddleButton);
+    EXPECT_FALSE(form->Playing);
+    EXPECT_EQ(Opens(), 0);
     QTest::mouseClick(form->Panels[34], Qt::LeftButton);
     ASSERT_TRUE(form->Playing);
     EXPECT_TRUE(form->SynthActive);

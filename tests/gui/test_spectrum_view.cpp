@@ -1,6 +1,9 @@
 // The spectrum view: the frequency grid, peaks drawn as white lines or filled bars, one or two
 // channels, the gain scroll bar, and the Shift-clicks that set the threshold and the low cut-off.
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
+#include <QWheelEvent>
 #include <vector>
 
 #include "CanvasChecks.h"
@@ -223,6 +226,45 @@ TEST_F(SpectrumViewTest, GainScrollBarRunsFrom80AtTheTopTo1AtTheBottom) {
     form->ScrollBarFftTimesScroll(1);
     EXPECT_EQ(form->FftTimes, 80.0);
     ExpectBar(117, TopRow(v, kBase, 80), kBase, kRed);
+}
+
+// A click in the trough and a wheel notch move either gain bar one step and redraw its view; the
+// thumb keeps the style's smallest size.
+TEST_F(SpectrumViewTest, GainBarsPageAndWheelByOneStep) {
+    sound::HoldSound(*form,
+                     sound::Mono16(2048, [](uint32_t t) { return sound::Sine(2000, 440, t); }),
+                     MakePcmFormat(1, 16));
+    for (ScrollBar* bar : {form->ScrollBarWaveTimes, form->ScrollBarFftTimes}) {
+        PaintBox* box = bar == form->ScrollBarFftTimes ? form->PaintBoxFft : form->PaintBoxGra;
+        SCOPED_TRACE(bar == form->ScrollBarFftTimes ? "fft" : "wave");
+        const uint32_t start = bar->Position();
+        QImage before = box->Canvas().Image().copy();
+        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        EXPECT_EQ(bar->Position(), start + 1);
+        EXPECT_NE(box->Canvas().Image(), before);
+        before = box->Canvas().Image().copy();
+        QWheelEvent wheel(QPointF(8, 60), bar->mapToGlobal(QPointF(8, 60)), {}, QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(bar, &wheel);
+        EXPECT_EQ(bar->Position(), start);
+        EXPECT_NE(box->Canvas().Image(), before);
+
+        QStyleOptionSlider option;
+        option.initFrom(bar);
+        option.orientation = Qt::Vertical;
+        option.minimum = bar->minimum(), option.maximum = bar->maximum();
+        option.sliderPosition = option.sliderValue = bar->value();
+        option.pageStep = 0;
+        const QRect smallest = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option,
+                                                            QStyle::SC_ScrollBarSlider, bar);
+        option.pageStep = bar->pageStep();
+        EXPECT_EQ(
+            bar->style()
+                ->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar)
+                .height(),
+            smallest.height());
+    }
+    EXPECT_EQ(form->FftTimes, 81.0 - form->ScrollBarFftTimes->Position());
 }
 
 TEST_F(SpectrumViewTest, GainChangeAndRepaintWhileBusyLeaveThePictureAsItWas) {

@@ -151,8 +151,9 @@ TEST_F(FormTest, WindowIsFixedAt800By600WithItsCaption) {
     EXPECT_EQ(form->maximumSize(), QSize(800, 600));
     EXPECT_EQ(form->font().pixelSize(), 12);
     const QRect screen = QApplication::primaryScreen()->availableGeometry();
-    EXPECT_LE(std::abs(form->x() + 400 - screen.center().x()), 1);  // centred
-    EXPECT_LE(std::abs(form->y() + 300 - screen.center().y()), 1);
+    // The client area is centred, not the frame.
+    EXPECT_LE(std::abs(form->geometry().x() + 400 - screen.center().x()), 1);
+    EXPECT_LE(std::abs(form->geometry().y() + 300 - screen.center().y()), 1);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
 }

@@ -131,6 +131,10 @@ TEST_F(VoiceprintTest, ClickClearsTheVoiceprintAndRestartsTheSweep) {
     Column({{46, 1.0}});
     Column({{46, 1.0}});
     ASSERT_FALSE(Blank());
+    // Only the left button clicks.
+    QTest::mouseClick(Box(), Qt::RightButton, {}, QPoint(50, 50));
+    QTest::mouseClick(Box(), Qt::MiddleButton, {}, QPoint(50, 50));
+    EXPECT_FALSE(Blank());
     QTest::mouseClick(Box(), Qt::LeftButton, {}, QPoint(50, 50));
     EXPECT_TRUE(Blank());
     EXPECT_EQ(form->VoiceprintX, 0);

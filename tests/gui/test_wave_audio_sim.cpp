@@ -194,7 +194,7 @@ TEST(SimulatedDevice, RefusesFormatsItCannotPlayOrRecord) {
     WAVEFORMATEX notPcm = MakePcmFormat(1, 16);
     notPcm.wFormatTag = 3;
     for (const WAVEFORMATEX& f :
-         {MakePcmFormat(0, 16), MakePcmFormat(1, 24), MakePcmFormat(1, 16, 0), badAlign, notPcm}) {
+         {MakePcmFormat(0, 16), MakePcmFormat(1, 40), MakePcmFormat(1, 16, 0), badAlign, notPcm}) {
         EXPECT_EQ(audio.waveOutOpen(&out, f, nullptr), WAVERR_BADFORMAT);
         EXPECT_EQ(audio.waveInOpen(&in, f, nullptr), WAVERR_BADFORMAT);
     }

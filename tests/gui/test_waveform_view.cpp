@@ -7,6 +7,7 @@
 #include "FormFixture.h"
 #include "SoundHelpers.h"
 #include "views/Colours.h"
+#include "views/ScaleGeometry.h"
 
 using namespace sonabi;
 
@@ -139,9 +140,27 @@ TEST_F(WaveViewTest, EightBitSamplesAreDrawnAround128) {
     EXPECT_EQ(Pixel(Box(), 300, 86), kRed);
 }
 
+// A wider or float copy of a 16-bit window draws the very same pixels, clipping test included.
+TEST_F(WaveViewTest, WiderAndFloatSamplesDrawAsTheirSixteenBitOriginal) {
+    const auto original = sound::Pcm16(2048, 2, [](uint32_t t, int c) {
+        return t == 7 && c == 0 ? 32100 : sound::Sine(c ? 9000 : 20000, 440, t);
+    });
+    Show(original, MakePcmFormat(2, 16), 2048);
+    const QImage expected = Box()->Canvas().Image().copy();
+    ASSERT_FALSE(form->LevelOk);
+    for (const WAVEFORMATEX& format : {MakePcmFormat(2, 24), MakePcmFormat(2, 32),
+                                       MakeFloatFormat(2, 32), MakeFloatFormat(2, 64)}) {
+        SCOPED_TRACE(format.wBitsPerSample * (format.wFormatTag == WAVE_FORMAT_PCM ? 1 : -1));
+        Show(sound::Widen(original, format), format, 2048);
+        EXPECT_TRUE(Box()->Canvas().Image() == expected);
+        EXPECT_FALSE(form->LevelOk);
+    }
+}
+
 TEST_F(WaveViewTest, OtherSampleSizesAndChannelCountsDrawOnlyTheGrid) {
+    WAVEFORMATEX float16 = MakeFloatFormat(1, 16);
     for (const WAVEFORMATEX& format :
-         {MakePcmFormat(1, 24), MakePcmFormat(3, 16), MakePcmFormat(2, 32)}) {
+         {MakePcmFormat(1, 40), MakePcmFormat(3, 16), MakePcmFormat(2, 64), float16}) {
         Show(std::vector<uint8_t>(format.nBlockAlign * 2048u, 0), format, 2048);
         EXPECT_EQ(ColoursIn(Box(), 0, 14, kW - 1, kH - 1), (std::set<QRgb>{kGridGreen, kBlack}))
             << format.nChannels << "x" << format.wBitsPerSample;
@@ -246,7 +265,7 @@ TEST_F(WaveViewTest, LeftClickWritesTheTimeOfThePoint) {
     EXPECT_EQ(form->ViewOffset, 0u);
 }
 
-TEST_F(WaveViewTest, ClickTimeHasFiveSignificantDigitsThenThreeDecimals) {
+TEST_F(WaveViewTest, ClickTimeIsRoundedOnceToFiveDigitsAndThreeDecimals) {
     // 2048 frames at 8000 Hz: 256 ms over the box; x 300 is 140.917 ms, shown as 140.920.
     Show(sound::Mono16(2048, [](uint32_t) { return 0; }), MakePcmFormat(1, 16, 8000), 2048);
     form->PaintBoxGraMouseDown(Qt::LeftButton, {}, 300, 20);
@@ -254,6 +273,19 @@ TEST_F(WaveViewTest, ClickTimeHasFiveSignificantDigitsThenThreeDecimals) {
     form->PaintBoxGraPaint();
     form->PaintBoxGraMouseDown(Qt::LeftButton, {}, 2, 20);  // 0.939 ms
     canvas::ExpectTextAt(Box(), 3, 0, "0.939", kRed, kBlack);
+
+    // 2048 frames at 44100 Hz: the time is rounded once (1.02253 gives 1.023, not 1.022).
+    Show(sound::Mono16(2048, [](uint32_t) { return 0; }), MakePcmFormat(1, 16), 2048);
+    const std::pair<int, const char*> clicks[] = {{2, "0.170"},   {12, "1.023"},  {26, "2.215"},
+                                                  {64, "5.453"},  {102, "8.692"}, {300, "25.563"},
+                                                  {497, "42.350"}};
+    for (const auto& [x, text] : clicks) {
+        form->PaintBoxGraPaint();
+        form->PaintBoxGraMouseDown(Qt::LeftButton, {}, x, 20);
+        canvas::ExpectTextAt(Box(), x + 1, 0, text, kRed, kBlack);
+    }
+    EXPECT_EQ(ClickTimeText(123.4567), "123.460");
+    EXPECT_EQ(ClickTimeText(2047999.6), "2048000.000");
 }
 
 TEST_F(WaveViewTest, OtherButtonsAndClicksWhileBusyWriteNothing) {

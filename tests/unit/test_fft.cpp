@@ -272,11 +272,59 @@ TEST(FillWindowedInput, ReadsOneUnsignedByteOrTwoSignedBytesPerSampleOfTheChosen
     }
 }
 
+// Every wider coding of the same stereo samples gives the 16-bit input bit for bit, with the
+// extremes of each width on the 16-bit scale; floats that are not numbers count as silence.
+TEST(FillWindowedInput, ReadsWiderAndFloatSamplesOnTheSixteenBitScale) {
+    const unsigned n = 256;
+    std::vector<int> values;
+    for (unsigned k = 0; k < 2 * n; ++k)
+        values.push_back(static_cast<int>((k * 7919) % 65536) - 32768);
+    const std::vector<uint8_t> pcm16 = Pcm16(values);
+    auto encode = [&](SampleCoding coding) {
+        std::vector<uint8_t> bytes;
+        for (int v : values) {
+            uint8_t b[8];
+            if (coding.floating && coding.bits == 32) {
+                const float f = static_cast<float>(v / 32768.0);
+                std::memcpy(b, &f, 4);
+            } else if (coding.floating) {
+                const double d = v / 32768.0;
+                std::memcpy(b, &d, 8);
+            } else {
+                const int32_t x = static_cast<int32_t>(static_cast<uint32_t>(v) << 16);
+                std::memcpy(b, &x, 4);  // the top `bits` bits of a 32-bit value
+                std::memmove(b, b + 4 - coding.Bytes(), static_cast<size_t>(coding.Bytes()));
+            }
+            bytes.insert(bytes.end(), b, b + coding.Bytes());
+        }
+        return bytes;
+    };
+    for (int channel : {0, 1}) {
+        std::vector<double> expected(n), input(n);
+        ASSERT_TRUE(FillWindowedInput(n, pcm16.data(), 16, 2, channel, expected.data()));
+        for (SampleCoding coding :
+             {SampleCoding(24), SampleCoding(32), SampleCoding(32, true), SampleCoding(64, true)}) {
+            SCOPED_TRACE(coding.bits + 100 * coding.floating);
+            ASSERT_TRUE(
+                FillWindowedInput(n, encode(coding).data(), coding, 2, channel, input.data()));
+            EXPECT_TRUE(SameBits(input.data(), expected.data(), n * sizeof(double)));
+        }
+    }
+    const uint8_t top24[3] = {0xFF, 0xFF, 0x7F}, bottom32[4] = {0, 0, 0, 0x80};
+    EXPECT_EQ(SampleValue(24, top24), 32767.99609375L);
+    EXPECT_EQ(SampleValue(32, bottom32), -32768.0L);
+    const float odd[3] = {NAN, INFINITY, -1e30f};
+    EXPECT_EQ(SampleValue({32, true}, reinterpret_cast<const uint8_t*>(odd)), 0.0L);
+    EXPECT_EQ(SampleValue({32, true}, reinterpret_cast<const uint8_t*>(odd + 1)), 256.0L * 32768);
+    EXPECT_EQ(SampleValue({32, true}, reinterpret_cast<const uint8_t*>(odd + 2)), -256.0L * 32768);
+}
+
 TEST(FillWindowedInput, RefusesOtherWidthsAndChannelsAndTouchesNothing) {
     std::vector<uint8_t> bytes(4096, 7);
     std::vector<double> input(512, -1.0);
-    EXPECT_FALSE(FillWindowedInput(256, bytes.data(), 24, 1, 0, input.data()));
-    EXPECT_FALSE(FillWindowedInput(256, bytes.data(), 32, 1, 0, input.data()));
+    EXPECT_FALSE(FillWindowedInput(256, bytes.data(), 12, 1, 0, input.data()));
+    EXPECT_FALSE(FillWindowedInput(256, bytes.data(), 64, 1, 0, input.data()));
+    EXPECT_FALSE(FillWindowedInput(256, bytes.data(), {16, true}, 1, 0, input.data()));
     EXPECT_FALSE(FillWindowedInput(256, bytes.data(), 0, 1, 0, input.data()));
     EXPECT_FALSE(FillWindowedInput(256, bytes.data(), 16, 1, 1, input.data()));
     EXPECT_FALSE(FillWindowedInput(256, bytes.data(), 16, 4, 2, input.data()));

@@ -77,7 +77,7 @@ TEST(AnalyzeWindow, SilenceAndUnreadableFormatsDetectNothing) {
     EXPECT_FALSE(a.result.detected);
     for (int k = 1; k <= 20; ++k) EXPECT_EQ(a.result.harmonicLevels[k], 0);
 
-    EXPECT_FALSE(a.Run(std::vector<uint8_t>(3 * 2048, 0), MakePcmFormat(1, 24)));
+    EXPECT_FALSE(a.Run(std::vector<uint8_t>(5 * 2048, 0), MakePcmFormat(1, 40)));
     WAVEFORMATEX badAlign = MakePcmFormat(2, 16);
     badAlign.nBlockAlign = 2;
     EXPECT_FALSE(a.Run(std::vector<uint8_t>(8192, 0), badAlign));

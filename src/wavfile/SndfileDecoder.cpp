@@ -1,0 +1,529 @@
+#include "wavfile/SndfileDecoder.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#include "common/Blocks.h"
+
+namespace sonabi {
+
+namespace {
+
+// Held samples are little-endian bytes, and the direct reads below store the host's values.
+static_assert(std::endian::native == std::endian::little, "held samples are little-endian");
+
+constexpr uint64_t kMaxHeldBytes = 0xFFFFFFFFu;
+// The first block is at most the larger of these, however long the header says the sound is:
+// a fuzzed header may claim 2^40 frames, and MP3 lengths are estimates. Past it, the block
+// doubles as frames actually decode.
+constexpr uint64_t kFirstBlockCap = uint64_t{64} << 20;
+constexpr uint64_t kPlausibleExpansion = 1024;  // decoded bytes per file byte, generously
+constexpr sf_count_t kMinBlockFrames = sf_count_t{1} << 16;
+// Samples per libsndfile call when samples are converted or channels dropped on the way (a file
+// may have up to 1024 channels), and frames decoded aside before a full block grows.
+constexpr sf_count_t kScratchSamples = 16384;
+constexpr sf_count_t kAsideFrames = 4096;
+// Sounds this long are decoded in two halves on two threads (seekable sources only). The
+// second half starts this many frames early, and those frames must equal what the first half
+// decoded there, so the result is the one sequential decoding gives.
+constexpr int kHalvesSeconds = 20;
+constexpr sf_count_t kOverlapFrames = 8192;
+
+// How samples come out of libsndfile and are stored in the held block.
+enum class Store { kU8FromShort, kS16, kS24FromInt, kS32, kF32, kF64 };
+
+struct HeldCoding {
+    Store store;
+    int bits;
+    bool floating;
+};
+
+HeldCoding CodingFor(int subtype) {
+    switch (subtype) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_DPCM_8:
+            return {Store::kU8FromShort, 8, false};
+        case SF_FORMAT_PCM_16:
+            return {Store::kS16, 16, false};
+        // libsndfile left-justifies narrower integers in an int, so the top three bytes of a
+        // 20- or 24-bit sample hold it exactly.
+        case SF_FORMAT_PCM_24:
+        case SF_FORMAT_DWVW_24:
+        case SF_FORMAT_ALAC_20:
+        case SF_FORMAT_ALAC_24:
+            return {Store::kS24FromInt, 24, false};
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_ALAC_32:
+            return {Store::kS32, 32, false};
+        case SF_FORMAT_FLOAT:
+        case SF_FORMAT_VORBIS:
+        case SF_FORMAT_OPUS:
+        case SF_FORMAT_MPEG_LAYER_I:
+        case SF_FORMAT_MPEG_LAYER_II:
+        case SF_FORMAT_MPEG_LAYER_III:
+            return {Store::kF32, 32, true};
+        case SF_FORMAT_DOUBLE:
+            return {Store::kF64, 64, true};
+        default:  // mu-law, A-law, the ADPCMs, GSM, ALAC 16, ...: 16 bits hold them
+            return {Store::kS16, 16, false};
+    }
+}
+
+// The codec for compressed sounds, else the container (MPEG layers I and II as "mp1", "mp2").
+const char* EncodingName(int format) {
+    struct Name {
+        int id;
+        const char* name;
+    };
+    static constexpr Name kCodecs[] = {
+        {SF_FORMAT_VORBIS, "vorbis"},      {SF_FORMAT_OPUS, "opus"},
+        {SF_FORMAT_MPEG_LAYER_I, "mp1"},   {SF_FORMAT_MPEG_LAYER_II, "mp2"},
+        {SF_FORMAT_MPEG_LAYER_III, "mp3"}, {SF_FORMAT_ALAC_16, "alac"},
+        {SF_FORMAT_ALAC_20, "alac"},       {SF_FORMAT_ALAC_24, "alac"},
+        {SF_FORMAT_ALAC_32, "alac"}};
+    static constexpr Name kContainers[] = {
+        {SF_FORMAT_WAV, "wav"},     {SF_FORMAT_WAVEX, "wav"}, {SF_FORMAT_AIFF, "aiff"},
+        {SF_FORMAT_AU, "au"},       {SF_FORMAT_RAW, "raw"},   {SF_FORMAT_PAF, "paf"},
+        {SF_FORMAT_SVX, "svx"},     {SF_FORMAT_NIST, "nist"}, {SF_FORMAT_VOC, "voc"},
+        {SF_FORMAT_IRCAM, "ircam"}, {SF_FORMAT_W64, "w64"},   {SF_FORMAT_MAT4, "mat4"},
+        {SF_FORMAT_MAT5, "mat5"},   {SF_FORMAT_PVF, "pvf"},   {SF_FORMAT_XI, "xi"},
+        {SF_FORMAT_HTK, "htk"},     {SF_FORMAT_SDS, "sds"},   {SF_FORMAT_AVR, "avr"},
+        {SF_FORMAT_SD2, "sd2"},     {SF_FORMAT_FLAC, "flac"}, {SF_FORMAT_CAF, "caf"},
+        {SF_FORMAT_WVE, "wve"},     {SF_FORMAT_OGG, "ogg"},   {SF_FORMAT_MPC2K, "mpc2k"},
+        {SF_FORMAT_RF64, "rf64"},   {SF_FORMAT_MPEG, "mpeg"}};
+    for (const Name& codec : kCodecs) {
+        if ((format & SF_FORMAT_SUBMASK) == codec.id) return codec.name;
+    }
+    for (const Name& container : kContainers) {
+        if ((format & SF_FORMAT_TYPEMASK) == container.id) return container.name;
+    }
+    return "other";
+}
+
+// A file image in memory, read through libsndfile's virtual I/O. Each open handle has its own
+// cursor, so two handles can read the same image on two threads.
+struct MemoryCursor {
+    const uint8_t* bytes = nullptr;
+    sf_count_t size = 0;
+    sf_count_t pos = 0;
+};
+
+sf_count_t MemoryLength(void* user) { return static_cast<MemoryCursor*>(user)->size; }
+
+sf_count_t MemorySeek(sf_count_t offset, int whence, void* user) {
+    auto* m = static_cast<MemoryCursor*>(user);
+    const sf_count_t base = whence == SEEK_CUR ? m->pos : whence == SEEK_END ? m->size : 0;
+    if (offset > 0 && base > SF_COUNT_MAX - offset) return -1;
+    if (base + offset < 0) return -1;
+    m->pos = base + offset;
+    return m->pos;
+}
+
+sf_count_t MemoryRead(void* dst, sf_count_t count, void* user) {
+    auto* m = static_cast<MemoryCursor*>(user);
+    if (count <= 0 || m->pos >= m->size) return 0;
+    const sf_count_t n = std::min(count, m->size - m->pos);
+    std::memcpy(dst, m->bytes + m->pos, static_cast<size_t>(n));
+    m->pos += n;
+    return n;
+}
+
+sf_count_t MemoryWrite(const void*, sf_count_t, void*) { return 0; }
+
+sf_count_t MemoryTell(void* user) { return static_cast<MemoryCursor*>(user)->pos; }
+
+// Where the sound comes from: a path, or a file image in memory.
+struct Source {
+    const std::string* path = nullptr;
+    const uint8_t* bytes = nullptr;
+    size_t n = 0;
+
+    uint64_t Bytes() const {
+        if (!path) return n;
+        std::error_code error;
+        const uintmax_t size = std::filesystem::file_size(*path, error);
+        return error ? 0 : size;
+    }
+};
+
+// One open libsndfile handle; each Open of a source reads it independently of the others.
+class Handle {
+  public:
+    static std::unique_ptr<Handle> Open(const Source& src, SF_INFO& info) {
+        auto h = std::unique_ptr<Handle>(new Handle);
+        info = SF_INFO{};
+        if (src.path) {
+            h->file_ = sf_open(src.path->c_str(), SFM_READ, &info);
+        } else {
+            h->cursor_.bytes = src.bytes;
+            h->cursor_.size = src.bytes ? static_cast<sf_count_t>(src.n) : 0;
+            SF_VIRTUAL_IO io{MemoryLength, MemorySeek, MemoryRead, MemoryWrite, MemoryTell};
+            h->file_ = sf_open_virtual(&io, SFM_READ, &info, &h->cursor_);
+        }
+        if (!h->file_) return nullptr;
+        return h;
+    }
+    ~Handle() { sf_close(file_); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    SNDFILE* file() const { return file_; }
+
+  private:
+    Handle() = default;
+    SNDFILE* file_ = nullptr;
+    MemoryCursor cursor_;  // the handle keeps a pointer to it
+};
+
+sf_count_t ReadFrames(SNDFILE* f, short* p, sf_count_t n) { return sf_readf_short(f, p, n); }
+sf_count_t ReadFrames(SNDFILE* f, int* p, sf_count_t n) { return sf_readf_int(f, p, n); }
+sf_count_t ReadFrames(SNDFILE* f, float* p, sf_count_t n) { return sf_readf_float(f, p, n); }
+sf_count_t ReadFrames(SNDFILE* f, double* p, sf_count_t n) { return sf_readf_double(f, p, n); }
+
+template <Store S>
+struct StoreTraits;
+template <>
+struct StoreTraits<Store::kU8FromShort> {
+    using Sample = short;
+    static void Put(short v, uint8_t* out) { out[0] = static_cast<uint8_t>((v >> 8) + 128); }
+};
+template <>
+struct StoreTraits<Store::kS16> {
+    using Sample = short;
+    static void Put(short v, uint8_t* out) { std::memcpy(out, &v, 2); }
+};
+template <>
+struct StoreTraits<Store::kS24FromInt> {
+    using Sample = int;
+    static void Put(int v, uint8_t* out) {
+        const auto u = static_cast<uint32_t>(v);
+        out[0] = static_cast<uint8_t>(u >> 8);
+        out[1] = static_cast<uint8_t>(u >> 16);
+        out[2] = static_cast<uint8_t>(u >> 24);
+    }
+};
+template <>
+struct StoreTraits<Store::kS32> {
+    using Sample = int;
+    static void Put(int v, uint8_t* out) { std::memcpy(out, &v, 4); }
+};
+template <>
+struct StoreTraits<Store::kF32> {
+    using Sample = float;
+    static void Put(float v, uint8_t* out) { std::memcpy(out, &v, 4); }
+};
+template <>
+struct StoreTraits<Store::kF64> {
+    using Sample = double;
+    static void Put(double v, uint8_t* out) { std::memcpy(out, &v, 8); }
+};
+
+// Reads frames of one handle in the held coding, keeping the first `held` of its channels.
+// Its scratch is allocated up front, so Read itself never allocates and never throws.
+class FrameReader {
+  public:
+    FrameReader(SNDFILE* file, HeldCoding coding, int channels, int held)
+        : file_(file),
+          store_(coding.store),
+          channels_(channels),
+          held_(held),
+          sampleBytes_(coding.bits / 8),
+          frameBytes_(static_cast<size_t>(held) * sampleBytes_),
+          chunkFrames_(std::max<sf_count_t>(1, kScratchSamples / channels)) {
+        const bool direct =
+            channels == held && store_ != Store::kU8FromShort && store_ != Store::kS24FromInt;
+        if (!direct) scratch_.resize(static_cast<size_t>(chunkFrames_ * channels) * 8);
+    }
+    SNDFILE* file() const { return file_; }
+    size_t FrameBytes() const { return frameBytes_; }
+
+    // Reads up to `frames` frames to dst; the count read, short only at the end of the sound
+    // or where it cannot be decoded further.
+    sf_count_t Read(uint8_t* dst, sf_count_t frames) {
+        switch (store_) {
+            case Store::kU8FromShort:
+                return ReadAs<Store::kU8FromShort>(dst, frames);
+            case Store::kS16:
+                return ReadAs<Store::kS16>(dst, frames);
+            case Store::kS24FromInt:
+                return ReadAs<Store::kS24FromInt>(dst, frames);
+            case Store::kS32:
+                return ReadAs<Store::kS32>(dst, frames);
+            case Store::kF32:
+                return ReadAs<Store::kF32>(dst, frames);
+            case Store::kF64:
+                return ReadAs<Store::kF64>(dst, frames);
+        }
+        return 0;
+    }
+
+  private:
+    template <Store S>
+    sf_count_t ReadAs(uint8_t* dst, sf_count_t frames) {
+        using T = typename StoreTraits<S>::Sample;
+        // The block comes from calloc and frames are whole samples, so dst is aligned for T.
+        if (scratch_.empty()) {
+            return std::max<sf_count_t>(0, ReadFrames(file_, reinterpret_cast<T*>(dst), frames));
+        }
+        T* chunk = reinterpret_cast<T*>(scratch_.data());
+        sf_count_t done = 0;
+        while (done < frames) {
+            const sf_count_t got = ReadFrames(file_, chunk, std::min(frames - done, chunkFrames_));
+            if (got <= 0) break;
+            uint8_t* out = dst + static_cast<size_t>(done) * frameBytes_;
+            for (sf_count_t i = 0; i < got; ++i) {
+                const T* in = chunk + i * channels_;
+                for (int c = 0; c < held_; ++c, out += sampleBytes_)
+                    StoreTraits<S>::Put(in[c], out);
+            }
+            done += got;
+        }
+        return done;
+    }
+
+    SNDFILE* file_;
+    Store store_;
+    int channels_;
+    int held_;
+    size_t sampleBytes_;
+    size_t frameBytes_;
+    sf_count_t chunkFrames_;
+    std::vector<unsigned char> scratch_;  // one chunk of whole frames, 8 bytes per sample
+};
+
+// The held samples while they are decoded; released unless taken.
+struct Block {
+    uint8_t* bytes = nullptr;
+    sf_count_t capacity = 0;  // frames
+    ~Block() { blocks::Release(bytes); }
+};
+
+// A zero-filled block of `frames` frames. Large blocks ask for transparent huge pages: on virtual
+// machines the first touch of each 4 KiB page is slow, and for a ten-minute sound those touches
+// took as long as the decoding itself.
+uint8_t* AllocateFrames(sf_count_t frames, size_t frameBytes) {
+    const size_t bytes = static_cast<size_t>(frames) * frameBytes;
+    uint8_t* p = blocks::Allocate(bytes);
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+    if (p && bytes >= 16 * kHugePage) {
+        const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kHugePage - 1) & ~(kHugePage - 1);
+        const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHugePage - 1);
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // only a hint
+    }
+#endif
+    return p;
+}
+
+// Reads on from `count` frames to the end of the sound. A full block may well hold the whole
+// sound, so a chunk is decoded aside before the block doubles and is copied.
+std::string ReadToEnd(FrameReader& reader, Block& block, sf_count_t& count) {
+    const size_t frameBytes = reader.FrameBytes();
+    const sf_count_t maxFrames = static_cast<sf_count_t>(kMaxHeldBytes / frameBytes);
+    std::vector<uint8_t> aside;
+    for (;;) {
+        if (count == block.capacity) {
+            aside.resize(static_cast<size_t>(kAsideFrames) * frameBytes);
+            const sf_count_t got = reader.Read(aside.data(), kAsideFrames);
+            if (got <= 0) return "";
+            if (got > maxFrames - count) return "No pwavedata";
+            // Doubling keeps the copies linear in the length; the 2^32 limit caps it.
+            const sf_count_t grown =
+                std::min(maxFrames, std::max(block.capacity * 2, kMinBlockFrames));
+            uint8_t* bigger = AllocateFrames(grown, frameBytes);
+            if (!bigger) return "No pwavedata";
+            std::memcpy(bigger, block.bytes, static_cast<size_t>(count) * frameBytes);
+            std::memcpy(bigger + static_cast<size_t>(count) * frameBytes, aside.data(),
+                        static_cast<size_t>(got) * frameBytes);
+            blocks::Release(block.bytes);
+            block.bytes = bigger;
+            block.capacity = grown;
+            count += got;
+        }
+        const sf_count_t got = reader.Read(block.bytes + static_cast<size_t>(count) * frameBytes,
+                                           block.capacity - count);
+        if (got <= 0) return "";
+        count += got;
+    }
+}
+
+// Decodes frames [0, mid) with `first` on this thread and [mid, capacity) with `second` on
+// another. Returns the frames decoded from the start and sets `next` to the reader that stands
+// after them. When the halves do not join exactly, only the first half counts and the first
+// reader, which stands at mid, goes on alone.
+sf_count_t DecodeInHalves(FrameReader& first, FrameReader& second, Block& block,
+                          FrameReader*& next) {
+    const size_t frameBytes = first.FrameBytes();
+    const sf_count_t mid = block.capacity / 2;
+    const sf_count_t from = mid - kOverlapFrames;
+    std::vector<uint8_t> overlap(static_cast<size_t>(kOverlapFrames) * frameBytes);
+    bool joined = false;
+    sf_count_t secondGot = 0;
+    next = &first;
+    sf_count_t firstGot = 0;
+    {
+        std::jthread worker;
+        try {
+            worker = std::jthread([&] {
+                if (sf_seek(second.file(), from, SEEK_SET) != from) return;
+                if (second.Read(overlap.data(), kOverlapFrames) != kOverlapFrames) return;
+                joined = true;
+                secondGot = second.Read(block.bytes + static_cast<size_t>(mid) * frameBytes,
+                                        block.capacity - mid);
+            });
+        } catch (const std::system_error&) {
+            return 0;  // no second thread: the caller decodes it all sequentially
+        }
+        firstGot = first.Read(block.bytes, mid);
+    }
+    if (!joined || firstGot != mid ||
+        std::memcmp(overlap.data(), block.bytes + static_cast<size_t>(from) * frameBytes,
+                    overlap.size()) != 0) {
+        return firstGot;
+    }
+    next = &second;
+    return mid + secondGot;
+}
+
+// Uncompressed samples, whose length libsndfile takes from the bytes the file holds: the frames
+// it announces are the frames it delivers.
+bool LengthIsExact(int format) {
+    switch (format & SF_FORMAT_TYPEMASK) {
+        case SF_FORMAT_FLAC:
+        case SF_FORMAT_OGG:
+        case SF_FORMAT_MPEG:
+            return false;
+        default:
+            break;
+    }
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_PCM_16:
+        case SF_FORMAT_PCM_24:
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT:
+        case SF_FORMAT_DOUBLE:
+        case SF_FORMAT_ULAW:
+        case SF_FORMAT_ALAW:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Whether a sound is worth decoding in two halves: long, seekable, and held whole in the first
+// block, on a machine with a second core.
+bool WorthHalves(const SF_INFO& info, sf_count_t capacity) {
+    return info.seekable && capacity == info.frames &&
+           info.frames >= std::max<sf_count_t>(sf_count_t{kHalvesSeconds} * info.samplerate,
+                                               4 * kOverlapFrames) &&
+           std::thread::hardware_concurrency() >= 2;
+}
+
+bool SameStream(const SF_INFO& a, const SF_INFO& b) {
+    return a.frames == b.frames && a.samplerate == b.samplerate && a.channels == b.channels &&
+           a.format == b.format;
+}
+
+std::string Decode(const Source& src, WaveFileData& out, bool samples) {
+    SF_INFO info;
+    const std::unique_ptr<Handle> first = Handle::Open(src, info);
+    if (!first || info.channels < 1) return kNoAudio;
+    if (info.samplerate <= 0) return kNoRate;
+
+    const HeldCoding coding = CodingFor(info.format & SF_FORMAT_SUBMASK);
+    const int held = std::min(info.channels, 2);
+    const WAVEFORMATEX format = coding.floating
+                                    ? MakeFloatFormat(held, coding.bits, info.samplerate)
+                                    : MakePcmFormat(held, coding.bits, info.samplerate);
+    const uint64_t frameBytes = format.nBlockAlign;
+    const sf_count_t maxFrames = static_cast<sf_count_t>(kMaxHeldBytes / frameBytes);
+    // libsndfile says SF_COUNT_MAX when it cannot tell the length.
+    const bool lengthKnown = info.frames > 0 && info.frames < SF_COUNT_MAX;
+
+    if (!samples) {
+        if (info.frames <= 0) return "No read";
+        if (info.frames > maxFrames) return "No pwavedata";
+        out.format = format;
+        out.size = static_cast<uint32_t>(info.frames * static_cast<sf_count_t>(frameBytes));
+        out.encoding = EncodingName(info.format);
+        return "";
+    }
+
+    // Too long for the held size: no need to decode 4 GiB to find out.
+    if (lengthKnown && info.frames > maxFrames && LengthIsExact(info.format)) {
+        return "No pwavedata";
+    }
+    const uint64_t capBytes = std::max(kFirstBlockCap, src.Bytes() * kPlausibleExpansion);
+    const sf_count_t capFrames = std::min(
+        maxFrames, static_cast<sf_count_t>(std::min(capBytes, kMaxHeldBytes) / frameBytes));
+    Block block;
+    block.capacity = std::min(lengthKnown ? info.frames : kMinBlockFrames, capFrames);
+    block.bytes = AllocateFrames(block.capacity, frameBytes);
+    if (!block.bytes) return "No pwavedata";
+
+    FrameReader reader(first->file(), coding, info.channels, held);
+    FrameReader* next = &reader;
+    sf_count_t count = 0;
+    std::unique_ptr<Handle> second;
+    std::unique_ptr<FrameReader> secondReader;
+    if (lengthKnown && WorthHalves(info, block.capacity)) {
+        SF_INFO again;
+        second = Handle::Open(src, again);
+        if (second && SameStream(info, again)) {
+            secondReader =
+                std::make_unique<FrameReader>(second->file(), coding, info.channels, held);
+            count = DecodeInHalves(reader, *secondReader, block, next);
+        }
+    }
+    const std::string refusal = ReadToEnd(*next, block, count);
+    if (!refusal.empty()) return refusal;
+    if (count == 0) return "No read";
+
+    out.format = format;
+    out.data = block.bytes;
+    block.bytes = nullptr;
+    out.size = static_cast<uint32_t>(count * static_cast<sf_count_t>(frameBytes));
+    out.encoding = EncodingName(info.format);
+    return "";
+}
+
+std::string DecodeGuarded(const Source& src, WaveFileData& out, bool samples) {
+    try {
+        return Decode(src, out, samples);
+    } catch (const std::bad_alloc&) {
+        return "No pwavedata";
+    }
+}
+
+}  // namespace
+
+std::string DecodeSoundFile(const std::string& path, WaveFileData& out, bool samples) {
+    Source src;
+    src.path = &path;
+    return DecodeGuarded(src, out, samples);
+}
+
+std::string DecodeSoundBytes(const uint8_t* bytes, size_t n, WaveFileData& out) {
+    Source src;
+    src.bytes = bytes;
+    src.n = n;
+    return DecodeGuarded(src, out, true);
+}
+
+}  // namespace sonabi

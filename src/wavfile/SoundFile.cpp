@@ -1,0 +1,32 @@
+#include "wavfile/SoundFile.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "wavfile/SndfileDecoder.h"
+
+namespace sonabi {
+
+namespace {
+
+bool NamedWav(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string tail = path.substr(path.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return tail == ".wav";
+}
+
+}  // namespace
+
+std::string LoadSoundFile(const std::string& path, WaveFileData& out, bool samples) {
+    const std::string error = ReadWaveFile(path, out, samples);
+    // Only a file that is no RIFF WAVE at all goes to libsndfile: "No File" means there is
+    // nothing to read, and every later text is about a WAV file that our reader has judged.
+    if (error != "No Wave") return error;
+    const std::string decoded = DecodeSoundFile(path, out, samples);
+    if (decoded != kNoAudio) return decoded;
+    return NamedWav(path) ? error : decoded;
+}
+
+}  // namespace sonabi
