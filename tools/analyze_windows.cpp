@@ -199,6 +199,9 @@ std::string Settle(const Options& o, const WaveFileData& wave, Job& job) {
     s.peakThreshold = o.threshold >= 0 ? o.threshold : PeakThresholdFor(CodingOf(f));
     s.harmonicsFromAnalysis = true;
     s.freqPosition = 100;
+    // A window never starts inside a frame: the offset is rounded down to one, as the window's
+    // scroll bar puts its position on a frame.
+    job.firstOffset = o.offset - o.offset % f.nBlockAlign;
     const uint64_t stepFrames = o.step ? o.step : s.fftSize / 2;
     if (stepFrames > kMaxBytes / f.nBlockAlign) return "bad --step (its bytes pass 2^32)";
     job.stepBytes = stepFrames * f.nBlockAlign;
@@ -247,8 +250,9 @@ int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
 
     const uint64_t windowBytes = uint64_t{s.fftSize} * f.nBlockAlign;
     uint64_t windows = 0;
-    if (o.offset <= wave.size && windowBytes <= wave.size - o.offset) {
-        windows = std::min(o.count, (wave.size - o.offset - windowBytes) / job.stepBytes + 1);
+    const uint64_t first = job.firstOffset;
+    if (first <= wave.size && windowBytes <= wave.size - first) {
+        windows = std::min(o.count, (wave.size - first - windowBytes) / job.stepBytes + 1);
     }
     if (o.csv) {
         out << "offset,time,detected,frequency,level";
@@ -270,12 +274,16 @@ const VerbRegistration kAnalyzeVerb{{
     "  {\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":440,\"level\":2324,\n"
     "   \"harmonics\":[100,0,...]} (the 20 harmonic levels) or\n"
     "  {\"offset\":4096,\"time\":0.046,\"detected\":false}\n"
-    "Windows start at byte --offset (0) and advance by --step frames (half a window) while a\n"
-    "whole window fits; --count stops after N. --fft-size: 256, 512, 1024 or 2048 (2048, or 256\n"
-    "for a sound shorter than that); --span: searched range in Hz (2000, bins up to twice it);\n"
-    "--low-cut: lowest frequency in Hz (30); --threshold: peak threshold (0.1 for 8-bit data,\n"
-    "else 5.0). --csv prints a header and comma-separated rows instead. A file that cannot be\n"
-    "loaded prints the --info error object; exit status 2.",
+    "Windows start at byte --offset (0, rounded down to a whole frame) and advance by --step\n"
+    "frames (half a window) while a whole window fits; --count stops after N. --fft-size: 256,\n"
+    "512, 1024 or 2048 (2048, or 256 for a sound shorter than that); --span: the spectrum's\n"
+    "range in Hz (2000; the detection searches bins up to twice it); --low-cut: lowest\n"
+    "frequency in Hz, converted to a bin with the file's rate and window length as a Shift +\n"
+    "right click does (default: the window's start-up bin, 30 Hz at 44100 Hz and 2048 frames,\n"
+    "kept for every file); --threshold: peak threshold (0.1 for 8-bit data, else 5.0).\n"
+    "The harmonics are the sliders of a fresh mixer: measured with the frequency slider at\n"
+    "100 Hz for every window. --csv prints a header and comma-separated rows instead. A file\n"
+    "that cannot be loaded prints the --info error object; exit status 2.",
     RunAnalyze,
 }};
 

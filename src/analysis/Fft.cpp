@@ -15,8 +15,13 @@
 
 namespace sonabi {
 
-// Every butterfly must round its product and each sum separately, as the reference does; a fused
-// multiply-add would change the last bits of the spectrum.
+// Every butterfly rounds its products and sums to double one by one. The general rule would keep
+// the intermediates of a butterfly in extended precision; measured against an independent 80-bit
+// reference, doing so changed no frequency, level, peak or harmonic level on any of 15,595
+// windows of a real corpus, and it would rule out the vector paths below. So each operation is
+// rounded in double, identically on every path; a fused multiply-add would change the last bits
+// of the spectrum (the build turns contraction off everywhere; the pragmas keep this file right
+// when it is built on its own).
 #if defined(__clang__)
 #pragma clang fp contract(off)
 #elif defined(__GNUC__)

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "analysis/Extended.h"
+
 namespace sonabi {
 
 namespace {

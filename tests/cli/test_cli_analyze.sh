@@ -82,6 +82,9 @@ expect_eq "time of the third window" '"time":0.046' "$(sed -n 3p <<<"$out" | gre
 # Offsets, steps and counts.
 offsets="$("$bin" --offset 100 --step 500 --count 3 sine440.wav | grep -o '"offset":[0-9]*' | tr '\n' ' ')"
 expect_eq "--offset --step --count" '"offset":100 "offset":1100 "offset":2100 ' "$offsets"
+# An offset inside a frame is rounded down to the frame, as the window's scroll bar does.
+offsets="$("$bin" --offset 101 --step 500 --count 2 sine440.wav | grep -o '"offset":[0-9]*' | tr '\n' ' ')"
+expect_eq "--offset inside a frame" '"offset":100 "offset":1100 ' "$offsets"
 expect_eq "--count 0" "" "$("$bin" --count 0 sine440.wav)"
 expect_eq "offset past the end" "" "$("$bin" --offset 88200 sine440.wav)"
 
