@@ -13,10 +13,6 @@
 #include <thread>
 #include <vector>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "common/Blocks.h"
 
 namespace sonabi {
@@ -312,21 +308,9 @@ struct Block {
     ~Block() { blocks::Release(bytes); }
 };
 
-// A zero-filled block of `frames` frames. Large blocks ask for transparent huge pages: on virtual
-// machines the first touch of each 4 KiB page is slow, and for a ten-minute sound those touches
-// took as long as the decoding itself.
+// A zero-filled block of `frames` frames (large ones ask for huge pages: see blocks::Allocate).
 uint8_t* AllocateFrames(sf_count_t frames, size_t frameBytes) {
-    const size_t bytes = static_cast<size_t>(frames) * frameBytes;
-    uint8_t* p = blocks::Allocate(bytes);
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-    if (p && bytes >= 16 * kHugePage) {
-        const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kHugePage - 1) & ~(kHugePage - 1);
-        const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHugePage - 1);
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // only a hint
-    }
-#endif
-    return p;
+    return blocks::Allocate(static_cast<size_t>(frames) * frameBytes);
 }
 
 // Reads on from `count` frames to the end of the sound. A full block may well hold the whole
