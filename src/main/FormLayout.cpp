@@ -75,6 +75,39 @@ void TFormMain::showEvent(QShowEvent* e) {
     QTimer::singleShot(0, this, [this] { CentreOnScreen(); });
 }
 
+// What the controls show and hold in a new window, before any handler is connected.
+void TFormMain::SetControlDefaults() {
+    Timer1->stop();
+    LbfftValue->setText("8888");
+    Label21->setText("8888");
+    RecButton->setText(QString::fromUtf8("録音"));
+    RecButton->show();
+    PlayButton->setText(QString::fromUtf8("再生"));
+    RadioGroupchan->SetItemIndex(0);
+    ScrollBarWaveTimes->SetMax(10);
+    ScrollBarWaveTimes->SetPosition(4);
+    PlayScrollBar->SetMax(100);
+    PlayScrollBar->SetPosition(0);
+    PlayScrollBar->SetSteps(10, 2);
+    ScrollBarFftTimes->SetMax(80);
+    ScrollBarFftTimes->SetPosition(15);
+    freq->setMaximum(2000);
+    freq->setValue(100);
+    for (int i = 1; i <= 20; ++i) {
+        TrackBars[i]->setValue(100);
+        TrackBars[i]->SetSelStart(100);
+        TrackBars[i]->SetSelEnd(100);
+    }
+    for (int i = 1; i <= 10; ++i) Labels[i]->setText("");
+    volume->setValue(10);
+    Lbamp->setText("");
+    TBmixtime->setValue(5);
+    LBmixtime->setText("");
+    for (PaintBox* box :
+         {PaintBoxGra, PaintBoxFft, PaintBoxSeimon, PaintBoxSeimonScale, SeimonAmpGra})
+        box->Restart();
+}
+
 void TFormMain::BuildLayout() {
     setWindowTitle("Sonabiver1.40");
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -108,7 +141,6 @@ void TFormMain::BuildLayout() {
     PlayButton = MakeButton(this, "再生", 316, 3, 76, 31, 15);
     RadioGroupchan = new RadioGroup(this, {"1", "2"}, 2, 398, 2, 59, 29);
     RadioGroupchan->setFont(FormFont(11));
-    RadioGroupchan->SetItemIndex(0);
     Butopen = MakeButton(this, "開く", 478, 4, 59, 29);
     Butsave = MakeButton(this, "保存", 541, 4, 59, 29);
     Butfftampfilset = MakeButton(this, "雑音除去", 617, 7, 56, 21);
@@ -118,21 +150,16 @@ void TFormMain::BuildLayout() {
     PaintBoxGra = new PaintBox(this, 0, 38, 545, 171);
     ScrollBarWaveTimes = new ScrollBar(this, Qt::Vertical, 549, 38, 16, 171);
     ScrollBarWaveTimes->setMinimum(1);
-    ScrollBarWaveTimes->SetMax(10);
-    ScrollBarWaveTimes->SetPosition(4);
     // The thumb stays the style's smallest; a click in the trough or a wheel notch moves one step
     // (Qt caps a wheel step at the page step, so a page step of 0 would leave the wheel dead).
     ScrollBarWaveTimes->SetSteps(1, 1);
     UpDownChoicedata = new UpDown(this, 503, 192, 42, 17);
 
     PlayScrollBar = new ScrollBar(this, Qt::Horizontal, -1, 212, 545, 16);
-    PlayScrollBar->SetSteps(10, 2);
 
     PaintBoxFft = new PaintBox(this, 0, 232, 545, 169);
     ScrollBarFftTimes = new ScrollBar(this, Qt::Vertical, 550, 232, 16, 168);
     ScrollBarFftTimes->setMinimum(1);
-    ScrollBarFftTimes->SetMax(80);
-    ScrollBarFftTimes->SetPosition(15);
     ScrollBarFftTimes->SetSteps(1, 1);
     UpDownfftscale = new UpDown(this, 505, 386, 39, 16);
 
@@ -143,8 +170,7 @@ void TFormMain::BuildLayout() {
     Label12 = MakeLabel(this, "Hi", 787, 434, 11, 12, "#000000", "transparent", Qt::AlignLeft);
 
     freq = new TrackBar(this, Qt::Horizontal, -10, 404, 565, 29);
-    freq->setRange(1, 2000);
-    freq->setValue(100);
+    freq->setMinimum(1);
     freq->setPageStep(1);
     freq->setTickInterval(100);
     freq->setTickPosition(QSlider::TicksAbove);
@@ -155,13 +181,10 @@ void TFormMain::BuildLayout() {
     for (int i = 1; i <= 20; ++i) {
         TrackBar* bar = new TrackBar(this, Qt::Vertical, kSliderLefts[i], 449, 26, 94);
         bar->setRange(0, 100);
-        bar->setValue(100);
         bar->setPageStep(10);
         bar->setTickInterval(10);
         bar->setTickPosition(QSlider::TicksBothSides);
         bar->ShowSelection = true;
-        bar->SetSelStart(100);
-        bar->SetSelEnd(100);
         bar->setToolTip(QString::number(i));
         bar->setObjectName(QString("TrackBar%1").arg(i));
         TrackBars[i] = bar;
@@ -172,7 +195,6 @@ void TFormMain::BuildLayout() {
     Lbamptxt = MakeLabel(this, "大きさ", 620, 457, 34, 12, "#000000", "transparent", Qt::AlignLeft);
     volume = new TrackBar(this, Qt::Horizontal, 655, 453, 104, 22);
     volume->setRange(0, 300);
-    volume->setValue(10);
     volume->setPageStep(1);
     volume->setTickPosition(QSlider::NoTicks);
     Lbamp = MakeLabel(this, "", 760, 457, 25, 12, "#ff0000", "#ffffff", Qt::AlignCenter);
@@ -180,7 +202,6 @@ void TFormMain::BuildLayout() {
         MakeLabel(this, "時　間", 620, 482, 34, 12, "#000000", "transparent", Qt::AlignLeft);
     TBmixtime = new TrackBar(this, Qt::Horizontal, 655, 478, 104, 22);
     TBmixtime->setRange(1, 30);
-    TBmixtime->setValue(5);
     TBmixtime->setPageStep(1);
     TBmixtime->setTickPosition(QSlider::NoTicks);
     LBmixtime = MakeLabel(this, "", 761, 482, 25, 12, "#ff0000", "#ffffff", Qt::AlignCenter);
@@ -208,7 +229,7 @@ void TFormMain::BuildLayout() {
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(200);
-    Timer1->stop();
+    SetControlDefaults();
 
     // Handlers.
     connect(RecButton, &QPushButton::clicked, this, [this] { RecButtonClick(); });

@@ -1,8 +1,10 @@
 // Start-up, shutdown and the shared operations that change the held sound.
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QSignalBlocker>
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "analysis/Spectrum.h"
 #include "analysis/WindowAnalysis.h"
@@ -109,6 +111,41 @@ void TFormMain::FormCreate() {
     VoiceprintWidth = PaintBoxSeimon->width();
     SpanBinCount = sonabi::SpanBinCount(FftSize, static_cast<uint32_t>(CurRate), FrequencySpan);
     created_ = true;
+}
+
+void TFormMain::RestartFresh() {
+    FormClose();
+    // Device messages still queued name blocks that are about to go; a new window never sees
+    // them either.
+    QCoreApplication::removePostedEvents(this, WaveAudioEvent::EventType());
+    // What the destructor releases beyond the close; the held sound first, as there.
+    ReleaseWaveBuffers();
+    blocks::Release(SynthBuffer);
+    if (SynthActive) blocks::Release(SavedWaveData);
+    SavedWaveData = nullptr;
+    blocks::Release(RecordBuffer);
+    ReleaseCaptureBlock2();
+    FreeFftBuffers();
+    // Fields that start-up does not set, or reads before it sets them, have their initial values
+    // in a new window.
+    WaveFormat = {};
+    SavedWaveDataSize = RecordedBytes = RecordCapacity = 0;
+    PlayTime = {};
+    IgnoreNextDone = false;
+    LevelOk = true;
+    SpectrumPeakMax = 0.0;
+    Detection = {};
+    DetectedFrequency = PeakLevel = 0;
+    for (int i = 0; i <= 60; ++i) KeyFrequencies[i] = 0;
+    {
+        // A new window's controls get their values before any handler is connected.
+        std::vector<QSignalBlocker> quiet;
+        for (QObject* child : findChildren<QObject*>()) quiet.emplace_back(child);
+        SetControlDefaults();
+    }
+    closed_ = false;
+    created_ = false;
+    FormCreate();
 }
 
 void TFormMain::FormClose() {

@@ -167,6 +167,10 @@ class TFormMain : public QWidget {
     // ---- Start-up, shutdown and shared operations ----
     void FormCreate();
     void FormClose();
+    // The window as a newly created one is: devices closed, every buffer released, every field,
+    // control and canvas at its start-up value, then the start-up run again. Lets a long-running
+    // harness (the window-path fuzzer) reuse one window; a new window compares equal to it.
+    void RestartFresh();
     void FillWaveFormat();
     void ResetView();
     void ResetFftParameters();
@@ -319,6 +323,7 @@ class TFormMain : public QWidget {
 
   private:
     void BuildLayout();
+    void SetControlDefaults();
     // The client area centred in the screen's available area, the frame kept inside it.
     void CentreOnScreen();
     bool placed_ = false;  // centred once more after the first show

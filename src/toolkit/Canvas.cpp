@@ -24,6 +24,13 @@ void TCanvas::Changed() {
     if (OnChanged) OnChanged();
 }
 
+void TCanvas::Restart() {
+    image_.fill(Qt::black);
+    PenColor = 0x000000, Style = PenStyle::psSolid, BrushColor = 0xFFFFFF, FontColor = 0x000000;
+    penX_ = penY_ = 0;
+    Changed();
+}
+
 void TCanvas::MoveTo(int x, int y) {
     penX_ = x;
     penY_ = y;

@@ -33,6 +33,10 @@ class TCanvas {
     void FillRect(int x1, int y1, int x2, int y2);  // brush only, no outline
     void TextOut(int x, int y, const QString& text);
 
+    // Back to a new canvas's state: all black, default colours and style, the pen at (0, 0).
+    // The font and OnChanged stay.
+    void Restart();
+
     // Called after every drawing call, so a widget can schedule a repaint.
     std::function<void()> OnChanged;
 

@@ -16,6 +16,11 @@ PaintBox::PaintBox(QWidget* parent, int left, int top, int width, int height)
     canvas_.OnChanged = [this] { update(); };
 }
 
+void PaintBox::Restart() {
+    painted_ = pressed_ = false;
+    canvas_.Restart();
+}
+
 void PaintBox::paintEvent(QPaintEvent*) {
     if (!painted_) {
         painted_ = true;

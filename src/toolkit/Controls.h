@@ -21,6 +21,8 @@ class PaintBox : public QWidget {
   public:
     PaintBox(QWidget* parent, int left, int top, int width, int height);
     TCanvas& Canvas() { return canvas_; }
+    // A blank canvas whose OnPaint runs again at the next paint, as in a new box.
+    void Restart();
 
     std::function<void()> OnPaint;  // the first time the box is shown
     std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y)> OnMouseDown;

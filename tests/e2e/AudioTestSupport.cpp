@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <string>
 
 namespace audiotest {
 
@@ -18,6 +20,13 @@ QElapsedTimer& Clock() {
     return clock;
 }
 }  // namespace
+
+long RssKb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
 
 double NowMs() { return Clock().nsecsElapsed() / 1e6; }
 

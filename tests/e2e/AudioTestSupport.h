@@ -22,6 +22,8 @@ constexpr uint32_t kToneBytes = kRate * 2;  // one second, 16-bit mono
 constexpr size_t kDropoutSamples = 20;
 
 double NowMs();
+// This process's resident memory (KiB, VmRSS of /proc/self/status), or -1.
+long RssKb();
 // A sine of amplitude 12000 at `hz`, 16-bit mono at kRate.
 std::vector<int16_t> Tone(double hz, double seconds);
 std::vector<int16_t> ToSamples(const QByteArray& bytes);
