@@ -90,6 +90,7 @@ void TFormMain::LiveRefresh(uint32_t count, const uint8_t* data, PaintBox* spect
 }
 
 void TFormMain::RunDetection() {
+    UpdateStateTips();
     // Only a window with no format set is left alone. A file's bytes-per-second field is never
     // used to read it, and a file that leaves it 0 must not keep the last sound's result.
     if (WaveFormat.nSamplesPerSec == 0) return;
@@ -107,7 +108,7 @@ bool TFormMain::DetectPitch() {
     if (!SpectrumMagnitudes) return false;
     DetectionInput in;
     in.magnitudes = SpectrumMagnitudes;
-    in.noise = NoiseSpectrum;
+    in.noise = NoiseInForce();
     in.fftOutput = FftOutput;
     in.fftSize = FftSize;
     in.sampleRate = WaveFormat.nSamplesPerSec;

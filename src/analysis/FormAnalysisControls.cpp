@@ -20,6 +20,13 @@ void TFormMain::ButfftampfilsetClick() {
     std::fill(NoiseSpectrum, NoiseSpectrum + std::min<int>(n, kMaxWindowFrames), 0.0);
 }
 
+double* TFormMain::NoiseInForce() {
+    static double none[kMaxWindowFrames] = {};  // only read: a capture writes NoiseSpectrum
+    if (!NoiseSpectrum) return none;
+    const bool fits = NoiseFftSize == FftSize && NoiseRate == static_cast<uint32_t>(CurRate);
+    return NoiseCapturePending || fits ? NoiseSpectrum : none;
+}
+
 void TFormMain::UpDownfftscaleClick(UDBtnType button) {
     const double span = FrequencySpan;
     const int lowCutX = LowCutX;

@@ -127,6 +127,7 @@ void TFormMain::ToggleRecording() {
         // Cleared only now, so that a failed start keeps the history. No block has been
         // handled yet: they arrive as posted events.
         ResetVoiceprint();
+        HeldFrom = HeldSource::Recording;
         RecButton->show();
         // The user's sound (behind a mixer tone, if one was held) is replaced by the recording.
         ReleaseSound(kept.synthActive ? kept.savedData : kept.data);

@@ -54,6 +54,9 @@ void TFormMain::FormCreate() {
     StopRequested = StopFinished = Closing = HarmonicsFromAnalysis = false;
     SynthActive = false;
     NoiseCapturePending = false;
+    NoiseFftSize = NoiseRate = 0;
+    HeldFrom = HeldSource::StartUp;
+    HeldFileName.clear();
     InitialBufferSeconds = 30;
     CurBits = 16, CurRate = 44100, CurChannels = 1;
     DataBits = 16, DataRate = 44100, DataChannels = 1;
@@ -277,6 +280,40 @@ void TFormMain::ClearAudioHandles() {
     WaveInHandle = nullptr;
     WaveHeader = nullptr;
     WaveData = nullptr;
+}
+
+void TFormMain::UpdateStateTips() {
+    QString save;
+    if (SynthActive)
+        save = QString::fromUtf8("Saves the mixer's tone (再生 brings your sound back)");
+    else if (HeldFrom == HeldSource::File)
+        save = "Saves " + HeldFileName;
+    else if (HeldFrom == HeldSource::Recording)
+        save = "Saves the recording";
+    else
+        save = "Saves the start-up silence (nothing recorded or opened yet)";
+    if (Butsave->toolTip() != save) Butsave->setToolTip(save);
+
+    QString noise = "No noise captured: press while recording to capture the background";
+    if (NoiseFftSize != 0) {
+        const QString taken =
+            QString("noise captured at %1 frames (%2 Hz)").arg(NoiseFftSize).arg(NoiseRate);
+        noise = NoiseInForce() == NoiseSpectrum
+                    ? "Subtracting the " + taken
+                    : QString("The %1 is not subtracted at %2 frames (%3 Hz)")
+                          .arg(taken)
+                          .arg(FftSize)
+                          .arg(CurRate);
+    }
+    if (Butfftampfilset->toolTip() != noise) Butfftampfilset->setToolTip(noise);
+
+    QStringList settings;
+    if (LowCutHz != 30)
+        settings << QString("Low cut-off %1 Hz (Shift + right click)").arg(LowCutHz);
+    if (PeakThreshold != 5.0)
+        settings << QString("Threshold %1 (Shift + left click)").arg(PeakThreshold, 0, 'g', 6);
+    const QString spectrum = settings.join('\n');
+    if (PaintBoxFft->toolTip() != spectrum) PaintBoxFft->setToolTip(spectrum);
 }
 
 bool TFormMain::HasWaveBuffers() const { return WaveData != nullptr && WaveHeader != nullptr; }

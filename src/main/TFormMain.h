@@ -90,7 +90,10 @@ class TFormMain : public QWidget {
     int CurBits{}, CurRate{}, CurChannels{};     // format in use: bits 8..64, Hz, channels
     int DataBits{}, DataRate{}, DataChannels{};  // the user's sound's own format (same units)
     uint16_t DataFormatTag{};  // how the user's sound is coded: WAVE_FORMAT_PCM or _IEEE_FLOAT
-    bool SynthActive{};        // WaveData is the mixer's tone; the user's sound is parked
+    // Where the user's sound came from, for the save button's tip.
+    enum class HeldSource { StartUp, File, Recording } HeldFrom{};
+    QString HeldFileName;              // the opened file's name, while HeldFrom is File
+    bool SynthActive{};                // WaveData is the mixer's tone; the user's sound is parked
     uint8_t* SavedWaveData = nullptr;  // the parked user's sound while SynthActive
     uint32_t SavedWaveDataSize{};      // bytes
     uint8_t* SynthBuffer = nullptr;    // the mixer's output, ToneByteCount(TBmixtime) bytes
@@ -126,6 +129,10 @@ class TFormMain : public QWidget {
     bool Closing{};
     bool HarmonicsFromAnalysis{};
     bool NoiseCapturePending{};
+    // The window length (frames) and rate (Hz) the captured noise was taken at; 0 while none
+    // has been captured. Bin i means another frequency at another length or rate, so the noise
+    // is subtracted only from spectra of the same length and rate.
+    uint32_t NoiseFftSize{}, NoiseRate{};
     bool LevelOk = true;  // the last live window was quiet enough to analyse
 
     // ---- View and analysis settings ----
@@ -195,6 +202,9 @@ class TFormMain : public QWidget {
     // (the views and the analysis are handed a width, as the held format gives it).
     sonabi::SampleCoding CodingFor(int bitsPerSample) const;
     void ShowMessage(const QString& text, const QString& caption);
+    // Tooltips that tell what the views do not show: which sound 保存 saves, whether captured
+    // noise is subtracted, the threshold and low cut-off when they are not the start-up ones.
+    void UpdateStateTips();
 
     // ---- Views ----
     void ClearPaintBox(PaintBox* box);
@@ -258,6 +268,9 @@ class TFormMain : public QWidget {
     void BuildHarmonicSliderTable();
     int MaxHarmonicCount() const;
     void ButfftampfilsetClick();
+    // The noise the spectrum pass and the detection subtract: the captured spectrum while a
+    // capture is pending or when it fits the window (length and rate), else all zeros.
+    double* NoiseInForce();
     void UpDownfftscaleClick(UDBtnType button);
     void UpDownChoicedataClick(UDBtnType button);
 

@@ -18,6 +18,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName("io.github.sonabi.Sonabi");
     QApplication::setWindowIcon(QIcon::fromTheme("io.github.sonabi.Sonabi"));
     AppServices::Instance().Title = "Sonabi";
+    LoadToolkitTranslations();
 
     const LaunchArguments launch = ParseLaunchArguments(QApplication::arguments().mid(1));
     if (!launch.ignored.isEmpty()) {

@@ -1,9 +1,12 @@
 #include "toolkit/AppServices.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTranslator>
 
 AppServices& AppServices::Instance() {
     static AppServices services = [] {
@@ -48,4 +51,13 @@ void AppServices::UseRealServices() {
     StartProgram = [](const QString& program, const QStringList& arguments) {
         QProcess::startDetached(program, arguments);
     };
+}
+
+bool LoadToolkitTranslations() {
+    // The interface is Japanese whatever the desktop's language, so the toolkit's texts are too.
+    static QTranslator translator;
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator.load(QLocale(QLocale::Japanese, QLocale::Japan), "qtbase", "_", folder))
+        return false;
+    return QCoreApplication::installTranslator(&translator);
 }

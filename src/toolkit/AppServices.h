@@ -29,3 +29,8 @@ struct AppServices {
     static AppServices& Instance();
     void UseRealServices();
 };
+
+// Makes the toolkit's own texts (the file dialogs, the Yes/No/Cancel buttons) Japanese like the
+// rest of the interface, from Qt's translations (Debian qt6-translations-l10n). Texts without a
+// translation stay English. Returns whether the translations were found.
+bool LoadToolkitTranslations();

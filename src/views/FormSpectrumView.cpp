@@ -33,8 +33,13 @@ void TFormMain::DrawSpectrumPeaks(int rate, uint32_t frames, PaintBox* box, int 
             c.LineTo(x, baseline);
         }
     };
-    SpectrumPeakMax = ScanSpectrumPeaks(n, frames, magnitudes, NoiseSpectrum, LowCutBin,
+    const bool capturing = NoiseCapturePending;
+    SpectrumPeakMax = ScanSpectrumPeaks(n, frames, magnitudes, NoiseInForce(), LowCutBin,
                                         NoiseCapturePending, PeakThreshold, drawPeak);
+    if (capturing && !NoiseCapturePending) {
+        NoiseFftSize = frames;
+        NoiseRate = static_cast<uint32_t>(std::max(rate, 0));
+    }
 }
 
 void TFormMain::DrawThresholdLine(PaintBox* box, int baseline, double unitScale) {

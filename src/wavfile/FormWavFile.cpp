@@ -1,5 +1,6 @@
 // The open and save commands and the window's side of reading and writing WAV files.
 #include <QFile>
+#include <QFileInfo>
 
 #include "analysis/Spectrum.h"
 #include "common/Blocks.h"
@@ -76,6 +77,8 @@ void TFormMain::OpenPath(const QString& path) {
     if (Playing || Recording || StopRequested) return;
     if (ReadWaveFile(path)) {
         WaveDataHeld = true;
+        HeldFrom = HeldSource::File;
+        HeldFileName = QFileInfo(path).fileName();
         ResetView();
         ResetVoiceprint();
     } else {

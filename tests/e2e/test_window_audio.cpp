@@ -163,51 +163,6 @@ TEST_F(WindowAudio, PlayedToneIsHeardCompleteWhileTheViewsFollowIt) {
     EXPECT_EQ(form->DetectedFrequency, 440);
 }
 
-// Wider and float files reach the device as Qt streams them (24-bit as 32-bit integers, 64-bit
-// floats as 32-bit floats): the sink hears the whole tone at its pitch, as paplay plays the file.
-TEST_F(WindowAudio, WiderAndFloatFilesAreHeardAsPaplayPlaysThem) {
-    std::vector<int16_t> sound(kRate / 10, 0);
-    const std::vector<int16_t> tone = Tone(440, 0.5);
-    sound.insert(sound.end(), tone.begin(), tone.end());
-    for (const WAVEFORMATEX& format :
-         {MakePcmFormat(1, 24, kRate), MakeFloatFormat(1, 64, kRate)}) {
-        SCOPED_TRACE(format.wBitsPerSample);
-        std::vector<uint8_t> bytes;
-        for (int16_t v : sound) {
-            if (format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
-                const double d = v / 32768.0;
-                const auto* p = reinterpret_cast<const uint8_t*>(&d);
-                bytes.insert(bytes.end(), p, p + 8);
-            } else {
-                bytes.insert(bytes.end(), {0, uint8_t(v & 0xFF), uint8_t((v >> 8) & 0xFF)});
-            }
-        }
-        const QString path = dir.filePath(QString("wide%1.wav").arg(format.wBitsPerSample));
-        ASSERT_EQ(WriteWaveFile(path.toStdString(), format, bytes.data(),
-                                static_cast<uint32_t>(bytes.size())),
-                  "");
-        form->OpenPath(path);
-        ASSERT_EQ(form->WaveFormat.wFormatTag, format.wFormatTag) << Shown();
-        MonitorRecorder monitor;
-        ASSERT_TRUE(monitor.Start());
-        form->PlayButton->click();
-        ASSERT_TRUE(form->Playing) << Shown();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !form->Playing; }, 5000));
-        QTest::qWait(300);
-        const ToneSpan heard = FindTone(monitor.Stop());
-        const ToneSpan paplay = FindTone(MonitorOfPaplay(path));
-        std::printf("[ measured ] %d-bit tag %d on %s: heard %.4f s at %.2f Hz, paplay %.4f s\n",
-                    format.wBitsPerSample, format.wFormatTag, ServerName().c_str(), heard.seconds,
-                    heard.hz, paplay.seconds);
-        ASSERT_TRUE(heard.found && paplay.found);
-        EXPECT_NEAR(heard.seconds, paplay.seconds, 0.001) << "the tone was cut";
-        EXPECT_NEAR(heard.hz, 440, 2);
-        EXPECT_LT(heard.longestGap, kDropoutSamples);
-        EXPECT_TRUE(Idle());
-        EXPECT_TRUE(messages.empty()) << Shown();
-    }
-}
-
 // From `start` to the first sample of the sound reaching the sink's monitor (ms), or -1.
 double FirstSoundMs(const std::function<void()>& start) {
     MonitorRecorder monitor;
@@ -335,6 +290,53 @@ TEST_F(WindowAudio, RecordingOfAToneInTheSinkHoldsThatTone) {
 }
 
 // Both commands with no sound server: run in a child process with an address that leads nowhere.
+// Wider and float files reach the device as Qt streams them (24-bit as 32-bit integers, 64-bit
+// floats as 32-bit floats): the sink hears the whole tone at its pitch, as paplay plays the file.
+// Last of the tests that measure the sink: on PipeWire 0.3.65 a recording of the monitor right
+// after such streams has been seen to lose about 5 ms once the next stream starts.
+TEST_F(WindowAudio, WiderAndFloatFilesAreHeardAsPaplayPlaysThem) {
+    std::vector<int16_t> sound(kRate / 10, 0);
+    const std::vector<int16_t> tone = Tone(440, 0.5);
+    sound.insert(sound.end(), tone.begin(), tone.end());
+    for (const WAVEFORMATEX& format :
+         {MakePcmFormat(1, 24, kRate), MakeFloatFormat(1, 64, kRate)}) {
+        SCOPED_TRACE(format.wBitsPerSample);
+        std::vector<uint8_t> bytes;
+        for (int16_t v : sound) {
+            if (format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+                const double d = v / 32768.0;
+                const auto* p = reinterpret_cast<const uint8_t*>(&d);
+                bytes.insert(bytes.end(), p, p + 8);
+            } else {
+                bytes.insert(bytes.end(), {0, uint8_t(v & 0xFF), uint8_t((v >> 8) & 0xFF)});
+            }
+        }
+        const QString path = dir.filePath(QString("wide%1.wav").arg(format.wBitsPerSample));
+        ASSERT_EQ(WriteWaveFile(path.toStdString(), format, bytes.data(),
+                                static_cast<uint32_t>(bytes.size())),
+                  "");
+        form->OpenPath(path);
+        ASSERT_EQ(form->WaveFormat.wFormatTag, format.wFormatTag) << Shown();
+        MonitorRecorder monitor;
+        ASSERT_TRUE(monitor.Start());
+        form->PlayButton->click();
+        ASSERT_TRUE(form->Playing) << Shown();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !form->Playing; }, 5000));
+        QTest::qWait(300);
+        const ToneSpan heard = FindTone(monitor.Stop());
+        const ToneSpan paplay = FindTone(MonitorOfPaplay(path));
+        std::printf("[ measured ] %d-bit tag %d on %s: heard %.4f s at %.2f Hz, paplay %.4f s\n",
+                    format.wBitsPerSample, format.wFormatTag, ServerName().c_str(), heard.seconds,
+                    heard.hz, paplay.seconds);
+        ASSERT_TRUE(heard.found && paplay.found);
+        EXPECT_NEAR(heard.seconds, paplay.seconds, 0.001) << "the tone was cut";
+        EXPECT_NEAR(heard.hz, 440, 2);
+        EXPECT_LT(heard.longestGap, kDropoutSamples);
+        EXPECT_TRUE(Idle());
+        EXPECT_TRUE(messages.empty()) << Shown();
+    }
+}
+
 TEST(WindowAudioNoServer, PlayAndRecordFailWithAClearTextAndTheWindowStaysIdle) {
     if (!HaveServer()) GTEST_SKIP() << "PULSE_SERVER is not set: no test sound server";
     QByteArray output;

@@ -300,3 +300,70 @@ TEST_F(NoiseCaptureTest, StereoCaptureTakesTheFirstChannel) {
 }
 
 }  // namespace
+
+// Noise captured at 2048 frames means nothing to a 512-frame spectrum (bin i is another
+// frequency there): it is subtracted again only at the length and rate it was captured at.
+TEST_F(NoiseCaptureTest, CapturedNoiseIsSubtractedOnlyAtItsOwnWindowLengthAndRate) {
+    StartRecording(1);
+    EXPECT_TRUE(form->Butfftampfilset->toolTip().startsWith("No noise captured"));
+    signal = [](uint64_t frame, int) { return Hum(frame); };
+    form->Butfftampfilset->click();
+    AnalyseNextBlock();
+    ASSERT_EQ(form->NoiseFftSize, 2048u);
+    EXPECT_EQ(form->Butfftampfilset->toolTip(),
+              "Subtracting the noise captured at 2048 frames (44100 Hz)");
+    signal = [](uint64_t frame, int) {
+        return Hum(frame) + static_cast<int>(std::lrint(
+                                3000 * std::sin(6.283185307179586 * 220 * frame / 44100)));
+    };
+    AnalyseNextBlock();
+    StopRecording();
+
+    const auto shown = [&] {
+        return std::make_tuple(form->DetectedFrequency, form->PeakLevel, form->LbfftValue->text(),
+                               form->PaintBoxFft->Canvas().Image());
+    };
+    form->UpDownChoicedata->Click(btNext);
+    form->UpDownChoicedata->Click(btNext);
+    ASSERT_EQ(form->FftSize, 512u);
+    EXPECT_EQ(form->Butfftampfilset->toolTip(),
+              "The noise captured at 2048 frames (44100 Hz) is not subtracted at 512 frames "
+              "(44100 Hz)");
+    const auto withCapture = shown();
+    const uint32_t captured = form->NoiseFftSize;
+    form->NoiseFftSize = 0;  // as if nothing had been captured
+    form->FullRefresh();
+    EXPECT_TRUE(shown() == withCapture);
+    EXPECT_NEAR(form->DetectedFrequency, 220, 3);
+
+    form->NoiseFftSize = captured;
+    form->UpDownChoicedata->Click(btPrev);
+    form->UpDownChoicedata->Click(btPrev);
+    EXPECT_TRUE(form->Butfftampfilset->toolTip().startsWith("Subtracting"));
+}
+
+// What the views do not show is one hover away: the sound 保存 saves, and the threshold and
+// low cut-off once they are not the start-up ones.
+TEST_F(AnalysisControlsTest, TipsFollowTheHeldSoundAndTheSpectrumSettings) {
+    EXPECT_TRUE(form->Butsave->toolTip().startsWith("Saves the start-up silence"));
+    EXPECT_EQ(form->PaintBoxFft->toolTip(), "");
+    OpenTone(44100, 44100);
+    EXPECT_EQ(form->Butsave->toolTip(), "Saves tone.wav");
+    form->Transmit->click();
+    EXPECT_EQ(form->Butsave->toolTip(),
+              QString::fromUtf8("Saves the mixer's tone (再生 brings your sound back)"));
+    audio->FinishOutput();
+    Pump();
+    form->PlayButtonClick();  // the user's sound comes back
+    EXPECT_EQ(form->Butsave->toolTip(), "Saves tone.wav");
+    audio->FinishOutput();
+    Pump();
+
+    form->PaintBoxFftMouseDown(Qt::RightButton, Qt::ShiftModifier, 150, 20);
+    EXPECT_EQ(form->PaintBoxFft->toolTip(),
+              QString("Low cut-off %1 Hz (Shift + right click)").arg(form->LowCutHz));
+    form->PaintBoxFftMouseDown(Qt::LeftButton, Qt::ShiftModifier, 150, 100);
+    EXPECT_TRUE(form->PaintBoxFft->toolTip().endsWith("(Shift + left click)"));
+    EXPECT_TRUE(form->PaintBoxFft->toolTip().contains(
+        "Threshold " + QString::number(form->PeakThreshold, 'g', 6)));
+}

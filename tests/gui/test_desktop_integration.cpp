@@ -13,6 +13,7 @@
 
 #include "FormFixture.h"
 #include "main/LaunchArguments.h"
+#include "toolkit/AppServices.h"
 #include "wavfile/WavFile.h"
 
 using namespace sonabi;
@@ -343,4 +344,13 @@ TEST(HighDpi, WindowKeepsItsLogicalSizeAndExactCanvasBlocksAtScaleFactorTwo) {
     EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
     EXPECT_TRUE(output.contains("1 test")) << output.toStdString();
+}
+
+// The toolkit's own dialogs speak the interface's language: Qt's Japanese translations.
+TEST(ToolkitTranslations, DialogButtonsAndFileDialogsAreJapanese) {
+    ASSERT_TRUE(LoadToolkitTranslations()) << "qt6-translations-l10n is not installed";
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QString::fromUtf8("はい(&Y)"));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"),
+              QString::fromUtf8("キャンセル"));
+    EXPECT_NE(QCoreApplication::translate("QFileDialog", "File &name:"), "File &name:");
 }
