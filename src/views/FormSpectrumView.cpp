@@ -38,7 +38,7 @@ void TFormMain::DrawSpectrumPeaks(int rate, uint32_t frames, PaintBox* box, int 
                                         NoiseCapturePending, PeakThreshold, drawPeak);
     if (capturing && !NoiseCapturePending) {
         NoiseFftSize = frames;
-        NoiseRate = static_cast<uint32_t>(std::max(rate, 0));
+        NoiseRate = static_cast<uint32_t>(rate);  // read back as NoiseInForce compares it
     }
 }
 
