@@ -58,6 +58,9 @@ bool AnalyzeWindow(const uint8_t* data, size_t dataSize, const WAVEFORMATEX& for
 
     result.frequency = d.DetectedFrequency;
     result.level = d.PeakLevel;
+    // The same extended product the detection rounds to `frequency`.
+    result.hz = static_cast<double>(static_cast<long double>(format.nSamplesPerSec) *
+                                    d.FundamentalPosition / (n - 1));
     if (settings.harmonicsFromAnalysis) {
         StoreHarmonicLevels(d.PeakCount, d.PeakLevels, d.PeakHarmonics, result.harmonicLevels);
         ApplyFreshSliderRule(result.harmonicLevels, format.nSamplesPerSec, settings.freqPosition);

@@ -72,6 +72,9 @@ struct WindowResult {
     int frequency = 0;            // Hz (DetectedFrequency)
     int level = 0;                // PeakLevel
     int harmonicLevels[21] = {};  // 0 .. 100 for harmonics 1 .. 20, [0] unused
+    // Hz, the interpolated fundamental unrounded: rate x FundamentalPosition / (fftSize - 1),
+    // what `frequency` is the rounding of; 0 when nothing was detected.
+    double hz = 0.0;
 };
 
 // Analyses the fftSize frames of `data` (dataSize bytes) starting at byte `offset`, in the

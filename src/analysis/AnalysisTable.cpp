@@ -1,0 +1,173 @@
+#include "analysis/AnalysisTable.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <memory>
+#include <new>
+
+#include "analysis/NoteName.h"
+
+namespace sonabi {
+
+namespace {
+
+void AppendInt(std::string& out, long long v) {
+    char buf[24];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, end);
+}
+
+}  // namespace
+
+std::string AnalysisCsvHeader() {
+    std::string header = "offset,time,detected,frequency,level";
+    for (int k = 1; k <= 20; ++k) header += ",h" + std::to_string(k);
+    return header + ",hz,note,cents\n";
+}
+
+std::string MillisecondsText(uint64_t offset, uint64_t bytesPerSecond) {
+    if (bytesPerSecond == 0) return "0.0";  // no format: nothing was analysed anyway
+    // offset < 2^33 and bytesPerSecond < 2^35: the products stay far inside 64 bits.
+    const uint64_t ms = (offset * 1000 * 2 + bytesPerSecond) / (bytesPerSecond * 2);
+    std::string text = std::to_string(ms / 1000) + '.';
+    const uint64_t fraction = ms % 1000;
+    if (fraction == 0) return text + '0';
+    char digits[3] = {char('0' + fraction / 100), char('0' + fraction / 10 % 10),
+                      char('0' + fraction % 10)};
+    size_t n = 3;
+    while (digits[n - 1] == '0') --n;
+    return text.append(digits, n);
+}
+
+std::string HzText(double hz) {
+    if (!std::isfinite(hz)) return "";
+    char buf[400];  // %.2f of the largest double has 309 digits before the point
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, hz, std::chars_format::fixed, 2);
+    return ec == std::errc() ? std::string(buf, end) : std::string();
+}
+
+void AppendAnalysisCsvRow(std::string& out, const std::string& lead, uint64_t offset,
+                          uint64_t bytesPerSecond, const WindowResult& r) {
+    out += lead;
+    AppendInt(out, static_cast<long long>(offset));
+    out += ',';
+    out += MillisecondsText(offset, bytesPerSecond);
+    if (!r.detected) {
+        // frequency, level, h1..h20, hz, note, cents: 25 empty columns.
+        out += ",false";
+        out.append(25, ',');
+        out += '\n';
+        return;
+    }
+    out += ",true,";
+    AppendInt(out, r.frequency);
+    out += ',';
+    AppendInt(out, r.level);
+    for (int k = 1; k <= 20; ++k) {
+        out += ',';
+        AppendInt(out, r.harmonicLevels[k]);
+    }
+    const NearestNote note = NearestNoteOf(r.hz);
+    out += ',';
+    out += HzText(r.hz);
+    out += ',';
+    if (note.valid) {
+        out += note.name;
+        out += ',';
+        AppendInt(out, note.cents);
+    } else {
+        out += ',';
+    }
+    out += '\n';
+}
+
+void AppendAnalysisJsonLine(std::string& out, const std::string& lead, uint64_t offset,
+                            uint64_t bytesPerSecond, const WindowResult& r) {
+    out += '{';
+    out += lead;
+    out += "\"offset\":";
+    AppendInt(out, static_cast<long long>(offset));
+    out += ",\"time\":";
+    // Milliseconds are enough to tell windows apart; the offset is exact.
+    out += MillisecondsText(offset, bytesPerSecond);
+    if (!r.detected) {
+        out += ",\"detected\":false}\n";
+        return;
+    }
+    out += ",\"detected\":true,\"frequency\":";
+    AppendInt(out, r.frequency);
+    out += ",\"level\":";
+    AppendInt(out, r.level);
+    out += ",\"harmonics\":[";
+    for (int k = 1; k <= 20; ++k) {
+        if (k > 1) out += ',';
+        AppendInt(out, r.harmonicLevels[k]);
+    }
+    const std::string hz = HzText(r.hz);
+    out += "],\"hz\":";
+    out += hz.empty() ? "null" : hz;
+    const NearestNote note = NearestNoteOf(r.hz);
+    if (note.valid) {
+        out += ",\"note\":\"" + note.name + "\",\"cents\":";  // names need no JSON escapes
+        AppendInt(out, note.cents);
+        out += "}\n";
+    } else {
+        out += ",\"note\":null,\"cents\":null}\n";
+    }
+}
+
+uint64_t WindowCountOf(uint64_t dataSize, const WAVEFORMATEX& format, unsigned fftSize,
+                       uint64_t startOffset, uint64_t stepBytes) {
+    const uint64_t windowBytes = uint64_t{fftSize} * format.nBlockAlign;
+    if (stepBytes == 0 || windowBytes == 0 || startOffset > dataSize ||
+        windowBytes > dataSize - startOffset)
+        return 0;
+    return (dataSize - startOffset - windowBytes) / stepBytes + 1;
+}
+
+void AppendWindowTable(std::string& out, TableForm form, const std::string& lead,
+                       const uint8_t* data, size_t dataSize, const WAVEFORMATEX& format,
+                       const AnalysisSettings& settings, const WindowRange& range,
+                       const double* noise, size_t noiseCount, AnalysisWorkspace& ws) {
+    std::fill(std::begin(ws.noise), std::end(ws.noise), 0.0);
+    if (noise) std::copy_n(noise, std::min<size_t>(noiseCount, kMaxWindowFrames), ws.noise);
+    ws.noiseCapturePending = false;
+    const uint64_t bytesPerSecond = uint64_t{format.nSamplesPerSec} * format.nBlockAlign;
+    if (bytesPerSecond == 0 || range.stepBytes == 0) return;  // a format no window can be read in
+    WindowResult result;
+    for (uint64_t i = range.first; i < range.first + range.count; ++i) {
+        const uint64_t offset = range.startOffset + i * range.stepBytes;
+        AnalyzeWindow(data, dataSize, format, offset, settings, ws, result);
+        if (form == TableForm::Csv) {
+            AppendAnalysisCsvRow(out, lead, offset, bytesPerSecond, result);
+        } else {
+            AppendAnalysisJsonLine(out, lead, offset, bytesPerSecond, result);
+        }
+    }
+}
+
+bool AnalyzeWindowsCsv(const uint8_t* data, size_t dataSize, const WAVEFORMATEX& format,
+                       const AnalysisSettings& settings, uint64_t stepBytes, uint64_t first,
+                       uint64_t count, const double* noise, size_t noiseCount, std::string& csv) {
+    csv.clear();
+    std::unique_ptr<AnalysisWorkspace> ws(new (std::nothrow) AnalysisWorkspace);
+    if (!ws) return false;
+    const uint64_t fit = WindowCountOf(dataSize, format, settings.fftSize, 0, stepBytes);
+    WindowRange range;
+    range.stepBytes = stepBytes;
+    range.first = std::min(first, fit);
+    range.count = std::min(count, fit - range.first);
+    try {
+        csv = AnalysisCsvHeader();
+        AppendWindowTable(csv, TableForm::Csv, "", data, dataSize, format, settings, range, noise,
+                          noiseCount, *ws);
+    } catch (const std::bad_alloc&) {
+        csv.clear();
+        csv.shrink_to_fit();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace sonabi
