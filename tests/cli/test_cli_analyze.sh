@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# sonabi-analyze FILE: the window-by-window analysis, its options and output forms, against
-# WAV files made here and the other formats tests/data/make_format_files.sh writes.
+# sonabi-analyze FILE...: the window-by-window analysis, its options and output forms, several
+# files in one run, and --profile, against WAV files made here and the other formats
+# tests/data/make_format_files.sh writes.
 # Usage: test_cli_analyze.sh PATH/TO/sonabi-analyze
 set -u
 if [[ $# -ne 1 || ! -x "$1" ]]; then
@@ -61,10 +62,11 @@ PY
 # The worked examples, exactly.
 zeros17="0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"
 expect_eq "440 Hz sine, first window" \
-    "{\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":440,\"level\":2324,\"harmonics\":[100,0,0,$zeros17]}" \
+    "{\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":440,\"level\":2324,\"harmonics\":[100,0,0,$zeros17],\"hz\":439.97,\"note\":\"A4\",\"cents\":0}" \
     "$("$bin" --count 1 sine440.wav)"
+# 218.91 Hz is 9 cents below A3 (220 Hz).
 expect_eq "three harmonics" \
-    "{\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":219,\"level\":1563,\"harmonics\":[100,45,24,$zeros17]}" \
+    "{\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":219,\"level\":1563,\"harmonics\":[100,45,24,$zeros17],\"hz\":218.91,\"note\":\"A3\",\"cents\":-9}" \
     "$("$bin" --count 1 three.wav)"
 
 # Every window of one second: 42 windows half a window apart, all at 440 Hz.
@@ -76,7 +78,30 @@ lines = [json.loads(l) for l in sys.stdin]
 print(len(lines), {l["frequency"] for l in lines}, all(l["offset"] == 2048 * i for i, l in enumerate(lines)),
       all(len(l["harmonics"]) == 20 for l in lines), list(lines[0]))')"
 expect_eq "one second of 440 Hz" \
-    "42 {440} True True ['offset', 'time', 'detected', 'frequency', 'level', 'harmonics']" "$summary"
+    "42 {440} True True ['offset', 'time', 'detected', 'frequency', 'level', 'harmonics', 'hz', 'note', 'cents']" "$summary"
+
+# hz, note and cents of every window agree with each other: hz rounds to the frequency, and the
+# note and cents are recomputed here from hz (A4 = 440 Hz, octaves from C, ties to the lower note).
+check_notes() {
+    python3 -c '
+import json, math, sys
+names = "C C# D D# E F F# G G# A A# B".split()
+bad = 0
+for text in sys.stdin:
+    l = json.loads(text)
+    if not l["detected"]:
+        continue
+    hz = l["hz"]
+    total = 6900 + math.floor(1200 * math.log2(hz / 440) + 0.5)
+    midi = (total + 49) // 100
+    want = (names[midi % 12] + str(midi // 12 - 1), total - midi * 100)
+    if (l["note"], l["cents"]) != want or round(hz) != l["frequency"] or not -49 <= l["cents"] <= 50:
+        bad += 1
+        print("mismatch:", text.strip(), want, file=sys.stderr)
+print(bad)'
+}
+expect_eq "hz, note and cents of one second of 440 Hz" 0 "$(printf '%s\n' "$out" | check_notes)"
+expect_eq "hz written with two decimals" 42 "$(grep -c '"hz":[0-9]*\.[0-9][0-9],' <<<"$out")"
 expect_eq "time of the third window" '"time":0.046' "$(sed -n 3p <<<"$out" | grep -o '"time":[0-9.]*')"
 
 # Offsets, steps and counts.
@@ -118,15 +143,15 @@ expect_eq "--fft-size 512 windows" "171" "$("$bin" --fft-size 512 sine440.wav | 
 # CSV: a header, then the same values as the JSON lines.
 csv="$("$bin" --csv three.wav)"
 expect_eq "csv header and first row" \
-"offset,time,detected,frequency,level,h1,h2,h3,h4,h5,h6,h7,h8,h9,h10,h11,h12,h13,h14,h15,h16,h17,h18,h19,h20
-0,0.0,true,219,1563,100,45,24,$zeros17" "$(head -2 <<<"$csv")"
+"offset,time,detected,frequency,level,h1,h2,h3,h4,h5,h6,h7,h8,h9,h10,h11,h12,h13,h14,h15,h16,h17,h18,h19,h20,hz,note,cents
+0,0.0,true,219,1563,100,45,24,$zeros17,218.91,A3,-9" "$(head -2 <<<"$csv")"
 from_json="$("$bin" three.wav | python3 -c '
 import json, sys
 for l in map(json.loads, sys.stdin):
     print(",".join([str(l["offset"]), str(l["time"]), "true", str(l["frequency"]), str(l["level"])] +
-                   [str(h) for h in l["harmonics"]]))')"
+                   [str(h) for h in l["harmonics"]] + ["%.2f" % l["hz"], l["note"], str(l["cents"])]))')"
 expect_eq "csv rows match the JSON lines" "$from_json" "$(tail -n +2 <<<"$csv")"
-expect_eq "csv silence" "0,0.0,false,,,,,,,,,,,,,,,,,,,,,," "$("$bin" --csv --count 1 silence.wav | tail -1)"
+expect_eq "csv silence" "0,0.0,false,,,,,,,,,,,,,,,,,,,,,,,,," "$("$bin" --csv --count 1 silence.wav | tail -1)"
 
 # The 440 Hz sine in each family of formats: every window of a lossless copy analyses as the
 # 16-bit original does; a lossy one finds the pitch within 3 Hz.
@@ -160,11 +185,107 @@ expect_eq "missing file: exit 2" 2 $?
 expect_eq "missing file" '{"file":"missing.wav","ok":false,"error":"No File"}' "$out"
 # Values whose byte extent would wrap (2^63 and 2^63 + 1 frames, 2^62 stereo frames) are refused,
 # as are a negative threshold and an offset past 2^32.
-for args in "sine440.wav sine440.wav" "--fft-size 300 sine440.wav" "--step 0 sine440.wav" \
+for args in "" "--csv" "--fft-size 300 sine440.wav" "--step 0 sine440.wav" \
     "--span -5 sine440.wav" "--count x sine440.wav" "--bogus sine440.wav" \
     "--step 9223372036854775808 sine440.wav" "--step 9223372036854775809 sine440.wav" \
     "--step 4611686018427387904 stereo.wav" "--count 9223372036854775808 sine440.wav" \
     "--threshold -1 sine440.wav" "--offset 4294967297 sine440.wav"; do
+    # shellcheck disable=SC2086
+    "$bin" $args >stdout.txt 2>stderr.txt
+    expect_eq "usage error '$args': exit 1" 1 $?
+    expect_eq "usage error '$args': no output" "" "$(cat stdout.txt)"
+done
+
+# Several files in one run: each file's lines together, in the order given, each starting with
+# its "file" field and otherwise exactly what a run on that file alone prints; a refused file
+# prints its error object in its place, the others still run, and the exit status is 2.
+cp three.wav 'odd, "name".wav'
+many="$("$bin" --count 3 sine440.wav missing.wav three.wav stereo.wav sine440.wav 'odd, "name".wav')"
+expect_eq "several files, one refused: exit 2" 2 $?
+expected=""
+for f in sine440.wav missing.wav three.wav stereo.wav sine440.wav 'odd, "name".wav'; do
+    name="$(python3 -c 'import json, sys; print(json.dumps(sys.argv[1]))' "$f")"
+    if [[ "$f" == missing.wav ]]; then
+        expected+="{\"file\":$name,\"ok\":false,\"error\":\"No File\"}"$'\n'
+    else
+        expected+="$("$bin" --count 3 "$f" | sed "s/^{/{\"file\":$(sed 's/[\/&]/\\&/g' <<<"$name"),/")"$'\n'
+    fi
+done
+expect_eq "several files: file field first, in order, lines as for each file alone" \
+    "${expected%$'\n'}" "$many"
+expect_eq "several files: 5 x 3 window lines and one error" "16" "$(wc -l <<<"$many" | tr -d ' ')"
+expect_eq "several files, all loaded: exit 0" 0 \
+    "$("$bin" --count 1 sine440.wav three.wav >/dev/null; echo $?)"
+# Many more files than cores, every window of each: still each file whole and in order.
+for i in $(seq 1 24); do cp "$([[ $((i % 2)) == 0 ]] && echo three.wav || echo sine440.wav)" "m$i.wav"; done
+order="$("$bin" m{1..24}.wav | python3 -c '
+import json, sys
+files = []
+for l in map(json.loads, sys.stdin):
+    if not files or files[-1][0] != l["file"]:
+        files.append([l["file"], 0])
+    files[-1][1] += 1
+print(" ".join("%s:%d" % (f, n) for f, n in files))')"
+expect_eq "24 files in order, each whole" \
+    "$(for i in $(seq 1 24); do printf 'm%d.wav:%d ' "$i" $((i % 2 ? 42 : 3)); done | sed 's/ $//')" "$order"
+# CSV with several files: one header with a leading file column, names quoted as CSV needs;
+# a refused file's error object goes to standard error so standard output stays one table.
+"$bin" --csv --count 1 sine440.wav missing.wav 'odd, "name".wav' >many.csv 2>many.err
+expect_eq "several files, csv: exit 2" 2 $?
+expect_eq "several files, csv" \
+"file,offset,time,detected,frequency,level,h1,h2,h3,h4,h5,h6,h7,h8,h9,h10,h11,h12,h13,h14,h15,h16,h17,h18,h19,h20,hz,note,cents
+sine440.wav,0,0.0,true,440,2324,100,0,0,$zeros17,439.97,A4,0
+\"odd, \"\"name\"\".wav\",0,0.0,true,219,1563,100,45,24,$zeros17,218.91,A3,-9" "$(cat many.csv)"
+expect_eq "several files, csv: error on stderr" '{"file":"missing.wav","ok":false,"error":"No File"}' \
+    "$(cat many.err)"
+# An option that cannot apply to one of the files is a usage error before any output.
+"$bin" --step 4611686018427387904 sine440.wav stereo.wav >stdout.txt 2>stderr.txt
+expect_eq "several files, option too large for one: exit 1" 1 $?
+expect_eq "several files, option too large for one: no output" "" "$(cat stdout.txt)"
+
+# --profile: the strongest window's harmonics, phases and frequency as a profile file.
+profile="$("$bin" --profile three.wav)"
+expect_eq "--profile: exit 0" 0 $?
+expect_eq "--profile of three harmonics" \
+    "1 219 10 0.5 [100, 45, 24, $(sed 's/,/, /g' <<<"$zeros17")] 20 True" \
+    "$(python3 -c '
+import json, sys
+p = json.loads(sys.argv[1])
+assert list(p) == ["sonabi-profile", "fundamental", "volume", "length", "levels", "phases"], list(p)
+print(p["sonabi-profile"], p["fundamental"], p["volume"], p["length"], p["levels"], len(p["phases"]),
+      all(isinstance(x, (int, float)) for x in p["phases"]) and p["phases"][3:] == [0] * 17)' "$profile")"
+# The strongest window of a file whose loudest part comes late: its level, harmonics and
+# frequency, as the default verb prints them, decide the profile.
+python3 - <<'PY'
+import math, struct
+frames = [round((2000 if t < 22050 else 9000) * math.sin(2 * math.pi * (330 if t < 22050 else 523.25) * t / 44100))
+          for t in range(44100)]
+data = b''.join(struct.pack('<h', f) for f in frames)
+fmt = struct.pack('<HHIIHH', 1, 1, 44100, 88200, 2, 16)
+body = b'WAVE' + b'fmt ' + struct.pack('<I', 16) + fmt + b'data' + struct.pack('<I', len(data)) + data
+open('late.wav', 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
+PY
+strongest="$("$bin" late.wav | python3 -c '
+import json, sys
+lines = [l for l in map(json.loads, sys.stdin) if l["detected"]]
+best = max(lines, key=lambda l: l["level"])
+best = [l for l in lines if l["level"] == best["level"]][0]
+print(best["frequency"], best["harmonics"])')"
+expect_eq "--profile takes the strongest window" "$strongest" \
+    "$("$bin" --profile late.wav | python3 -c '
+import json, sys
+p = json.load(sys.stdin)
+print(p["fundamental"], p["levels"])')"
+expect_eq "--profile with options: the early, quiet part" "330" \
+    "$("$bin" --profile --count 5 late.wav | grep -o '"fundamental":[0-9]*' | cut -d: -f2)"
+out="$("$bin" --profile silence.wav)"
+expect_eq "--profile of silence: exit 2" 2 $?
+expect_eq "--profile of silence" '{"file":"silence.wav","ok":false,"error":"No pitch"}' "$out"
+out="$("$bin" --profile missing.wav)"
+expect_eq "--profile of a missing file: exit 2" 2 $?
+expect_eq "--profile of a missing file" '{"file":"missing.wav","ok":false,"error":"No File"}' "$out"
+for args in "--profile" "--profile sine440.wav three.wav" "--profile --csv sine440.wav" \
+    "--profile --info sine440.wav"; do
     # shellcheck disable=SC2086
     "$bin" $args >stdout.txt 2>stderr.txt
     expect_eq "usage error '$args': exit 1" 1 $?

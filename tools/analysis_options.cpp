@@ -1,0 +1,137 @@
+#include "analysis_options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <thread>
+
+#include "analysis/AnalysisTable.h"
+#include "wavfile/SoundFile.h"
+
+using namespace sonabi;
+
+namespace cli {
+
+namespace {
+
+constexpr uint64_t kMaxBytes = uint64_t{1} << 32;  // more than any WAV file's data
+
+bool ParseUnsigned(const std::string& text, uint64_t& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty();
+}
+
+bool ParseReal(const std::string& text, double& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty() && std::isfinite(value);
+}
+
+}  // namespace
+
+std::vector<OptionSpec> AnalysisOptionSpecs() {
+    return {{"--offset", true}, {"--step", true},    {"--count", true},    {"--fft-size", true},
+            {"--span", true},   {"--low-cut", true}, {"--threshold", true}};
+}
+
+std::string ReadAnalysisOptions(const ParsedArgs& parsed, AnalysisOptions& o) {
+    auto has = [&](const char* name) { return parsed.options.count(name) != 0; };
+    auto text = [&](const char* name) { return parsed.options.at(name); };
+    uint64_t n;
+    // A WAV file holds at most 2^32 bytes of sound: an offset beyond that cannot be meant.
+    if (has("--offset") && (!ParseUnsigned(text("--offset"), o.offset) || o.offset > kMaxBytes)) {
+        return "bad --offset (bytes, at most 2^32)";
+    }
+    if (has("--step") && (!ParseUnsigned(text("--step"), o.step) || o.step == 0)) {
+        return "bad --step (frames, at least 1)";
+    }
+    o.countGiven = has("--count");
+    if (o.countGiven && !ParseUnsigned(text("--count"), o.count)) return "bad --count";
+    if (has("--fft-size")) {
+        if (!ParseUnsigned(text("--fft-size"), n) ||
+            (n != 256 && n != 512 && n != 1024 && n != 2048)) {
+            return "bad --fft-size (256, 512, 1024 or 2048)";
+        }
+        o.fftSize = static_cast<unsigned>(n);
+    }
+    if (has("--span") && (!ParseReal(text("--span"), o.span) || o.span <= 0)) {
+        return "bad --span (Hz, above 0)";
+    }
+    o.lowCutGiven = has("--low-cut");
+    if (has("--low-cut") && (!ParseReal(text("--low-cut"), o.lowCutHz) || o.lowCutHz < 0)) {
+        return "bad --low-cut (Hz, 0 or more)";
+    }
+    if (has("--threshold") && (!ParseReal(text("--threshold"), o.threshold) || o.threshold < 0)) {
+        return "bad --threshold (0 or more)";
+    }
+    return "";
+}
+
+std::string PlanAnalysis(const AnalysisOptions& o, const WaveFileData& wave, AnalysisPlan& plan) {
+    const WAVEFORMATEX& f = wave.format;
+    const uint64_t frames = wave.size / f.nBlockAlign;
+    AnalysisSettings& s = plan.settings;
+    s.fftSize = o.fftSize ? o.fftSize : frames < 2048 ? 256 : 2048;
+    s.frequencySpan = o.span;
+    // The window works its cut-off bin out once at start-up (44100 Hz, 2048 frames) and keeps it
+    // for every file opened; only a new cut-off is converted with the file's rate and window.
+    const bool ownCut = o.lowCutGiven;
+    s.lowCutBin =
+        LowCutBinFor(o.lowCutHz, ownCut ? f.nSamplesPerSec : 44100, ownCut ? s.fftSize : 2048);
+    s.peakThreshold = o.threshold >= 0 ? o.threshold : PeakThresholdFor(CodingOf(f));
+    s.harmonicsFromAnalysis = true;
+    s.freqPosition = 100;
+    // A window never starts inside a frame: the offset is rounded down to one, as the window's
+    // scroll bar puts its position on a frame.
+    plan.firstOffset = o.offset - o.offset % f.nBlockAlign;
+    const uint64_t stepFrames = o.step ? o.step : s.fftSize / 2;
+    if (stepFrames > kMaxBytes / f.nBlockAlign) return "bad --step (its bytes pass 2^32)";
+    plan.stepBytes = stepFrames * f.nBlockAlign;
+    if (o.countGiven && o.count > 1 && o.count - 1 > kMaxBytes / plan.stepBytes) {
+        return "bad --count (its windows pass 2^32 bytes)";
+    }
+    plan.bytesPerSecond = uint64_t{f.nSamplesPerSec} * f.nBlockAlign;
+    return "";
+}
+
+uint64_t PlannedWindows(const AnalysisOptions& o, const AnalysisPlan& plan,
+                        const WaveFileData& wave) {
+    return std::min(o.count, WindowCountOf(wave.size, wave.format, plan.settings.fftSize,
+                                           plan.firstOffset, plan.stepBytes));
+}
+
+LoadOutcome LoadForAnalysis(const std::string& file, const AnalysisOptions& options,
+                            WaveFileData& wave, AnalysisPlan& plan) {
+    LoadOutcome outcome;
+    wave.format = StartUpFormat();
+    // The headers first: the settings and the checks of the options need no samples.
+    outcome.loadError = LoadSoundFile(file, wave, false);
+    if (!outcome.loadError.empty()) return outcome;
+    outcome.usageError = PlanAnalysis(options, wave, plan);
+    if (!outcome.usageError.empty()) return outcome;
+    outcome.loadError = LoadSoundFile(file, wave);
+    return outcome;
+}
+
+std::string ErrorObject(const std::string& file, const std::string& error) {
+    return "{\"file\":" + JsonString(file) + ",\"ok\":false,\"error\":" + JsonString(error) + "}\n";
+}
+
+unsigned AnalysisThreads() {
+    return std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+}
+
+void SplitWindows(uint64_t windows, unsigned parts,
+                  const std::function<void(uint64_t, uint64_t, unsigned)>& work) {
+    parts = std::max(1u, parts);
+    const uint64_t share = (windows + parts - 1) / parts;
+    std::vector<std::thread> workers;
+    for (unsigned t = 1; t < parts && t * share < windows; ++t) {
+        workers.emplace_back(work, t * share, std::min(share, windows - t * share), t);
+    }
+    work(0, std::min(share, windows), 0);
+    for (std::thread& w : workers) w.join();
+}
+
+}  // namespace cli
