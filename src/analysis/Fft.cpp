@@ -43,6 +43,7 @@ void BuildPlan(FftPlan& plan, int b) {
         plan.lastTwiddles[j] = w;
         plan.lastTurned[j] = {-w.im, w.re};
     }
+    if (b >= 4) BuildGroupedLastFactors(plan, b);
 }
 
 const FftPlan& PlanFor(int b) {

@@ -38,9 +38,10 @@ bool ComputeFft(unsigned n, const double* input, Complex* work, Complex* output,
 bool ComputeFftDirect(unsigned n, const double* input, Complex* work, Complex* output,
                       double* magnitudes);
 
-// The code path ComputeFft takes in this build on this machine: "avx", "sse2" or "scalar".
-// SONABI_FFT_NO_AVX and SONABI_FFT_SCALAR force the narrower ones, so that a machine with AVX
-// can test all three.
+// The code path ComputeFft takes in this build on this machine: "avx512" (AVX-512F and DQ),
+// "avx", "sse2" or "scalar". Defining SONABI_FFT_NO_AVX512, SONABI_FFT_NO_AVX or
+// SONABI_FFT_SCALAR when compiling Fft.cpp forces the narrower ones, so that a machine with
+// AVX-512 can test all four. Every path gives the same bits.
 const char* FftPath();
 
 }  // namespace sonabi

@@ -110,15 +110,22 @@ TEST(ComputeFft, LeavesTheLastButOneStageInWork) {
     EXPECT_EQ(two.magnitudes[0], 4.0);
 }
 
-// This file is also built with SONABI_FFT_NO_AVX and with SONABI_FFT_SCALAR (see
-// tests/CMakeLists.txt): the define must reach the transform, or those runs test AVX again.
+// This file is also built with SONABI_FFT_NO_AVX512, SONABI_FFT_NO_AVX and SONABI_FFT_SCALAR
+// (see tests/CMakeLists.txt): the define must reach the transform, or those runs test the widest
+// path again.
 TEST(ComputeFft, TakesThePathThisBuildAndMachineSelect) {
 #if defined(SONABI_FFT_SCALAR) || !(defined(__x86_64__) || defined(__SSE2__))
     EXPECT_STREQ(FftPath(), "scalar");
-#elif defined(SONABI_FFT_NO_AVX)
-    EXPECT_STREQ(FftPath(), "sse2");
 #else
-    EXPECT_STREQ(FftPath(), __builtin_cpu_supports("avx") ? "avx" : "sse2");
+    const char* avx = __builtin_cpu_supports("avx") ? "avx" : "sse2";
+#if defined(SONABI_FFT_NO_AVX)
+    EXPECT_STREQ(FftPath(), "sse2");
+#elif defined(SONABI_FFT_NO_AVX512)
+    EXPECT_STREQ(FftPath(), avx);
+#else
+    const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+    EXPECT_STREQ(FftPath(), avx512 ? "avx512" : avx);
+#endif
 #endif
 }
 
