@@ -44,9 +44,30 @@ void TCanvas::LineTo(int x, int y) {
     const int dy = -std::abs(y - y0), sy = y0 < y ? 1 : -1;
     int err = dx + dy;
     bool on = true;
+    const int w = image_.width(), h = image_.height();
+    // A steep line (a loud waveform at a high gain) may start far above or below the image: its
+    // rows there are skipped in one step, to the state the pixel walk would reach, because each
+    // of its steps moves one row and its error term then stays in [c + dx - D, c + dx), where
+    // c = -floor(D / 2) and D = |dy|.
+    if (-dy >= dx && dy != 0 && (y0 < 0 || y0 >= h)) {
+        const long long D = -dy, rows = sy > 0 ? -static_cast<long long>(y0) : y0 - (h - 1);
+        if (rows > 0) {
+            const long long m = std::min(rows, D);
+            const long long c = -(D / 2), low = c + dx - D;
+            const long long columns = (err + m * dx - low) / D;
+            err = static_cast<int>(err + m * dx - columns * D);
+            x0 += static_cast<int>(sx * columns);
+            y0 += static_cast<int>(sy * m);
+            on = m % 2 == 0;
+        }
+    }
     QRgb* pixels = Pixels();
-    // Long lines far outside the image are cut short: nothing after leaving the far edge counts.
     while (!(x0 == x && y0 == y)) {
+        // Past an edge and moving away from the image (or not moving across it): nothing more of
+        // this line can be drawn.
+        if ((x0 < 0 && (sx < 0 || dx == 0)) || (x0 >= w && (sx > 0 || dx == 0)) ||
+            (y0 < 0 && (sy < 0 || dy == 0)) || (y0 >= h && (sy > 0 || dy == 0)))
+            break;
         if (Style == PenStyle::psSolid || on) Plot(pixels, x0, y0, PenColor);
         on = !on;
         const int e2 = 2 * err;
@@ -95,22 +116,47 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
     Changed();
 }
 
-void TCanvas::TextOut(int x, int y, const QString& text) {
-    if (text.isEmpty()) return;
+const TCanvas::TextStamp& TCanvas::StampFor(const QString& text) {
     // Looking a font up is costly: the metrics are kept until the font changes.
     if (!metrics_ || metricsFont_ != Font) {
         metricsFont_ = Font;
         textFont_ = Font;
         textFont_.setStyleStrategy(QFont::NoAntialias);
         metrics_.emplace(textFont_);
+        stamps_.clear();
     }
+    const auto key = std::make_tuple(text, FontColor, BrushColor);
+    if (const auto found = stamps_.find(key); found != stamps_.end()) return found->second;
+    if (stamps_.size() >= 1024) stamps_.clear();  // a bound, never reached by the views
     const QFontMetrics& metrics = *metrics_;
-    const QRect box(x, y, metrics.horizontalAdvance(text), metrics.height());
-    QPainter painter(&image_);
+    const QRect box(0, 0, metrics.horizontalAdvance(text), metrics.height());
+    // Glyphs may reach past their advance: the stamp keeps a margin around the ink as well.
+    const QRect ink = metrics.boundingRect(text).translated(0, metrics.ascent());
+    const QRect area = box.united(ink).adjusted(-4, -4, 4, 4);
+    TextStamp stamp{QImage(area.size(), QImage::Format_ARGB32), area.topLeft()};
+    stamp.image.fill(Qt::transparent);
+    QPainter painter(&stamp.image);
+    painter.translate(-area.topLeft());
     painter.setFont(textFont_);
     painter.fillRect(box, QColor::fromRgb(BrushColor));
     painter.setPen(QColor::fromRgb(FontColor));
-    painter.drawText(x, y + metrics.ascent(), text);
+    painter.drawText(0, metrics.ascent(), text);
     painter.end();
+    return stamps_.emplace(key, std::move(stamp)).first->second;
+}
+
+void TCanvas::TextOut(int x, int y, const QString& text) {
+    if (text.isEmpty()) return;
+    // Non-antialiased text is opaque wherever it paints, so copying the stamp's opaque pixels
+    // gives what drawing the text here would give.
+    const TextStamp& stamp = StampFor(text);
+    QRgb* pixels = Pixels();
+    const int left = x + stamp.offset.x(), top = y + stamp.offset.y();
+    for (int row = std::max(0, -top); row < stamp.image.height() && top + row < Height(); ++row) {
+        const QRgb* from = reinterpret_cast<const QRgb*>(stamp.image.constScanLine(row));
+        QRgb* to = pixels + static_cast<size_t>(top + row) * stride_;
+        for (int col = std::max(0, -left); col < stamp.image.width() && left + col < Width(); ++col)
+            if (qAlpha(from[col]) == 255) to[left + col] = from[col];
+    }
     Changed();
 }

@@ -6,9 +6,12 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
+#include <QPoint>
 #include <QString>
 #include <functional>
+#include <map>
 #include <optional>
+#include <tuple>
 
 enum class PenStyle { psSolid, psDot };
 
@@ -44,6 +47,13 @@ class TCanvas {
     QRgb* Pixels();
     void Plot(QRgb* pixels, int x, int y, QRgb colour) const;
     void Changed();
+    // A label's pixels as QPainter draws it at (0, 0): the opaque box and the glyphs' ink, on
+    // transparency; offset is where the image's top left lies relative to the label's origin.
+    struct TextStamp {
+        QImage image;
+        QPoint offset;
+    };
+    const TextStamp& StampFor(const QString& text);
 
     QImage image_;
     int penX_ = 0;
@@ -52,4 +62,7 @@ class TCanvas {
     QFont metricsFont_;
     QFont textFont_;
     std::optional<QFontMetrics> metrics_;
+    // Labels drawn before, by text, font colour and brush colour, for the current font: shaping
+    // text is most of a refresh's cost, and the views draw the same few numbers again and again.
+    std::map<std::tuple<QString, QRgb, QRgb>, TextStamp> stamps_;
 };

@@ -25,27 +25,24 @@ void TFormMain::DrawVerticalGrid(PaintBox* box, int fine, int coarse, double spa
     // A span of thousands of steps (a sound of a few frames per second) puts many lines on one
     // pixel column. Drawing the same line again, or a label that the next one covers exactly,
     // changes no pixel, so those are left out and the work stays bounded by the box's width.
-    for (int k = 1; k <= grid.fine.count; ++k) {
-        if (k > 1 && grid.fine.X(k) == grid.fine.X(k - 1)) continue;
+    for (int k = 1; k <= grid.fine.count; k = grid.fine.NextColumn(k)) {
         c.MoveTo(grid.fine.X(k), 0);
         c.LineTo(grid.fine.X(k), c.Height());
     }
     c.Style = PenStyle::psSolid;
     c.FontColor = kRed;
-    const VerticalLines& coarseLines = grid.coarse;
-    auto coveredByNext = [&](int k) {
-        return k < coarseLines.count && coarseLines.LabelX(k + 1) == coarseLines.LabelX(k) &&
-               LabelLength(coarseLines.Value(k + 1)) == LabelLength(coarseLines.Value(k));
-    };
-    for (int k = 1; k <= coarseLines.count; ++k) {
-        const bool repeat =
-            k > 1 && coarseLines.X(k) == coarseLines.X(k - 1) && coveredByNext(k - 1);
-        if (!repeat) {
-            c.MoveTo(coarseLines.X(k), 0);
-            c.LineTo(coarseLines.X(k), c.Height());
+    // Within a column, each run of labels of one length is drawn once: its first line and its
+    // last label, which covers the others exactly.
+    const VerticalLines& solid = grid.coarse;
+    for (int k = 1; k <= solid.count;) {
+        const int columnEnd = solid.NextColumn(k);
+        while (k < columnEnd) {
+            const int last = solid.LastOfLabelLength(k, columnEnd - 1);
+            c.MoveTo(solid.X(k), 0);
+            c.LineTo(solid.X(k), c.Height());
+            c.TextOut(solid.LabelX(last), 0, QString::number(solid.Value(last)));
+            k = last + 1;
         }
-        if (!coveredByNext(k))
-            c.TextOut(coarseLines.LabelX(k), 0, QString::number(coarseLines.Value(k)));
     }
 }
 

@@ -52,6 +52,41 @@ int VerticalLines::LabelX(int k) const {
     return X(k) - static_cast<int>(RoundExt(LabelLength(Value(k)) / 2.0L * 5));
 }
 
+int VerticalLines::NextColumn(int k) const {
+    if (k >= count) return count + 1;
+    const int x = X(k);
+    if (width == 0) return count + 1;  // every line on column 0
+    // X only moves right while neither k * width * step nor k * step wraps around 32 bits and
+    // the span is positive; then the first line of the next column is found from an estimate.
+    const long double perLine = static_cast<long double>(width) * step / span;
+    const long double top = (static_cast<long double>(count) + 1) * step;
+    const bool monotone = width > 0 && step > 0 && span > 0 && top * width < 2147483648.0L;
+    if (!monotone) {
+        int j = k + 1;
+        while (j <= count && X(j) == x) ++j;
+        return j;
+    }
+    const long double guess = std::min<long double>((x + 0.5L) / perLine, count + 1.0L);
+    int j = static_cast<int>(std::clamp<long double>(std::floor(guess) - 1, k + 1, count + 1));
+    while (j > k + 1 && X(j - 1) != x) --j;
+    while (j <= count && X(j) == x) ++j;
+    return j;
+}
+
+int VerticalLines::LastOfLabelLength(int k, int last) const {
+    // Lengths never fall as the values grow: the run ends where a binary search finds it.
+    const int length = LabelLength(Value(k));
+    int lo = k, hi = last;
+    while (lo < hi) {
+        const int mid = lo + (hi - lo + 1) / 2;
+        if (LabelLength(Value(mid)) == length)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return lo;
+}
+
 VerticalGrid VerticalGridLines(int width, int fine, int coarse, double span) {
     VerticalGrid grid;
     grid.fine = {width, fine, span, LineCount(span, fine)};

@@ -31,6 +31,12 @@ struct VerticalLines {
     int X(int k) const;  // Round((k * W * step) / span), k * W * step a 32-bit product
     int Value(int k) const { return k * step; }  // the label's number
     int LabelX(int k) const;                     // label's left edge: X(k) - Round(digits / 2 * 5)
+    // The first line after k (k = 1 .. count) that lies in another pixel column, or count + 1.
+    // A span of thousands of steps puts many lines on one column; this skips them in a few
+    // evaluations of X, so drawing costs the box's width rather than the line count.
+    int NextColumn(int k) const;
+    // The last line of k .. last whose label has as many characters as line k's.
+    int LastOfLabelLength(int k, int last) const;
 };
 
 // `DrawVerticalGrid`: dotted lines every fine step (no labels) and solid lines every coarse step,
