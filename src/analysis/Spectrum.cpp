@@ -121,17 +121,40 @@ __attribute__((target("avx512f"))) void WeightSamples512(unsigned count, const W
     }
 }
 
+// Channel `channel` of 16-bit frames of `channels` channels (1 or 2) at `data` as doubles, eight
+// at a time; frames of two channels are read whole, so nothing past the window is touched.
+__attribute__((target("avx512f,avx2"))) void ReadSamples16x8(unsigned count, const uint8_t* data,
+                                                             int channels, int channel,
+                                                             double* input) {
+    for (unsigned n = 0; n < count; n += 8) {
+        __m256i v;
+        if (channels == 1) {
+            v = _mm256_cvtepi16_epi32(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 2 * size_t{n})));
+        } else {
+            const __m256i frames =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + 4 * size_t{n}));
+            v = _mm256_srai_epi32(channel == 0 ? _mm256_slli_epi32(frames, 16) : frames, 16);
+        }
+        _mm512_storeu_pd(input + n, _mm512_cvtepi32_pd(v));
+    }
+}
+
 bool HasAvx512() {
-    static const bool avx512 = __builtin_cpu_supports("avx512f");
+    static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2");
     return avx512;
 }
 
 // The weighted input of 8- and 16-bit samples on the vector path; false where it does not apply.
-bool FillWeightedFast(unsigned count, const uint8_t* first, size_t stride, int bits,
+bool FillWeightedFast(unsigned count, const uint8_t* data, int bits, int channels, int channel,
                       double* input) {
     const WeightTable* w = HammingTable(count);
     if (!w || count < 8 || !HasAvx512()) return false;
-    if (bits == 16) {
+    const size_t stride = static_cast<size_t>(bits / 8) * static_cast<size_t>(channels);
+    const uint8_t* first = data + static_cast<size_t>(bits / 8) * static_cast<size_t>(channel);
+    if (bits == 16 && channels <= 2) {
+        ReadSamples16x8(count, data, channels, channel, input);
+    } else if (bits == 16) {
         for (unsigned n = 0; n < count; ++n) {
             const uint8_t* p = first + n * stride;
             input[n] = static_cast<int16_t>(p[0] | (p[1] << 8));
@@ -143,7 +166,7 @@ bool FillWeightedFast(unsigned count, const uint8_t* first, size_t stride, int b
     return true;
 }
 #else
-bool FillWeightedFast(unsigned, const uint8_t*, size_t, int, double*) { return false; }
+bool FillWeightedFast(unsigned, const uint8_t*, int, int, int, double*) { return false; }
 #endif
 
 }  // namespace
@@ -165,7 +188,7 @@ bool FillWindowedInput(unsigned count, const uint8_t* data, SampleCoding coding,
     using Int = integral_constant<bool, false>;
     using Float = integral_constant<bool, true>;
     if (!coding.floating && coding.bits <= 16 &&
-        FillWeightedFast(count, first, stride, coding.bits, input)) {
+        FillWeightedFast(count, data, coding.bits, channels, channel, input)) {
         return true;
     }
     if (coding.floating) {
