@@ -20,7 +20,7 @@ void TFormMain::ButfftampfilsetClick() {
     std::fill(NoiseSpectrum, NoiseSpectrum + std::min<int>(n, kMaxWindowFrames), 0.0);
 }
 
-double* TFormMain::NoiseInForce() {
+double* TFormMain::NoiseInForce() const {
     static double none[kMaxWindowFrames] = {};  // only read: a capture writes NoiseSpectrum
     if (!NoiseSpectrum) return none;
     const bool fits = NoiseFftSize == FftSize && NoiseRate == static_cast<uint32_t>(CurRate);

@@ -15,6 +15,7 @@ void TFormMain::PublishAnalysis() {
     HighlightNearestKey();
     Label21->setText(QString::number(PeakLevel));
     LbfftValue->setText(QString::number(DetectedFrequency));
+    LbfftValue->setToolTip(FrequencyTip());
 }
 
 void TFormMain::StoreHarmonicLevels() {

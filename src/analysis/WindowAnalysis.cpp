@@ -58,9 +58,7 @@ bool AnalyzeWindow(const uint8_t* data, size_t dataSize, const WAVEFORMATEX& for
 
     result.frequency = d.DetectedFrequency;
     result.level = d.PeakLevel;
-    // The same extended product the detection rounds to `frequency`.
-    result.hz = static_cast<double>(static_cast<long double>(format.nSamplesPerSec) *
-                                    d.FundamentalPosition / (n - 1));
+    result.hz = DetectedHz(format.nSamplesPerSec, d.FundamentalPosition, n);
     if (settings.harmonicsFromAnalysis) {
         StoreHarmonicLevels(d.PeakCount, d.PeakLevels, d.PeakHarmonics, result.harmonicLevels);
         ApplyFreshSliderRule(result.harmonicLevels, format.nSamplesPerSec, settings.freqPosition);

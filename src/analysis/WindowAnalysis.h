@@ -77,6 +77,12 @@ struct WindowResult {
     double hz = 0.0;
 };
 
+// The interpolated fundamental in Hz from a detection's FundamentalPosition (bins): the same
+// extended product rate x position / (fftSize - 1) that the detection rounds to its frequency.
+inline double DetectedHz(uint32_t rate, double position, unsigned fftSize) {
+    return static_cast<double>(static_cast<long double>(rate) * position / (fftSize - 1));
+}
+
 // Analyses the fftSize frames of `data` (dataSize bytes) starting at byte `offset`, in the
 // format `format` (8-, 16-, 24- or 32-bit PCM or 32- or 64-bit float, any channel count,
 // nBlockAlign = channels x bytes). For two

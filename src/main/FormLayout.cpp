@@ -261,6 +261,13 @@ void TFormMain::BuildLayout() {
     };
     PaintBoxSeimon->OnPaint = [this] { PaintBoxSeimonPaint(); };
     PaintBoxSeimon->OnClick = [this] { PaintBoxSeimonClick(); };
+    Transmit->setToolTip(
+        "Ctrl+Shift+S saves the mixer as a harmonic profile; Ctrl+Shift+O loads one");
+    // Read-outs under the pointer, as tooltips.
+    PaintBoxGra->OnHover = [this](int x, int y) { return WaveReadout(x, y); };
+    PaintBoxFft->OnHover = [this](int x, int y) { return SpectrumReadout(x, y); };
+    PaintBoxSeimon->OnHover = [this](int x, int y) { return VoiceprintReadout(x, y); };
+    for (PaintBox* box : {PaintBoxGra, PaintBoxFft, PaintBoxSeimon}) box->setMouseTracking(true);
     PaintBoxSeimonScale->OnPaint = [this] { PaintBoxSeimonScalePaint(); };
     SeimonAmpGra->OnPaint = [this] { SeimonAmpGraPaint(); };
     for (int i = 1; i <= 20; ++i)

@@ -24,6 +24,7 @@ TFormMain::TFormMain(WaveAudio* audio) {
     }
     Audio = audio;
     BuildLayout();
+    BuildShortcuts();
     setAcceptDrops(true);  // a WAV file dropped on the window is opened (FormDrop.cpp)
     AppServices::Instance().Parent = this;
     FormCreate();
@@ -292,6 +293,7 @@ void TFormMain::UpdateStateTips() {
         save = "Saves the recording";
     else
         save = "Saves the start-up silence (nothing recorded or opened yet)";
+    save += "\nCtrl+E: the analysis of every window as CSV; Ctrl+I: a picture of the window";
     if (Butsave->toolTip() != save) Butsave->setToolTip(save);
 
     QString noise = "No noise captured: press while recording to capture the background";

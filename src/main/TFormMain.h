@@ -15,6 +15,7 @@
 #include "audio/WaveAudio.h"
 #include "audio/WaveTypes.h"
 #include "common/Samples.h"
+#include "synth/Profile.h"
 #include "toolkit/Controls.h"
 
 // The held sound with all that says how to read it, lifted out of the window as one value, so
@@ -270,7 +271,7 @@ class TFormMain : public QWidget {
     void ButfftampfilsetClick();
     // The noise the spectrum pass and the detection subtract: the captured spectrum while a
     // capture is pending or when it fits the window (length and rate), else all zeros.
-    double* NoiseInForce();
+    double* NoiseInForce() const;
     void UpDownfftscaleClick(UDBtnType button);
     void UpDownChoicedataClick(UDBtnType button);
 
@@ -325,6 +326,28 @@ class TFormMain : public QWidget {
     // Opens a file given by path as the open command does after its dialog (drops, "Open with").
     void OpenPath(const QString& path);
 
+    // ---- Read-outs and exports (FormReadouts.cpp, FormExport.cpp) ----
+    // Tooltip texts: the note and cents of the last detection; what lies under the pointer in
+    // the spectrum (frequency, nearest bin's level), the voiceprint (frequency) and the
+    // waveform (the time a click there writes). x, y are the box's pixels.
+    QString FrequencyTip() const;
+    QString SpectrumReadout(int x, int y) const;
+    QString VoiceprintReadout(int x, int y) const;
+    QString WaveReadout(int x, int y) const;
+    void SetKeyTips();
+    // Ctrl+E: every window of the held sound analysed with the current settings, as CSV.
+    // Ctrl+I: the window as a PNG picture. Ctrl+Shift+S / Ctrl+Shift+O: the mixer's settings
+    // saved to / loaded from a profile file. Each asks for a file name; none runs while playing
+    // or recording.
+    void ExportAnalysisClick();
+    void SavePictureClick();
+    void SaveProfileClick();
+    void LoadProfileClick();
+    // The mixer's profile: what ミキサー would play now (phases from the analysis when the
+    // sliders follow it). ApplyProfile sets the mixer through its sliders' change rules.
+    sonabi::Profile CurrentProfile() const;
+    void ApplyProfile(const sonabi::Profile& profile);
+
   protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -336,6 +359,7 @@ class TFormMain : public QWidget {
 
   private:
     void BuildLayout();
+    void BuildShortcuts();  // FormExport.cpp
     void SetControlDefaults();
     // The client area centred in the screen's available area, the frame kept inside it.
     void CentreOnScreen();

@@ -7,7 +7,10 @@
 
 using namespace sonabi;
 
-void TFormMain::BuildKeyTables() { BuildKeyFrequencies(KeyFrequencies); }
+void TFormMain::BuildKeyTables() {
+    BuildKeyFrequencies(KeyFrequencies);
+    SetKeyTips();
+}
 
 void TFormMain::ResetKeyColours() {
     uint32_t colours[kKeyCount + 1];
@@ -63,8 +66,12 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* e) {
             if (e != pressSeen && watched->isWidgetType() &&
                 (watched == this || isAncestorOf(static_cast<QWidget*>(watched)))) {
                 pressSeen = e;
-                const QString text = static_cast<QKeyEvent*>(e)->text();
-                if (text.size() == 1) FormKeyPress(text[0]);
+                // A press with Ctrl or Meta is a shortcut, never a typed character.
+                const auto* key = static_cast<QKeyEvent*>(e);
+                const QString text = key->text();
+                if (text.size() == 1 &&
+                    !(key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
+                    FormKeyPress(text[0]);
             }
             break;
         default:

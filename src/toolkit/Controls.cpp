@@ -7,6 +7,7 @@
 #include <QRadioButton>
 #include <QStyleOptionSlider>
 #include <QToolButton>
+#include <QToolTip>
 #include <climits>
 
 PaintBox::PaintBox(QWidget* parent, int left, int top, int width, int height)
@@ -45,6 +46,34 @@ void PaintBox::mouseReleaseEvent(QMouseEvent* event) {
                        rect().contains(event->position().toPoint());
     pressed_ = false;
     if (click && OnClick) OnClick();
+}
+
+QString PaintBox::HoverText(int x, int y) const {
+    QString text = OnHover ? OnHover(x, y) : QString();
+    if (!toolTip().isEmpty()) text += (text.isEmpty() ? "" : "\n") + toolTip();
+    return text;
+}
+
+bool PaintBox::event(QEvent* e) {
+    if (e->type() == QEvent::ToolTip && OnHover) {
+        const auto* help = static_cast<QHelpEvent*>(e);
+        const QString text = HoverText(help->pos().x(), help->pos().y());
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), text, this);
+        return true;
+    }
+    return QWidget::event(e);
+}
+
+void PaintBox::mouseMoveEvent(QMouseEvent* event) {
+    // Once shown, the read-out follows the pointer.
+    if (OnHover && QToolTip::isVisible()) {
+        const QPoint p = event->position().toPoint();
+        QToolTip::showText(event->globalPosition().toPoint(), HoverText(p.x(), p.y()), this);
+    }
+    QWidget::mouseMoveEvent(event);
 }
 
 TrackBar::TrackBar(QWidget* parent, Qt::Orientation orientation, int left, int top, int width,

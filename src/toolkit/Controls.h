@@ -27,11 +27,21 @@ class PaintBox : public QWidget {
     std::function<void()> OnPaint;  // the first time the box is shown
     std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y)> OnMouseDown;
     std::function<void()> OnClick;  // a left-button press and release inside the box
+    // The read-out for the point (x, y) under the pointer, shown as a tooltip that follows the
+    // pointer once the tooltip delay has passed; the box's own toolTip() follows it on a new
+    // line. Drawing nothing, it leaves every pixel of the canvas as it is.
+    std::function<QString(int x, int y)> OnHover;
 
   protected:
+    bool event(QEvent*) override;
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
+    void mouseMoveEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
+
+  public:
+    // What the tooltip shows at (x, y): the read-out, then toolTip(); "" for neither.
+    QString HoverText(int x, int y) const;
 
   private:
     TCanvas canvas_;

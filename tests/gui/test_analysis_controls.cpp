@@ -1,5 +1,6 @@
 // The analysis controls of the window: the display range arrows, the window length arrows and
 // the noise button, the last during a recording from the simulated capture device.
+#include <QHelpEvent>
 #include <QImage>
 #include <QTemporaryDir>
 #include <cmath>
@@ -7,8 +8,12 @@
 
 #include "FormFixture.h"
 #include "TestWavFiles.h"
+#include "analysis/AnalysisTable.h"
 #include "analysis/Fft.h"
+#include "analysis/NoteName.h"
 #include "analysis/Spectrum.h"
+#include "analysis/WindowAnalysis.h"
+#include "views/ScaleGeometry.h"
 
 using namespace sonabi;
 
@@ -348,14 +353,14 @@ TEST_F(AnalysisControlsTest, TipsFollowTheHeldSoundAndTheSpectrumSettings) {
     EXPECT_TRUE(form->Butsave->toolTip().startsWith("Saves the start-up silence"));
     EXPECT_EQ(form->PaintBoxFft->toolTip(), "");
     OpenTone(44100, 44100);
-    EXPECT_EQ(form->Butsave->toolTip(), "Saves tone.wav");
+    EXPECT_TRUE(form->Butsave->toolTip().startsWith("Saves tone.wav\nCtrl+E"));
     form->Transmit->click();
-    EXPECT_EQ(form->Butsave->toolTip(),
-              QString::fromUtf8("Saves the mixer's tone (再生 brings your sound back)"));
+    EXPECT_TRUE(form->Butsave->toolTip().startsWith(
+        QString::fromUtf8("Saves the mixer's tone (再生 brings your sound back)\n")));
     audio->FinishOutput();
     Pump();
     form->PlayButtonClick();  // the user's sound comes back
-    EXPECT_EQ(form->Butsave->toolTip(), "Saves tone.wav");
+    EXPECT_TRUE(form->Butsave->toolTip().startsWith("Saves tone.wav\nCtrl+E"));
     audio->FinishOutput();
     Pump();
 
@@ -366,4 +371,48 @@ TEST_F(AnalysisControlsTest, TipsFollowTheHeldSoundAndTheSpectrumSettings) {
     EXPECT_TRUE(form->PaintBoxFft->toolTip().endsWith("(Shift + left click)"));
     EXPECT_TRUE(form->PaintBoxFft->toolTip().contains(
         "Threshold " + QString::number(form->PeakThreshold, 'g', 6)));
+}
+
+// The note of the last analysis, each key's note and what lies under the pointer are tooltips:
+// the label's note is the analyser's for the same window, and no pixel changes.
+TEST_F(AnalysisControlsTest, ReadoutsNameTheNoteAndWhatLiesUnderThePointer) {
+    OpenTone(44100, 44100);
+    AnalysisSettings settings;
+    AnalysisWorkspace ws;
+    WindowResult r;
+    ASSERT_TRUE(AnalyzeWindow(form->WaveData, form->WaveDataSize, form->WaveFormat,
+                              form->ViewOffset, settings, ws, r));
+    const NearestNote note = NearestNoteOf(r.hz);
+    ASSERT_EQ(note.name, "A4");
+    const QString sign = note.cents < 0 ? QString::fromUtf8("−") : note.cents > 0 ? "+" : "";
+    EXPECT_EQ(form->LbfftValue->toolTip(), QString("A4 %1%2 cents (%3 Hz)")
+                                               .arg(sign)
+                                               .arg(std::abs(note.cents))
+                                               .arg(QString::fromStdString(HzText(r.hz))));
+    EXPECT_EQ(form->Panels[1]->toolTip(), "C2: 65 Hz");
+    EXPECT_EQ(form->Panels[34]->toolTip(), "A4: 440 Hz");
+
+    // 440 Hz lies at x = 440 / 2000 of the width; the nearest bin there is the peak's.
+    const int x = static_cast<int>(std::lround(440.0 / 2000 * form->PaintBoxFft->width()));
+    const QString fft = form->PaintBoxFft->HoverText(x, 50);
+    const int bin = static_cast<int>(std::lround(440.0 * 2047 / 44100));
+    EXPECT_TRUE(fft.startsWith("44")) << fft.toStdString();
+    EXPECT_TRUE(fft.endsWith(
+        QString("bin %1: level %2").arg(bin).arg(form->SpectrumMagnitudes[bin], 0, 'f', 1)))
+        << fft.toStdString();
+    form->PaintBoxFftMouseDown(Qt::RightButton, Qt::ShiftModifier, 150, 20);
+    EXPECT_TRUE(form->PaintBoxFft->HoverText(x, 50).endsWith("\n" + form->PaintBoxFft->toolTip()));
+    const QImage before = form->PaintBoxFft->Canvas().Image();
+    QHelpEvent help(QEvent::ToolTip, QPoint(x, 50), form->PaintBoxFft->mapToGlobal(QPoint(x, 50)));
+    QCoreApplication::sendEvent(form->PaintBoxFft, &help);
+    EXPECT_EQ(form->PaintBoxFft->Canvas().Image(), before);
+
+    const int h = form->PaintBoxSeimon->Canvas().Height();
+    EXPECT_EQ(form->PaintBoxSeimon->HoverText(0, 0), "2000.00 Hz");
+    EXPECT_EQ(form->PaintBoxSeimon->HoverText(0, h / 2),
+              QString::fromStdString(HzText(2000.0 * (h - h / 2) / h)) + " Hz");
+    // The waveform's read-out is the time a click there writes (2048 frames across the width).
+    const int w = form->PaintBoxGra->width();
+    EXPECT_EQ(form->PaintBoxGra->HoverText(w / 2, 0),
+              QString::fromStdString(ClickTimeText(2048 * 1000.0 / 44100 * (w / 2) / w)) + " ms");
 }

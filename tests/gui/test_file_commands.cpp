@@ -2,7 +2,10 @@
 // sets, what a refused one keeps, the overwrite question, the name rule and the bytes written.
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
 
 #include "FormFixture.h"
 #include "TestWavFiles.h"
@@ -268,6 +271,9 @@ TEST_F(FileCommandsTest, BothButtonsDoNothingWhileBusy) {
     ASSERT_TRUE(form->Playing);
     form->Butopen->click();
     form->Butsave->click();
+    for (auto command : {&TFormMain::ExportAnalysisClick, &TFormMain::SavePictureClick,
+                         &TFormMain::SaveProfileClick, &TFormMain::LoadProfileClick})
+        (form.get()->*command)();
     EXPECT_EQ(form->WaveData, held);
     audio->FinishOutput();
     Pump();
@@ -276,6 +282,8 @@ TEST_F(FileCommandsTest, BothButtonsDoNothingWhileBusy) {
     ASSERT_TRUE(form->Recording);
     form->Butopen->click();
     form->Butsave->click();
+    form->ExportAnalysisClick();
+    form->SavePictureClick();
     EXPECT_EQ(form->CurChannels, 1);
     form->RecButton->click();
     Pump();
@@ -283,6 +291,106 @@ TEST_F(FileCommandsTest, BothButtonsDoNothingWhileBusy) {
     EXPECT_TRUE(filters.isEmpty());
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(QFileInfo::exists(Path("busy.wav")));
+}
+
+// A note with overtones at their own phases, a second long.
+std::vector<uint8_t> Overtones() {
+    return testwav::Mono16(44100, [](uint32_t t) {
+        const double x = 6.283185307179586 * 220 * t / 44100;
+        return static_cast<int>(std::lrint(6000 * std::sin(x) + 3000 * std::sin(2 * x + 1) +
+                                           1500 * std::sin(3 * x + 2)));
+    });
+}
+
+QByteArray AnalyserCsv(const QStringList& args) {
+    QProcess analyser;
+    analyser.start(SONABI_ANALYZE_BIN, QStringList{"--csv"} + args);
+    analyser.waitForFinished(60000);
+    return analyser.readAllStandardOutput();
+}
+
+TEST_F(FileCommandsTest, ExportIsTheAnalysersTableAndThePictureTheWindow) {
+    ASSERT_TRUE(testwav::WriteWave(Path("note.wav"), MakePcmFormat(1, 16, 44100), Overtones()));
+    OpenFile(Path("note.wav"));
+    saveName = Path("note");
+    form->ExportAnalysisClick();
+    EXPECT_EQ(filters.last(), "csv|*.csv");
+    const QByteArray table = testwav::ReadAll(Path("note.csv"));
+    EXPECT_EQ(table.count('\n'), 1 + 42);  // the header and every half-window step
+    EXPECT_EQ(table, AnalyserCsv({Path("note.wav")}));
+    form->UpDownChoicedata->Click(btNext);
+    ASSERT_EQ(form->FftSize, 1024u);
+    saveName = Path("note1024.csv");
+    form->ExportAnalysisClick();
+    EXPECT_EQ(testwav::ReadAll(Path("note1024.csv")),
+              AnalyserCsv({"--fft-size", "1024", Path("note.wav")}));
+
+    saveName = Path("window");
+    form->SavePictureClick();
+    const QImage picture(Path("window.png"));
+    EXPECT_EQ(picture.size(), form->grab().size());
+    EXPECT_TRUE(messages.empty());
+}
+
+// The profile of an analysed note, loaded into a new window, makes ミキサー play the very tone
+// the first window plays; a profile the window cannot take changes nothing.
+TEST_F(FileCommandsTest, LoadedProfilePlaysTheSameSamples) {
+    ASSERT_TRUE(testwav::WriteWave(Path("note.wav"), MakePcmFormat(1, 16, 44100), Overtones()));
+    OpenFile(Path("note.wav"));
+    form->PlayButton->click();  // while it plays, the sliders follow the analysis
+    audio->FinishOutput();
+    Pump();
+    saveName = Path("note");
+    form->SaveProfileClick();
+    form->Transmit->click();
+    const std::vector<uint8_t> played = testwav::Bytes(form->WaveData, form->WaveDataSize);
+    EXPECT_GT(form->HarmonicLevels[3], 0);
+    audio->FinishOutput();
+    Pump();
+
+    form.reset();
+    form = std::make_unique<TFormMain>(audio.get());
+    openName = Path("note.json");
+    form->LoadProfileClick();
+    form->Transmit->click();
+    EXPECT_EQ(testwav::Bytes(form->WaveData, form->WaveDataSize), played);
+    audio->FinishOutput();
+    Pump();
+    EXPECT_TRUE(messages.empty());
+
+    ASSERT_TRUE(testwav::WriteBytes(Path("bad.json"), "{\"sonabi-profile\":1}"));
+    openName = Path("bad.json");
+    const int level = form->HarmonicLevels[1];
+    form->LoadProfileClick();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.contains("fundamental")) << messages[0].text.toStdString();
+    EXPECT_EQ(form->HarmonicLevels[1], level);
+}
+
+// Ctrl with a letter runs its command or nothing: never the note that letter types.
+TEST_F(FileCommandsTest, ShortcutsReachTheirCommandsAndNeverPlayANote) {
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char* filter;
+    } keys[] = {{Qt::Key_E, Qt::ControlModifier, "csv|*.csv"},
+                {Qt::Key_I, Qt::ControlModifier, "png|*.png"},
+                {Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier, "harmonic profile|*.json"},
+                {Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier, "harmonic profile|*.json"},
+                {Qt::Key_D, Qt::ControlModifier, nullptr}};
+    for (const auto& k : keys) {
+        filters.clear();
+        QTest::keyClick(form.get(), k.key, k.modifiers);
+        EXPECT_EQ(filters, k.filter ? QStringList{k.filter} : QStringList{}) << k.key;
+        EXPECT_FALSE(form->Playing) << k.key;
+    }
+    QTest::keyClick(form.get(), Qt::Key_D);  // typed alone, d plays its note
+    EXPECT_TRUE(form->Playing);
+    audio->FinishOutput();
+    Pump();
 }
 
 }  // namespace
