@@ -114,6 +114,17 @@ LoadOutcome LoadForAnalysis(const std::string& file, const AnalysisOptions& opti
     return outcome;
 }
 
+int LoadOneFile(const std::string& file, const AnalysisOptions& options, WaveFileData& wave,
+                AnalysisPlan& plan, std::ostream& out, std::ostream& err) {
+    const LoadOutcome loaded = LoadForAnalysis(file, options, wave, plan);
+    if (!loaded.usageError.empty()) return UsageError(err, loaded.usageError);
+    if (!loaded.loadError.empty()) {
+        out << ErrorObject(file, loaded.loadError);
+        return kExitRefused;
+    }
+    return -1;
+}
+
 std::string ErrorObject(const std::string& file, const std::string& error) {
     return "{\"file\":" + JsonString(file) + ",\"ok\":false,\"error\":" + JsonString(error) + "}\n";
 }

@@ -60,6 +60,11 @@ struct LoadOutcome {
 LoadOutcome LoadForAnalysis(const std::string& file, const AnalysisOptions& options,
                             sonabi::WaveFileData& wave, AnalysisPlan& plan);
 
+// LoadForAnalysis for a verb of one file: -1 when the samples are loaded, else the exit status,
+// after the usage error on err or the file's error object on out.
+int LoadOneFile(const std::string& file, const AnalysisOptions& options, sonabi::WaveFileData& wave,
+                AnalysisPlan& plan, std::ostream& out, std::ostream& err);
+
 // {"file":..,"ok":false,"error":..} and '\n', the --info error object.
 std::string ErrorObject(const std::string& file, const std::string& error);
 

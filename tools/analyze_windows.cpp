@@ -51,12 +51,8 @@ int RunOneFile(const std::string& file, const AnalysisOptions& options, bool csv
                std::ostream& err) {
     WaveFileData wave;
     AnalysisPlan plan;
-    const LoadOutcome loaded = LoadForAnalysis(file, options, wave, plan);
-    if (!loaded.usageError.empty()) return UsageError(err, loaded.usageError);
-    if (!loaded.loadError.empty()) {
-        out << ErrorObject(file, loaded.loadError);
-        return kExitRefused;
-    }
+    if (const int status = LoadOneFile(file, options, wave, plan, out, err); status >= 0)
+        return status;
     if (csv) out << AnalysisCsvHeader();
     AnalyzeAll(wave, plan, PlannedWindows(options, plan, wave),
                {csv ? TableForm::Csv : TableForm::JsonLines, ""}, out);

@@ -53,12 +53,8 @@ int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
     const std::string& file = parsed.positional[0];
     WaveFileData wave;
     AnalysisPlan plan;
-    const LoadOutcome loaded = LoadForAnalysis(file, options, wave, plan);
-    if (!loaded.usageError.empty()) return UsageError(err, loaded.usageError);
-    if (!loaded.loadError.empty()) {
-        out << ErrorObject(file, loaded.loadError);
-        return kExitRefused;
-    }
+    if (const int status = LoadOneFile(file, options, wave, plan, out, err); status >= 0)
+        return status;
     const uint64_t windows = PlannedWindows(options, plan, wave);
     const unsigned threads = AnalysisThreads();
     std::vector<Strongest> parts(threads);
