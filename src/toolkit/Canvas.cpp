@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 TCanvas::TCanvas(int width, int height) : image_(width, height, QImage::Format_RGB32) {
@@ -124,6 +125,7 @@ const TCanvas::TextStamp& TCanvas::StampFor(const QString& text) {
         textFont_.setStyleStrategy(QFont::NoAntialias);
         metrics_.emplace(textFont_);
         stamps_.clear();
+        labelCharactersCompose_.reset();
     }
     const auto key = std::make_tuple(text, FontColor, BrushColor);
     if (const auto found = stamps_.find(key); found != stamps_.end()) return found->second;
@@ -135,6 +137,9 @@ const TCanvas::TextStamp& TCanvas::StampFor(const QString& text) {
     const QRect area = box.united(ink).adjusted(-4, -4, 4, 4);
     TextStamp stamp{QImage(area.size(), QImage::Format_ARGB32), area.topLeft()};
     stamp.image.fill(Qt::transparent);
+    const qreal exact = QFontMetricsF(textFont_).horizontalAdvance(text);
+    if (exact == std::floor(exact)) stamp.advance = static_cast<int>(exact);
+    stamp.inkInside = box.contains(ink);
     QPainter painter(&stamp.image);
     painter.translate(-area.topLeft());
     painter.setFont(textFont_);
@@ -145,11 +150,7 @@ const TCanvas::TextStamp& TCanvas::StampFor(const QString& text) {
     return stamps_.emplace(key, std::move(stamp)).first->second;
 }
 
-void TCanvas::TextOut(int x, int y, const QString& text) {
-    if (text.isEmpty()) return;
-    // Non-antialiased text is opaque wherever it paints, so copying the stamp's opaque pixels
-    // gives what drawing the text here would give.
-    const TextStamp& stamp = StampFor(text);
+void TCanvas::Stamp(const TextStamp& stamp, int x, int y) {
     QRgb* pixels = Pixels();
     const int left = x + stamp.offset.x(), top = y + stamp.offset.y();
     for (int row = std::max(0, -top); row < stamp.image.height() && top + row < Height(); ++row) {
@@ -158,5 +159,39 @@ void TCanvas::TextOut(int x, int y, const QString& text) {
         for (int col = std::max(0, -left); col < stamp.image.width() && left + col < Width(); ++col)
             if (qAlpha(from[col]) == 255) to[left + col] = from[col];
     }
+}
+
+bool TCanvas::StampCharacters(int x, int y, const QString& text) {
+    static const QString kLabelCharacters = "0123456789.-";
+    if (text.size() < 2) return false;
+    for (const QChar c : text)
+        if (!kLabelCharacters.contains(c)) return false;
+    if (!labelCharactersCompose_) {
+        // Once per font: whole-pixel advances, ink inside each box, and no pair kerned.
+        const QFontMetricsF exact(textFont_);
+        bool compose = true;
+        for (const QChar a : kLabelCharacters) {
+            const TextStamp& stamp = StampFor(QString(a));
+            compose = compose && stamp.advance >= 0 && stamp.inkInside;
+            for (const QChar b : kLabelCharacters)
+                compose = compose && exact.horizontalAdvance(QString(a) + b) ==
+                                         exact.horizontalAdvance(a) + exact.horizontalAdvance(b);
+        }
+        labelCharactersCompose_ = compose;
+    }
+    if (!*labelCharactersCompose_) return false;
+    for (const QChar c : text) {
+        const TextStamp& stamp = StampFor(QString(c));
+        Stamp(stamp, x, y);
+        x += stamp.advance;
+    }
+    return true;
+}
+
+void TCanvas::TextOut(int x, int y, const QString& text) {
+    if (text.isEmpty()) return;
+    // Non-antialiased text is opaque wherever it paints, so copying the stamp's opaque pixels
+    // gives what drawing the text here would give.
+    if (!StampCharacters(x, y, text)) Stamp(StampFor(text), x, y);
     Changed();
 }

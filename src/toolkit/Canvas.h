@@ -49,11 +49,20 @@ class TCanvas {
     void Changed();
     // A label's pixels as QPainter draws it at (0, 0): the opaque box and the glyphs' ink, on
     // transparency; offset is where the image's top left lies relative to the label's origin.
+    // advance: the text's width in whole pixels, -1 when it is not a whole number; inkInside:
+    // no glyph pixel lies outside the opaque box.
     struct TextStamp {
         QImage image;
         QPoint offset;
+        int advance = -1;
+        bool inkInside = false;
     };
     const TextStamp& StampFor(const QString& text);
+    void Stamp(const TextStamp& stamp, int x, int y);
+    // A number label ("1500", "-20", "23.2") whose characters each sit in their own whole-pixel
+    // box with no kerning between them is the row of its characters' stamps: the grid's labels
+    // then need a dozen stamps, not one per number.
+    bool StampCharacters(int x, int y, const QString& text);
 
     QImage image_;
     int penX_ = 0;
@@ -62,7 +71,8 @@ class TCanvas {
     QFont metricsFont_;
     QFont textFont_;
     std::optional<QFontMetrics> metrics_;
-    // Labels drawn before, by text, font colour and brush colour, for the current font: shaping
-    // text is most of a refresh's cost, and the views draw the same few numbers again and again.
+    // Labels and characters drawn before, by text, font colour and brush colour, for the
+    // current font: shaping text was most of a refresh's cost.
     std::map<std::tuple<QString, QRgb, QRgb>, TextStamp> stamps_;
+    std::optional<bool> labelCharactersCompose_;  // for the current font; unknown until asked
 };
