@@ -31,6 +31,8 @@ class PaintBox : public QWidget {
     // pointer once the tooltip delay has passed; the box's own toolTip() follows it on a new
     // line. Drawing nothing, it leaves every pixel of the canvas as it is.
     std::function<QString(int x, int y)> OnHover;
+    // What the tooltip shows at (x, y): the read-out, then toolTip(); "" for neither.
+    QString HoverText(int x, int y) const;
 
   protected:
     bool event(QEvent*) override;
@@ -38,10 +40,6 @@ class PaintBox : public QWidget {
     void mousePressEvent(QMouseEvent*) override;
     void mouseMoveEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
-
-  public:
-    // What the tooltip shows at (x, y): the read-out, then toolTip(); "" for neither.
-    QString HoverText(int x, int y) const;
 
   private:
     TCanvas canvas_;
