@@ -8,7 +8,6 @@
 #include "analysis/Spectrum.h"
 #include "main/TFormMain.h"
 #include "synth/Keyboard.h"
-#include "views/ScaleGeometry.h"
 
 using namespace sonabi;
 
@@ -52,8 +51,7 @@ QString TFormMain::SpectrumReadout(int x, int) const {
     const int readable = ReadableBinCount(n, FftSize);
     if (SpectrumMagnitudes && n > 0 && readable > 0) {
         const int bin = std::min(static_cast<int>(std::lround(x * n / (2.0 * width))), readable);
-        const double* noise = NoiseInForce();
-        const double level = SpectrumMagnitudes[bin] - (noise ? noise[bin] : 0.0);
+        const double level = SpectrumMagnitudes[bin] - NoiseInForce()[bin];
         text += QString("\nbin %1: level %2").arg(bin).arg(level, 0, 'f', 1);
     }
     return text;
@@ -69,7 +67,5 @@ QString TFormMain::VoiceprintReadout(int, int y) const {
 QString TFormMain::WaveReadout(int x, int) const {
     const uint32_t rate = WaveFormat.nSamplesPerSec;
     if (rate == 0 || x < 0 || x >= PaintBoxGra->width()) return {};
-    // What a left click at x writes on the waveform.
-    const double msPerWindow = static_cast<double>(FftSize) / static_cast<double>(rate) * 1000;
-    return QString::fromStdString(ClickTimeText(x * msPerWindow / PaintBoxGra->width())) + " ms";
+    return ClickTime(x) + " ms";  // what a left click at x writes on the waveform
 }

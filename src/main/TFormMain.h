@@ -334,6 +334,8 @@ class TFormMain : public QWidget {
     QString SpectrumReadout(int x, int y) const;
     QString VoiceprintReadout(int x, int y) const;
     QString WaveReadout(int x, int y) const;
+    // The time a left click at x on the waveform writes (ms, as text); needs a rate.
+    QString ClickTime(int x) const;
     void SetKeyTips();
     // Ctrl+E: every window of the held sound analysed with the current settings, as CSV.
     // Ctrl+I: the window as a PNG picture. Ctrl+Shift+S / Ctrl+Shift+O: the mixer's settings

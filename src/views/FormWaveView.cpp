@@ -146,10 +146,13 @@ void TFormMain::ScrollBarWaveTimesScroll(int scrollPos) {
 void TFormMain::PaintBoxGraMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int) {
     if (button != Qt::LeftButton || Playing || Recording) return;
     if (WaveFormat.nSamplesPerSec == 0) return;
-    const double msPerWindow =
-        static_cast<double>(FftSize) / static_cast<double>(WaveFormat.nSamplesPerSec) * 1000;
-    const double t = x * msPerWindow / PaintBoxGra->width();
     TCanvas& c = PaintBoxGra->Canvas();
     c.FontColor = kRed;
-    c.TextOut(x + 1, 0, QString::fromStdString(ClickTimeText(t)));
+    c.TextOut(x + 1, 0, ClickTime(x));
+}
+
+QString TFormMain::ClickTime(int x) const {
+    const double msPerWindow =
+        static_cast<double>(FftSize) / static_cast<double>(WaveFormat.nSamplesPerSec) * 1000;
+    return QString::fromStdString(ClickTimeText(x * msPerWindow / PaintBoxGra->width()));
 }
