@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
-TCanvas::TCanvas(int width, int height) : image_(width, height, QImage::Format_RGB32) {
+TCanvas::TCanvas(int width, int height)
+    : image_(width, height, QImage::Format_RGB32), width_(width), height_(height) {
     image_.fill(Qt::black);
 }
 
@@ -16,13 +18,12 @@ QRgb* TCanvas::Pixels() {
     return reinterpret_cast<QRgb*>(image_.bits());
 }
 
-void TCanvas::Plot(QRgb* pixels, int x, int y, QRgb colour) const {
-    if (x < 0 || y < 0 || x >= image_.width() || y >= image_.height()) return;
-    pixels[static_cast<size_t>(y) * stride_ + x] = 0xFF000000u | colour;
-}
-
 void TCanvas::Changed() {
-    if (OnChanged) OnChanged();
+    // A refresh makes thousands of drawing calls; the widget needs to hear of the first only.
+    if (OnChanged && !changeReported_) {
+        changeReported_ = true;
+        OnChanged();
+    }
 }
 
 void TCanvas::Restart() {
@@ -45,7 +46,7 @@ void TCanvas::LineTo(int x, int y) {
     const int dy = -std::abs(y - y0), sy = y0 < y ? 1 : -1;
     int err = dx + dy;
     bool on = true;
-    const int w = image_.width(), h = image_.height();
+    const int w = width_, h = height_;
     // A steep line (a loud waveform at a high gain) may start far above or below the image: its
     // rows there are skipped in one step, to the state the pixel walk would reach, because each
     // of its steps moves one row and its error term then stays in [c + dx - D, c + dx), where
@@ -63,13 +64,22 @@ void TCanvas::LineTo(int x, int y) {
         }
     }
     QRgb* pixels = Pixels();
+    if (dx == 0 || dy == 0) {
+        // A grid line or a flat run: the pixels it colours are known without walking.
+        StraightLine(pixels, x0, y0, x, y, Style == PenStyle::psDot, on);
+        penX_ = x;
+        penY_ = y;
+        Changed();
+        return;
+    }
     while (!(x0 == x && y0 == y)) {
         // Past an edge and moving away from the image (or not moving across it): nothing more of
         // this line can be drawn.
         if ((x0 < 0 && (sx < 0 || dx == 0)) || (x0 >= w && (sx > 0 || dx == 0)) ||
             (y0 < 0 && (sy < 0 || dy == 0)) || (y0 >= h && (sy > 0 || dy == 0)))
             break;
-        if (Style == PenStyle::psSolid || on) Plot(pixels, x0, y0, PenColor);
+        if ((Style == PenStyle::psSolid || on) && x0 >= 0 && y0 >= 0 && x0 < w && y0 < h)
+            pixels[static_cast<size_t>(y0) * stride_ + x0] = 0xFF000000u | PenColor;
         on = !on;
         const int e2 = 2 * err;
         if (e2 >= dy) {
@@ -86,17 +96,48 @@ void TCanvas::LineTo(int x, int y) {
     Changed();
 }
 
+void TCanvas::StraightLine(QRgb* pixels, int x0, int y0, int x1, int y1, bool dotted, bool on) {
+    // Pixels x0.. or y0.. up to, not including, the end; a dotted pen colours every other one,
+    // counted from the start even where the start lies outside the image.
+    const bool vertical = x0 == x1;
+    const int fixed = vertical ? x0 : y0, limit = vertical ? width_ : height_;
+    if (fixed < 0 || fixed >= limit) return;
+    const int from = vertical ? y0 : x0, to = vertical ? y1 : x1,
+              length = vertical ? height_ : width_;
+    // The first and last positions inside the image, as offsets from the start.
+    const int step = from < to ? 1 : -1, count = std::abs(to - from);
+    const int enter = std::max(0, step > 0 ? -from : from - (length - 1));
+    const int leave = std::min(count, step > 0 ? length - from : from + 1);
+    const int skip = dotted ? 2 : 1;
+    int first = enter;
+    if (skip == 2 && (first % 2 == 0) != on) ++first;
+    const QRgb colour = 0xFF000000u | PenColor;
+    const qsizetype base = vertical ? fixed : fixed * stride_, along = vertical ? stride_ : 1;
+    if (!vertical && skip == 1 && first < leave) {
+        const int a = from + step * first, b = from + step * (leave - 1);
+        std::fill(pixels + base + std::min(a, b), pixels + base + std::max(a, b) + 1, colour);
+        return;
+    }
+    for (int k = first; k < leave; k += skip) pixels[base + (from + step * k) * along] = colour;
+}
+
 void TCanvas::FillRect(int x1, int y1, int x2, int y2) {
     if (x2 < x1) std::swap(x1, x2);
     if (y2 < y1) std::swap(y1, y2);
-    const int left = std::max(x1, 0), right = std::min(x2, image_.width());
-    const int top = std::max(y1, 0), bottom = std::min(y2, image_.height());
-    QRgb* pixels = Pixels();
+    const int left = std::max(x1, 0), right = std::min(x2, width_);
+    const int top = std::max(y1, 0), bottom = std::min(y2, height_);
+    const QRgb colour = 0xFF000000u | BrushColor;
     // A rectangle wholly left or right of the image (a peak beyond the right edge) fills nothing.
-    if (left < right)
-        for (int y = top; y < bottom; ++y)
-            std::fill(pixels + static_cast<size_t>(y) * stride_ + left,
-                      pixels + static_cast<size_t>(y) * stride_ + right, 0xFF000000u | BrushColor);
+    if (left == 0 && right == width_ && top == 0 && bottom == height_) {
+        image_.fill(colour);  // a view cleared: one fill, not a loop of rows
+    } else if (left < right && top < bottom) {
+        QRgb* pixels = Pixels();
+        QRgb* row = pixels + static_cast<size_t>(top) * stride_ + left;
+        std::fill(row, row + (right - left), colour);
+        for (int y = top + 1; y < bottom; ++y)
+            std::memcpy(pixels + static_cast<size_t>(y) * stride_ + left, row,
+                        sizeof(QRgb) * static_cast<size_t>(right - left));
+    }
     Changed();
 }
 
@@ -105,37 +146,43 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
     if (y2 < y1) std::swap(y1, y2);
     if (x2 - x1 < 1 || y2 - y1 < 1) return;
     FillRect(x1, y1, x2, y2);
+    // The outline is four solid lines, each ending one past its last pixel, whatever the style.
     QRgb* pixels = Pixels();
-    for (int x = x1; x < x2; ++x) {
-        Plot(pixels, x, y1, PenColor);
-        Plot(pixels, x, y2 - 1, PenColor);
-    }
-    for (int y = y1; y < y2; ++y) {
-        Plot(pixels, x1, y, PenColor);
-        Plot(pixels, x2 - 1, y, PenColor);
-    }
+    StraightLine(pixels, x1, y1, x2, y1, false, true);
+    StraightLine(pixels, x1, y2 - 1, x2, y2 - 1, false, true);
+    StraightLine(pixels, x1, y1, x1, y2, false, true);
+    StraightLine(pixels, x2 - 1, y1, x2 - 1, y2, false, true);
     Changed();
 }
 
-const TCanvas::TextStamp& TCanvas::StampFor(const QString& text) {
+void TCanvas::ForgetStamps() {
+    stamps_.clear();
+    characters_.stamps.fill(nullptr);
+}
+
+void TCanvas::FollowFont() {
     // Looking a font up is costly: the metrics are kept until the font changes.
     if (!metrics_ || metricsFont_ != Font) {
         metricsFont_ = Font;
         textFont_ = Font;
         textFont_.setStyleStrategy(QFont::NoAntialias);
         metrics_.emplace(textFont_);
-        stamps_.clear();
+        ForgetStamps();
         labelCharactersCompose_.reset();
     }
+}
+
+const TCanvas::TextStamp& TCanvas::StampFor(const QString& text) {
+    FollowFont();
     const auto key = std::make_tuple(text, FontColor, BrushColor);
     if (const auto found = stamps_.find(key); found != stamps_.end()) return found->second;
-    if (stamps_.size() >= 1024) stamps_.clear();  // a bound, never reached by the views
+    if (stamps_.size() >= 1024) ForgetStamps();  // a bound, never reached by the views
     const QFontMetrics& metrics = *metrics_;
     const QRect box(0, 0, metrics.horizontalAdvance(text), metrics.height());
     // Glyphs may reach past their advance: the stamp keeps a margin around the ink as well.
     const QRect ink = metrics.boundingRect(text).translated(0, metrics.ascent());
     const QRect area = box.united(ink).adjusted(-4, -4, 4, 4);
-    TextStamp stamp{QImage(area.size(), QImage::Format_ARGB32), area.topLeft()};
+    TextStamp stamp{QImage(area.size(), QImage::Format_ARGB32), {}, area.topLeft()};
     stamp.image.fill(Qt::transparent);
     const qreal exact = QFontMetricsF(textFont_).horizontalAdvance(text);
     if (exact == std::floor(exact)) stamp.advance = static_cast<int>(exact);
@@ -147,23 +194,38 @@ const TCanvas::TextStamp& TCanvas::StampFor(const QString& text) {
     painter.setPen(QColor::fromRgb(FontColor));
     painter.drawText(0, metrics.ascent(), text);
     painter.end();
+    for (int row = 0; row < stamp.image.height(); ++row) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(stamp.image.constScanLine(row));
+        for (int column = 0; column < stamp.image.width();) {
+            if (qAlpha(line[column]) != 255) {
+                ++column;
+                continue;
+            }
+            const int start = column;
+            while (column < stamp.image.width() && qAlpha(line[column]) == 255) ++column;
+            stamp.runs.push_back({row, start, column - start});
+        }
+    }
     return stamps_.emplace(key, std::move(stamp)).first->second;
 }
 
 void TCanvas::Stamp(const TextStamp& stamp, int x, int y) {
     QRgb* pixels = Pixels();
     const int left = x + stamp.offset.x(), top = y + stamp.offset.y();
-    for (int row = std::max(0, -top); row < stamp.image.height() && top + row < Height(); ++row) {
-        const QRgb* from = reinterpret_cast<const QRgb*>(stamp.image.constScanLine(row));
-        QRgb* to = pixels + static_cast<size_t>(top + row) * stride_;
-        for (int col = std::max(0, -left); col < stamp.image.width() && left + col < Width(); ++col)
-            if (qAlpha(from[col]) == 255) to[left + col] = from[col];
+    for (const TextStamp::Run& run : stamp.runs) {
+        const int row = top + run.row, from = std::max(left + run.column, 0);
+        const int to = std::min(left + run.column + run.length, width_);
+        if (row < 0 || row >= height_ || from >= to) continue;
+        const QRgb* source = reinterpret_cast<const QRgb*>(stamp.image.constScanLine(run.row));
+        std::memcpy(pixels + static_cast<size_t>(row) * stride_ + from, source + (from - left),
+                    sizeof(QRgb) * static_cast<size_t>(to - from));
     }
 }
 
 bool TCanvas::StampCharacters(int x, int y, const QString& text) {
     static const QString kLabelCharacters = "0123456789.-";
     if (text.size() < 2) return false;
+    FollowFont();
     for (const QChar c : text)
         if (!kLabelCharacters.contains(c)) return false;
     if (!labelCharactersCompose_) {
@@ -180,10 +242,16 @@ bool TCanvas::StampCharacters(int x, int y, const QString& text) {
         labelCharactersCompose_ = compose;
     }
     if (!*labelCharactersCompose_) return false;
+    // The characters' stamps in these colours, found once: a grid draws hundreds of labels.
+    if (characters_.colours != std::make_pair(FontColor, BrushColor)) {
+        characters_.colours = {FontColor, BrushColor};
+        characters_.stamps.fill(nullptr);
+    }
     for (const QChar c : text) {
-        const TextStamp& stamp = StampFor(QString(c));
-        Stamp(stamp, x, y);
-        x += stamp.advance;
+        const TextStamp*& kept = characters_.stamps[kLabelCharacters.indexOf(c)];
+        if (!kept) kept = &StampFor(QString(c));
+        Stamp(*kept, x, y);
+        x += kept->advance;
     }
     return true;
 }

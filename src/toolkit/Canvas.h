@@ -8,10 +8,13 @@
 #include <QImage>
 #include <QPoint>
 #include <QString>
+#include <array>
 #include <functional>
 #include <map>
 #include <optional>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 enum class PenStyle { psSolid, psDot };
 
@@ -19,8 +22,8 @@ class TCanvas {
   public:
     TCanvas(int width, int height);
 
-    int Width() const { return image_.width(); }
-    int Height() const { return image_.height(); }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
     const QImage& Image() const { return image_; }
     QRgb Pixel(int x, int y) const { return image_.pixel(x, y) & 0xFFFFFF; }
 
@@ -40,24 +43,34 @@ class TCanvas {
     // The font and OnChanged stay.
     void Restart();
 
-    // Called after every drawing call, so a widget can schedule a repaint.
+    // Called after a drawing call changes the canvas, so a widget can schedule a repaint: once,
+    // until ChangesShown() says the widget has shown the canvas as it stands.
     std::function<void()> OnChanged;
+    void ChangesShown() { changeReported_ = false; }
 
   private:
     QRgb* Pixels();
-    void Plot(QRgb* pixels, int x, int y, QRgb colour) const;
+    // A vertical or horizontal pen line, its end point left out; a dotted one colours its start
+    // when on, then every other pixel.
+    void StraightLine(QRgb* pixels, int x0, int y0, int x1, int y1, bool dotted, bool on);
     void Changed();
     // A label's pixels as QPainter draws it at (0, 0): the opaque box and the glyphs' ink, on
     // transparency; offset is where the image's top left lies relative to the label's origin.
     // advance: the text's width in whole pixels, -1 when it is not a whole number; inkInside:
     // no glyph pixel lies outside the opaque box.
     struct TextStamp {
+        struct Run {
+            int row, column, length;  // in the image; opaque pixels, copied as they are
+        };
         QImage image;
+        std::vector<Run> runs;
         QPoint offset;
         int advance = -1;
         bool inkInside = false;
     };
     const TextStamp& StampFor(const QString& text);
+    void FollowFont();  // the kept metrics and stamps are for the current Font
+    void ForgetStamps();
     void Stamp(const TextStamp& stamp, int x, int y);
     // A number label ("1500", "-20", "23.2") whose characters each sit in their own whole-pixel
     // box with no kerning between them is the row of its characters' stamps: the grid's labels
@@ -65,6 +78,8 @@ class TCanvas {
     bool StampCharacters(int x, int y, const QString& text);
 
     QImage image_;
+    int width_, height_;
+    bool changeReported_ = false;
     int penX_ = 0;
     int penY_ = 0;
     qsizetype stride_ = 0;  // pixels per row
@@ -75,4 +90,17 @@ class TCanvas {
     // current font: shaping text was most of a refresh's cost.
     std::map<std::tuple<QString, QRgb, QRgb>, TextStamp> stamps_;
     std::optional<bool> labelCharactersCompose_;  // for the current font; unknown until asked
+    // Those of stamps_ that are the label characters, in the order of "0123456789.-", for the
+    // colours (font, brush); null where not looked up yet. A copied canvas looks them up again
+    // in its own stamps.
+    struct CharacterStamps {
+        std::array<const TextStamp*, 12> stamps{};
+        std::pair<QRgb, QRgb> colours{};
+        CharacterStamps() = default;
+        CharacterStamps(const CharacterStamps&) {}
+        CharacterStamps& operator=(const CharacterStamps&) {
+            stamps.fill(nullptr);
+            return *this;
+        }
+    } characters_;
 };

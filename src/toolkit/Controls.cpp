@@ -31,6 +31,7 @@ void PaintBox::paintEvent(QPaintEvent*) {
     // Canvas pixels map to whole device-pixel blocks at any scale: no smoothing.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(QRect(0, 0, canvas_.Width(), canvas_.Height()), canvas_.Image());
+    canvas_.ChangesShown();
 }
 
 // A click is the left button pressed and released inside the control, as the platform's click

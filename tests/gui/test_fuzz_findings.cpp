@@ -71,9 +71,11 @@ TEST(CanvasLines, ShortenedWalkColoursWhatThePlainWalkColours) {
     std::srand(7);
     int mismatches = 0;
     for (int i = 0; i < 20000; ++i) {
-        const int x0 = std::rand() % 121 - 40, x1 = std::rand() % 121 - 40;
-        const int y0 = std::rand() % 601 - 300, y1 = std::rand() % 601 - 300;
-        const bool dotted = i % 2;
+        const int x0 = std::rand() % 121 - 40, y0 = std::rand() % 601 - 300;
+        // Every fourth line is vertical and every fourth horizontal: grid lines and flat runs.
+        const int x1 = i % 4 == 2 ? x0 : std::rand() % 121 - 40;
+        const int y1 = i % 4 == 3 ? y0 : std::rand() % 601 - 300;
+        const bool dotted = i % 8 < 4;
         TCanvas c(41, 23);
         c.PenColor = 0xFFFFFF;
         c.Style = dotted ? PenStyle::psDot : PenStyle::psSolid;
@@ -83,6 +85,32 @@ TEST(CanvasLines, ShortenedWalkColoursWhatThePlainWalkColours) {
         for (int y = 0; y < 23; ++y)
             for (int x = 0; x < 41; ++x)
                 mismatches += (c.Pixel(x, y) != 0) != lit[size_t(y) * 41 + x];
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(CanvasLines, RectanglesColourTheirOutlineAndInsideClipped) {
+    std::srand(11);
+    int mismatches = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const int x1 = std::rand() % 61 - 10, x2 = std::rand() % 61 - 10;
+        const int y1 = std::rand() % 45 - 10, y2 = std::rand() % 45 - 10;
+        TCanvas c(41, 23);
+        c.PenColor = 0x0000FF, c.BrushColor = 0x00FF00;
+        c.Style = i % 2 ? PenStyle::psDot : PenStyle::psSolid;  // outlines are solid either way
+        const bool outlined = i % 3 != 0;
+        outlined ? c.Rectangle(x1, y1, x2, y2) : c.FillRect(x1, y1, x2, y2);
+        const int l = std::min(x1, x2), r = std::max(x1, x2);
+        const int t = std::min(y1, y2), b = std::max(y1, y2);
+        const bool drawn = !outlined || (r - l >= 1 && b - t >= 1);
+        for (int y = 0; y < 23; ++y)
+            for (int x = 0; x < 41; ++x) {
+                QRgb want = 0;
+                if (drawn && x >= l && x < r && y >= t && y < b)
+                    want = outlined && (x == l || x == r - 1 || y == t || y == b - 1) ? 0x0000FF
+                                                                                      : 0x00FF00;
+                mismatches += c.Pixel(x, y) != want;
+            }
     }
     EXPECT_EQ(mismatches, 0);
 }
