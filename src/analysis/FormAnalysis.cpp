@@ -63,8 +63,7 @@ void TFormMain::ComputeSpectrum(uint32_t count, const uint8_t* data, PaintBox* v
 
 void TFormMain::FullRefresh() {
     RedrawWaveform();
-    ClearPaintBox(PaintBoxFft);
-    DrawFreqGrid(PaintBoxFft, FreqGridFineHz, FreqGridCoarseHz);
+    ClearWithGrid(PaintBoxFft, FreqGridKept, FreqGridFineHz, FreqGridCoarseHz, FrequencySpan);
     ComputeSpectrum(FftSize, WaveData, PaintBoxFft, WaveFormat.wBitsPerSample, WaveFormat.nChannels,
                     ViewOffset);
     RunDetection();
@@ -74,8 +73,7 @@ void TFormMain::LiveRefresh(uint32_t count, const uint8_t* data, PaintBox* spect
                             PaintBox* waveformView, int bitsPerSample, int channels,
                             uint32_t byteOffset) {
     LevelOk = true;
-    ClearPaintBox(waveformView);
-    DrawTimeGrid(PaintBoxGra, WaveFormat.nSamplesPerSec, TimeGridFineMs, TimeGridCoarseMs);
+    ClearWithGrid(waveformView, TimeGridKept, TimeGridFineMs, TimeGridCoarseMs, TimeGridSpan());
     DrawWaveform(waveformView, count, data, byteOffset, channels, bitsPerSample);
     if (!LevelOk) {
         TCanvas& c = waveformView->Canvas();
@@ -83,8 +81,7 @@ void TFormMain::LiveRefresh(uint32_t count, const uint8_t* data, PaintBox* spect
         c.TextOut(c.Width() / 2, c.Height() / 2, QString::fromUtf8("音を小さくしてください。"));
         return;
     }
-    ClearPaintBox(spectrumView);
-    DrawFreqGrid(PaintBoxFft, FreqGridFineHz, FreqGridCoarseHz);
+    ClearWithGrid(spectrumView, FreqGridKept, FreqGridFineHz, FreqGridCoarseHz, FrequencySpan);
     ComputeSpectrum(count, data, spectrumView, bitsPerSample, channels, byteOffset);
     RunDetection();
 }

@@ -9,6 +9,8 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <tuple>
 
 #include "analysis/Fft.h"
 #include "analysis/PitchDetection.h"
@@ -210,7 +212,17 @@ class TFormMain : public QWidget {
     // ---- Views ----
     void ClearPaintBox(PaintBox* box);
     void DrawVerticalGrid(PaintBox* box, int fine, int coarse, double span);
-    void DrawTimeGrid(PaintBox* box, uint32_t rate, int fineMs, int coarseMs);  // rate in Hz
+    // A view cleared and given its grid, kept while the view's size and font, the steps and the
+    // span stay the same: a crowded grid (a sound of a few hundred frames a second puts a
+    // labelled line on every column) cost more than the rest of a refresh. What is kept depends
+    // on nothing but its key, so a restart keeps it too.
+    struct KeptGrid {
+        std::optional<std::tuple<int, int, QFont, int, int, double>> key;
+        TCanvas::Snapshot picture;
+    };
+    KeptGrid TimeGridKept, FreqGridKept;
+    void ClearWithGrid(PaintBox* box, KeptGrid& kept, int fine, int coarse, double span);
+    double TimeGridSpan() const;  // ms of the analysis window; 0 with no rate
     // `frames` frames of data from byte `offset`; bits 8, 16, 24 or 32 (PCM or, with an IEEE float
     // held format, 32 or 64).
     void DrawWaveform(PaintBox* box, uint32_t frames, const uint8_t* data, uint32_t offset,
@@ -231,7 +243,6 @@ class TFormMain : public QWidget {
     void PaintBoxGraMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     int WaveGain() const;
 
-    void DrawFreqGrid(PaintBox* box, int fineHz, int coarseHz);
     // The peak pass of one channel's spectrum, drawn: rate in Hz, frames of the window,
     // baseline in pixels, unitScale in pixels per magnitude and gain step.
     void DrawSpectrumPeaks(int rate, uint32_t frames, PaintBox* box, int baseline, double unitScale,

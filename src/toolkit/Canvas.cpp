@@ -33,6 +33,32 @@ void TCanvas::Restart() {
     Changed();
 }
 
+void TCanvas::Take(Snapshot& into) const {
+    QImage& to = into.image;
+    if (to.size() == image_.size() && to.format() == image_.format() &&
+        to.sizeInBytes() == image_.sizeInBytes())
+        std::memcpy(to.bits(), image_.constBits(), static_cast<size_t>(image_.sizeInBytes()));
+    else
+        to = image_.copy();
+    into.penX = penX_, into.penY = penY_;
+    into.pen = PenColor, into.brush = BrushColor, into.font = FontColor;
+    into.style = Style;
+}
+
+bool TCanvas::Put(const Snapshot& snapshot) {
+    const QImage& from = snapshot.image;
+    if (from.size() != image_.size() || from.format() != image_.format() ||
+        from.sizeInBytes() != image_.sizeInBytes())
+        return false;
+    // Copied into the canvas's own pixels: sharing them would cost an allocation at the next draw.
+    std::memcpy(Pixels(), snapshot.image.constBits(), static_cast<size_t>(image_.sizeInBytes()));
+    penX_ = snapshot.penX, penY_ = snapshot.penY;
+    PenColor = snapshot.pen, BrushColor = snapshot.brush, FontColor = snapshot.font;
+    Style = snapshot.style;
+    Changed();
+    return true;
+}
+
 void TCanvas::MoveTo(int x, int y) {
     penX_ = x;
     penY_ = y;

@@ -43,6 +43,19 @@ class TCanvas {
     // The font and OnChanged stay.
     void Restart();
 
+    // Everything drawing changes: the picture, the pen's place, the colours and the style. A view
+    // whose background stays the same from refresh to refresh keeps it and puts it back.
+    struct Snapshot {
+        QImage image;
+        int penX = 0, penY = 0;
+        QRgb pen = 0, brush = 0, font = 0;
+        PenStyle style = PenStyle::psSolid;
+    };
+    // Into `into`, reusing its pixels when they are of this size: a new block of this size is
+    // a fresh mapping, and filling it costs more page faults than drawing the grid.
+    void Take(Snapshot& into) const;
+    bool Put(const Snapshot& snapshot);  // false, and nothing changed, unless of this size
+
     // Called after a drawing call changes the canvas, so a widget can schedule a repaint: once,
     // until ChangesShown() says the widget has shown the canvas as it stands.
     std::function<void()> OnChanged;

@@ -8,10 +8,6 @@
 
 using namespace sonabi;
 
-void TFormMain::DrawFreqGrid(PaintBox* box, int fineHz, int coarseHz) {
-    DrawVerticalGrid(box, fineHz, coarseHz, FrequencySpan);
-}
-
 void TFormMain::DrawSpectrumPeaks(int rate, uint32_t frames, PaintBox* box, int baseline,
                                   double unitScale, double* magnitudes) {
     TCanvas& c = box->Canvas();
@@ -60,8 +56,7 @@ void TFormMain::DrawLowCutMarker(PaintBox* box) {
 }
 
 void TFormMain::RedrawSpectrum() {
-    ClearPaintBox(PaintBoxFft);
-    DrawFreqGrid(PaintBoxFft, FreqGridFineHz, FreqGridCoarseHz);
+    ClearWithGrid(PaintBoxFft, FreqGridKept, FreqGridFineHz, FreqGridCoarseHz, FrequencySpan);
     ComputeSpectrum(FftSize, WaveData, PaintBoxFft, WaveFormat.wBitsPerSample, WaveFormat.nChannels,
                     ViewOffset);
 }

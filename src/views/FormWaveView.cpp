@@ -46,10 +46,20 @@ void TFormMain::DrawVerticalGrid(PaintBox* box, int fine, int coarse, double spa
     }
 }
 
-void TFormMain::DrawTimeGrid(PaintBox* box, uint32_t rate, int fineMs, int coarseMs) {
-    if (rate == 0) return;  // no format: no time axis
-    const double span = static_cast<uint32_t>(FftSize * 1000u) / static_cast<double>(rate);
-    DrawVerticalGrid(box, fineMs, coarseMs, span);
+void TFormMain::ClearWithGrid(PaintBox* box, KeptGrid& kept, int fine, int coarse, double span) {
+    TCanvas& c = box->Canvas();
+    const auto key = std::make_tuple(c.Width(), c.Height(), c.Font, fine, coarse, span);
+    if (kept.key == key && c.Put(kept.picture)) return;
+    ClearPaintBox(box);
+    DrawVerticalGrid(box, fine, coarse, span);
+    c.Take(kept.picture);
+    kept.key = key;
+}
+
+double TFormMain::TimeGridSpan() const {
+    const uint32_t rate = WaveFormat.nSamplesPerSec;
+    if (rate == 0) return 0;  // no format: no time axis
+    return static_cast<uint32_t>(FftSize * 1000u) / static_cast<double>(rate);
 }
 
 int TFormMain::WaveGain() const {
@@ -127,8 +137,7 @@ void TFormMain::DrawWaveSigned(PaintBox* box, uint32_t frames, const uint8_t* fi
 }
 
 void TFormMain::RedrawWaveform() {
-    ClearPaintBox(PaintBoxGra);
-    DrawTimeGrid(PaintBoxGra, WaveFormat.nSamplesPerSec, TimeGridFineMs, TimeGridCoarseMs);
+    ClearWithGrid(PaintBoxGra, TimeGridKept, TimeGridFineMs, TimeGridCoarseMs, TimeGridSpan());
     DrawWaveform(PaintBoxGra, FftSize, WaveData, ViewOffset, WaveFormat.nChannels,
                  WaveFormat.wBitsPerSample);
 }

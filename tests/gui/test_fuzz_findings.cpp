@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 #include "FormFixture.h"
 #include "views/Colours.h"
@@ -171,6 +172,46 @@ TEST_F(FuzzFindings, SoundOfOneFramePerSecondOpensAndScrollsWithoutFreezing) {
     for (int x = 1; x < form->PaintBoxGra->Canvas().Width() - 1; ++x)
         black += form->PaintBoxGra->Canvas().Pixel(x, 100) == 0;
     EXPECT_LT(black, 5);
+}
+
+TEST_F(FuzzFindings, KeptGridsFollowEveryChangeOfFormatWindowAndSpan) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // A crowded grid (300 frames a second) and an ordinary one, in other channels and widths.
+    const struct {
+        uint16_t channels, bits;
+        uint32_t rate;
+    } sounds[] = {{1, 16, 300}, {2, 8, 22050}};
+    std::vector<QString> paths;
+    for (const auto& s : sounds) {
+        std::vector<uint8_t> data(40000);
+        for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 % 251);
+        paths.push_back(dir.filePath(QString::number(s.rate) + ".wav"));
+        ASSERT_EQ(
+            WriteWaveFile(paths.back().toStdString(), MakePcmFormat(s.channels, s.bits, s.rate),
+                          data.data(), uint32_t(data.size())),
+            "");
+    }
+    const std::function<void()> steps[] = {
+        [&] { form->OpenPath(paths[0]); },
+        [&] { form->PlayScrollBar->triggerAction(QAbstractSlider::SliderToMaximum); },
+        [&] { form->UpDownChoicedata->Click(btNext); },
+        [&] { form->UpDownfftscale->Click(btNext); },
+        [&] { form->OpenPath(paths[1]); },
+        [&] { form->UpDownChoicedata->Click(btPrev); },
+        [&] { form->UpDownfftscale->Click(btPrev); },
+    };
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE("step " + std::to_string(i));
+        steps[i]();
+        const QImage wave = form->PaintBoxGra->Canvas().Image().copy();
+        const QImage spectrum = form->PaintBoxFft->Canvas().Image().copy();
+        // Drawn again with nothing kept, the views come out the same.
+        form->TimeGridKept = form->FreqGridKept = {};
+        form->FullRefresh();
+        EXPECT_TRUE(form->PaintBoxGra->Canvas().Image() == wave);
+        EXPECT_TRUE(form->PaintBoxFft->Canvas().Image() == spectrum);
+    }
 }
 
 TEST_F(FuzzFindings, OddLengthSoundNeverPutsTheWindowOrThePlaybackBetweenFrames) {
