@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <tuple>
+#include <vector>
 
 #include "analysis/Fft.h"
 #include "analysis/PitchDetection.h"
@@ -237,6 +238,8 @@ class TFormMain : public QWidget {
     template <typename Sample>
     void DrawWaveSigned(PaintBox* box, uint32_t frames, const uint8_t* first, int strideBytes,
                         double centre, double unitScale, Sample sample);
+    // The points of the channel being drawn, kept so that a refresh allocates nothing.
+    std::vector<QPoint> WavePoints;
     void RedrawWaveform();
     void PaintBoxGraPaint();
     void ScrollBarWaveTimesScroll(int scrollPos);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "analysis/Extended.h"
 
@@ -15,7 +16,11 @@ namespace {
 constexpr long double kTwoPi = 6.283185307179586L;
 constexpr long double kTwoPiExcess = -4.7694862474136858432e-16L;
 
-constexpr int kBlock = 64;  // samples between fresh sines in the fast path
+// Samples between fresh sines in the fast path: a sine and a cosine cost as much as some fifty
+// rotation steps.
+constexpr int kBlock = 256;
+constexpr size_t kKeptSums =
+    1 << 18;  // body sums kept between the two passes: 3 s at 44.1 kHz, 2 MiB
 
 long long RoundExt(long double x) { return std::llrintl(x); }
 
@@ -102,7 +107,7 @@ double ReducedAngle(const Plan& p, int i, long long t, bool withPhase) {
 }
 
 // Bound on |approximate sum - exact sum| for any sample, in level units. It covers the rotation's
-// drift over a block (about 6e-14 per unit level), the extended angle's rounding (about 3e-19 of
+// drift over a block (about 2.5e-13 per unit level), the extended angle's rounding (about 3e-19 of
 // the largest angle), the reduced angle's rounding and the double roundings of both sums, each
 // with a margin of ten or more.
 double SumErrorBound(const Plan& p) {
@@ -115,7 +120,7 @@ double SumErrorBound(const Plan& p) {
     const double largestAngle = std::fabs(static_cast<double>(kTwoPi) * p.settings->frequency) *
                                     kHarmonicSlots * static_cast<double>(p.n) / p.rate +
                                 maxPhase;
-    return levels * (1e-12 + 4e-18 * largestAngle + 1e-15 * maxPhase + 4e-15 * p.count);
+    return levels * (4e-12 + 4e-18 * largestAngle + 1e-15 * maxPhase + 4e-15 * p.count);
 }
 
 struct FastTone {
@@ -142,18 +147,38 @@ struct FastTone {
                 hh[j] = h * h;
             }
         }
-        for (int i = 0; i < plan.count; ++i) {
-            const double angle = ReducedAngle(plan, i, t0, true);
-            double c = std::cos(angle);
-            double s = std::sin(angle);
-            const double wc = stepCos[i], ws = stepSin[i];
-            const double level = plan.level[i];
-            for (int j = 0; j < len; ++j) {
-                acc[j] = fade ? (acc[j] + level * s) * hh[j] : acc[j] + level * s;
-                const double next = c * wc - s * ws;
-                s = s * wc + c * ws;
-                c = next;
+        // Four harmonics at a time: their rotations are independent chains, so they overlap,
+        // and each sample still adds the harmonics in order.
+        int i = 0;
+        if (fade) {
+            for (; i + 4 <= plan.count; i += 4) AddHarmonics<4, true>(i, t0, len, hh, acc);
+            for (; i < plan.count; ++i) AddHarmonics<1, true>(i, t0, len, hh, acc);
+        } else {
+            for (; i + 4 <= plan.count; i += 4) AddHarmonics<4, false>(i, t0, len, hh, acc);
+            for (; i < plan.count; ++i) AddHarmonics<1, false>(i, t0, len, hh, acc);
+        }
+    }
+
+    template <int G, bool fade>
+    void AddHarmonics(int first, long long t0, int len, const double* hh, double* acc) const {
+        double c[G], s[G], wc[G], ws[G], level[G];
+        for (int g = 0; g < G; ++g) {
+            const double angle = ReducedAngle(plan, first + g, t0, true);
+            c[g] = std::cos(angle);
+            s[g] = std::sin(angle);
+            wc[g] = stepCos[first + g], ws[g] = stepSin[first + g];
+            level[g] = plan.level[first + g];
+        }
+        for (int j = 0; j < len; ++j) {
+            double a = acc[j];
+#pragma GCC unroll 4
+            for (int g = 0; g < G; ++g) {
+                a = fade ? (a + level[g] * s[g]) * hh[j] : a + level[g] * s[g];
+                const double next = c[g] * wc[g] - s[g] * ws[g];
+                s[g] = s[g] * wc[g] + c[g] * ws[g];
+                c[g] = next;
             }
+            acc[j] = a;
         }
     }
 
@@ -248,10 +273,15 @@ ToneResult GenerateTone(uint8_t* out, uint32_t byteCount, int rate, const ToneSe
     const FastTone fast(p);
 
     // The restart rule ends at the first volume of the cut sequence at which no body sample
-    // exceeds the limit, so the largest body sum decides it.
+    // exceeds the limit, so the largest body sum decides it. The sums are kept for the samples
+    // (up to the mixer's longest tone; a longer one is summed again).
+    const size_t bodyLength = static_cast<size_t>(p.bodyEnd + 1);
+    std::vector<double> kept(bodyLength <= kKeptSums ? bodyLength : 0);
     double maxAbsSum = 0.0;
-    fast.ForEach(0, p.bodyEnd + 1, false,
-                 [&](long long, double sum) { maxAbsSum = std::max(maxAbsSum, std::fabs(sum)); });
+    fast.ForEach(0, p.bodyEnd + 1, false, [&](long long t, double sum) {
+        maxAbsSum = std::max(maxAbsSum, std::fabs(sum));
+        if (!kept.empty()) kept[static_cast<size_t>(t)] = sum;
+    });
     ToneResult result;
     int volume = settings.volume;
     while (fast.BodyExceeds(volume, maxAbsSum)) {
@@ -260,9 +290,13 @@ ToneResult GenerateTone(uint8_t* out, uint32_t byteCount, int rate, const ToneSe
     }
     result.volume = volume;
 
-    fast.ForEach(0, p.bodyEnd + 1, false, [&](long long t, double sum) {
+    const auto store = [&](long long t, double sum) {
         StoreSample(out, t, fast.Sample(volume, sum, [&] { return ExactBodySum(p, t); }));
-    });
+    };
+    if (kept.empty())
+        fast.ForEach(0, p.bodyEnd + 1, false, store);
+    else
+        for (size_t t = 0; t < bodyLength; ++t) store(static_cast<long long>(t), kept[t]);
     fast.ForEach(p.fadeBegin, p.n, true, [&](long long t, double sum) {
         StoreSample(out, t, fast.Sample(volume, sum, [&] { return ExactFadeSum(p, t); }));
     });

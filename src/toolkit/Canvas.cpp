@@ -122,6 +122,81 @@ void TCanvas::LineTo(int x, int y) {
     Changed();
 }
 
+void TCanvas::ColumnRun(QRgb* pixels, int x, long long lo, long long hi, QRgb colour) const {
+    if (x < 0 || x >= width_) return;
+    const long long top = std::max(lo, 0LL), bottom = std::min(hi, height_ - 1LL);
+    if (top > bottom) return;
+    const qsizetype stride = stride_;  // a local: the stores could alias the member
+    QRgb* p = pixels + top * stride + x;
+    for (long long y = top; y <= bottom; ++y, p += stride) *p = colour;
+}
+
+void TCanvas::Polyline(const QPoint* points, int count) {
+    if (count <= 0) return;
+    MoveTo(points[0].x(), points[0].y());
+    if (Style != PenStyle::psSolid) {
+        // A dotted pen starts its pattern again at every segment: nothing merges.
+        for (int i = 1; i < count; ++i) LineTo(points[i].x(), points[i].y());
+        return;
+    }
+    QRgb* pixels = Pixels();
+    const QRgb colour = 0xFF000000u | PenColor;
+    // The run being gathered: rows lo..hi of column x. The pixel walk moves one row at a time
+    // within a column, so what the next segment adds there touches or overlaps it.
+    bool gathering = false;
+    int runX = 0;
+    long long runLo = 0, runHi = 0;
+    const auto flush = [&] {
+        if (gathering) ColumnRun(pixels, runX, runLo, runHi, colour);
+        gathering = false;
+    };
+    const auto add = [&](int x, long long lo, long long hi) {
+        if (gathering && x == runX && lo <= runHi + 1 && hi >= runLo - 1) {
+            runLo = std::min(runLo, lo), runHi = std::max(runHi, hi);
+            return;
+        }
+        flush();
+        gathering = true, runX = x, runLo = lo, runHi = hi;
+    };
+    constexpr long long kLongest = 1LL << 30;
+    const auto floorDiv = [](long long a, long long b) { return a / b - (a % b != 0 && a < 0); };
+    for (int i = 1; i < count; ++i) {
+        const int x0 = penX_, y0 = penY_, x1 = points[i].x(), y1 = points[i].y();
+        const long long dx = std::abs(static_cast<long long>(x1) - x0);
+        const long long D = std::abs(static_cast<long long>(y1) - y0);
+        const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+        if (D == 0 || D < dx || D > kLongest) {
+            // Flat or shallow: at most one pixel a column, walked as LineTo walks it (as is a
+            // line too long for the run arithmetic below).
+            flush();
+            LineTo(x1, y1);
+            continue;
+        }
+        // Steep or vertical: the walk's pixel m (m = 0 .. D - 1) is row y0 + sy * m of column
+        // x0 + sx * floor((floor(D / 2) + m * dx) / D), so column k holds one run of rows.
+        // Only the columns inside the image are looked at.
+        const long long h = D / 2;
+        const long long kFirst =
+            std::max(0LL, sx > 0 ? -static_cast<long long>(x0) : x0 - (width_ - 1LL));
+        const long long kLast =
+            std::min(dx, sx > 0 ? width_ - 1LL - x0 : static_cast<long long>(x0));
+        for (long long k = kFirst; k <= kLast; ++k) {
+            // m from ceil((k D - h) / dx) to ceil(((k + 1) D - h) / dx) - 1, within 0 .. D - 1.
+            long long mLo = 0, mHi = D - 1;
+            if (dx > 0) {
+                mLo = std::max(0LL, -floorDiv(h - k * D, dx));
+                mHi = std::min(D - 1, -floorDiv(h - (k + 1) * D, dx) - 1);
+            }
+            if (mLo > mHi) continue;
+            const long long a = y0 + sy * mLo, b = y0 + sy * mHi;
+            add(static_cast<int>(x0 + sx * k), std::min(a, b), std::max(a, b));
+        }
+        penX_ = x1, penY_ = y1;
+    }
+    flush();
+    Changed();
+}
+
 void TCanvas::StraightLine(QRgb* pixels, int x0, int y0, int x1, int y1, bool dotted, bool on) {
     // Pixels x0.. or y0.. up to, not including, the end; a dotted pen colours every other one,
     // counted from the start even where the start lies outside the image.

@@ -35,6 +35,10 @@ class TCanvas {
 
     void MoveTo(int x, int y);
     void LineTo(int x, int y);  // from the current point; the end point is not drawn
+    // The pixels of MoveTo(points[0]) and LineTo(points[1]) .. LineTo(points[count - 1]), the
+    // pen ending at the last point. With a solid pen, what its steep and vertical segments
+    // colour in one column (a waveform of more frames than pixels) is written as one run.
+    void Polyline(const QPoint* points, int count);
     void Rectangle(int x1, int y1, int x2, int y2);
     void FillRect(int x1, int y1, int x2, int y2);  // brush only, no outline
     void TextOut(int x, int y, const QString& text);
@@ -66,6 +70,8 @@ class TCanvas {
     // A vertical or horizontal pen line, its end point left out; a dotted one colours its start
     // when on, then every other pixel.
     void StraightLine(QRgb* pixels, int x0, int y0, int x1, int y1, bool dotted, bool on);
+    // Rows lo..hi of one column, clipped to the image.
+    void ColumnRun(QRgb* pixels, int x, long long lo, long long hi, QRgb colour) const;
     void Changed();
     // A label's pixels as QPainter draws it at (0, 0): the opaque box and the glyphs' ink, on
     // transparency; offset is where the image's top left lies relative to the label's origin.

@@ -222,8 +222,11 @@ KeyPanel::KeyPanel(QWidget* parent, int left, int top, int width, int height) : 
 }
 
 void KeyPanel::SetColour(uint32_t rgb) {
-    if (rgb == colour_ && palette().color(QPalette::Window) == QColor::fromRgb(rgb)) return;
+    // Every refresh sets all 60 keys; looking at the palette each time cost more than the rest
+    // of the keyboard.
+    if (coloured_ && rgb == colour_) return;
     colour_ = rgb;
+    coloured_ = true;
     QPalette p = palette();
     p.setColor(QPalette::Window, QColor::fromRgb(rgb));
     setPalette(p);

@@ -129,5 +129,6 @@ class KeyPanel : public QFrame {
 
   private:
     uint32_t colour_ = 0;
+    bool coloured_ = false;  // the palette shows colour_
     bool pressed_ = false;
 };

@@ -102,9 +102,12 @@ void TFormMain::DrawWave8(PaintBox* box, uint32_t frames, const uint8_t* first, 
     const double xStep = c.Width() / static_cast<double>(frames);
     const double scale = WaveGain() * unitScale;
     auto y = [&](int s) { return static_cast<int>(Round((128 - s) * scale + centre)); };
-    c.MoveTo(0, y(first[0]));
+    WavePoints.clear();
+    WavePoints.emplace_back(0, y(first[0]));
     for (uint32_t i = 1; i < frames; ++i)
-        c.LineTo(static_cast<int>(Round(i * xStep)), y(first[static_cast<size_t>(i) * stride]));
+        WavePoints.emplace_back(static_cast<int>(Round(i * xStep)),
+                                y(first[static_cast<size_t>(i) * stride]));
+    c.Polyline(WavePoints.data(), static_cast<int>(WavePoints.size()));
 }
 
 void TFormMain::DrawWave16(PaintBox* box, uint32_t frames, const uint8_t* first, int stride,
@@ -124,16 +127,18 @@ void TFormMain::DrawWaveSigned(PaintBox* box, uint32_t frames, const uint8_t* fi
     const double scale = WaveGain() * unitScale;
     auto at = [&](uint32_t i) { return sample(first + static_cast<size_t>(i) * strideBytes); };
     auto y = [&](auto s) { return static_cast<int>(Round(centre - s * scale)); };
-    c.MoveTo(0, y(at(0)));
+    WavePoints.clear();
+    WavePoints.emplace_back(0, y(at(0)));
     for (uint32_t i = 1; i < frames; ++i) {
         const auto s = at(i);
         // Only the start of the window is checked for clipping: the warning is about the input.
         if (i <= 19 && s > 32000) {
             LevelOk = false;
-            return;
+            break;
         }
-        c.LineTo(static_cast<int>(Round(i * xStep)), y(s));
+        WavePoints.emplace_back(static_cast<int>(Round(i * xStep)), y(s));
     }
+    c.Polyline(WavePoints.data(), static_cast<int>(WavePoints.size()));
 }
 
 void TFormMain::RedrawWaveform() {

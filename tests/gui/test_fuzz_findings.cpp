@@ -90,6 +90,37 @@ TEST(CanvasLines, ShortenedWalkColoursWhatThePlainWalkColours) {
     EXPECT_EQ(mismatches, 0);
 }
 
+TEST(CanvasLines, PolylineColoursWhatItsLinesColour) {
+    std::srand(5);
+    int mismatches = 0;
+    for (int i = 0; i < 4000; ++i) {
+        // Half of them as a waveform draws: x rising by 0 or 1 a point, rows far past the edges;
+        // the others anywhere, any direction. Every fourth is dotted.
+        std::vector<QPoint> points(1 + std::rand() % 40);
+        int x = std::rand() % 61 - 10;
+        for (QPoint& p : points) {
+            if (i % 2 == 0)
+                x += std::rand() % 3 == 0;
+            else
+                x = std::rand() % 81 - 20;
+            p = QPoint(x, std::rand() % (i % 3 == 0 ? 2001 : 61) - (i % 3 == 0 ? 1000 : 20));
+        }
+        TCanvas merged(41, 23), lines(41, 23);
+        for (TCanvas* c : {&merged, &lines}) {
+            c->PenColor = 0x00FF00;
+            c->Style = i % 4 == 3 ? PenStyle::psDot : PenStyle::psSolid;
+        }
+        merged.Polyline(points.data(), int(points.size()));
+        lines.MoveTo(points[0].x(), points[0].y());
+        for (const QPoint& p : points) lines.LineTo(p.x(), p.y());
+        mismatches += merged.Image() != lines.Image();
+        // The pen ends where the lines end.
+        merged.LineTo(0, 0), lines.LineTo(0, 0);
+        mismatches += merged.Image() != lines.Image();
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
 TEST(CanvasLines, RectanglesColourTheirOutlineAndInsideClipped) {
     std::srand(11);
     int mismatches = 0;
