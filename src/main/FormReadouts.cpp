@@ -2,6 +2,7 @@
 // note, and what lies under the pointer in the three views. They are tooltips only, so no view
 // draws a pixel differently for them.
 #include <cmath>
+#include <vector>
 
 #include "analysis/AnalysisTable.h"
 #include "analysis/NoteName.h"
@@ -34,6 +35,9 @@ QString TFormMain::FrequencyTip() const {
 }
 
 void TFormMain::SetKeyTips() {
+    // A restart builds the same table again: sixty tooltips are not worth making twice.
+    if (keyTipFrequencies_ == std::vector<int>(KeyFrequencies, KeyFrequencies + 61)) return;
+    keyTipFrequencies_.assign(KeyFrequencies, KeyFrequencies + 61);
     // Key 1 is C2, MIDI note 36.
     for (int i = 1; i <= kKeyCount; ++i)
         KeyPanels[i]->setToolTip(QString("%1: %2 Hz")

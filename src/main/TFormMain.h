@@ -381,6 +381,7 @@ class TFormMain : public QWidget {
     void CentreOnScreen();
     bool placed_ = false;  // centred once more after the first show
     std::unique_ptr<WaveAudio> ownAudio_;
-    bool created_ = false;  // start-up completed
+    bool created_ = false;                // start-up completed
+    std::vector<int> keyTipFrequencies_;  // the KeyFrequencies the keys' tooltips give
     bool closed_ = false;
 };

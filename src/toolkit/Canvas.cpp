@@ -122,13 +122,15 @@ void TCanvas::LineTo(int x, int y) {
     Changed();
 }
 
-void TCanvas::ColumnRun(QRgb* pixels, int x, long long lo, long long hi, QRgb colour) const {
-    if (x < 0 || x >= width_) return;
-    const long long top = std::max(lo, 0LL), bottom = std::min(hi, height_ - 1LL);
-    if (top > bottom) return;
+void TCanvas::FillBlock(QRgb* pixels, int left, int right, int top, int bottom, QRgb colour) const {
     const qsizetype stride = stride_;  // a local: the stores could alias the member
-    QRgb* p = pixels + top * stride + x;
-    for (long long y = top; y <= bottom; ++y, p += stride) *p = colour;
+    QRgb* row = pixels + top * stride;
+    for (int y = top; y <= bottom; ++y, row += stride) {
+        if (left == right)
+            row[left] = colour;
+        else
+            std::fill(row + left, row + right + 1, colour);
+    }
 }
 
 void TCanvas::Polyline(const QPoint* points, int count) {
@@ -146,9 +148,26 @@ void TCanvas::Polyline(const QPoint* points, int count) {
     bool gathering = false;
     int runX = 0;
     long long runLo = 0, runHi = 0;
+    // Gathered runs are clipped, and runs of the same rows side by side are painted as one block
+    // a row at a time: a loud waveform at a high gain fills its columns from top to bottom.
+    bool blocked = false;
+    int blockLeft = 0, blockRight = 0, blockTop = 0, blockBottom = 0;
+    const auto paintBlock = [&] {
+        if (blocked) FillBlock(pixels, blockLeft, blockRight, blockTop, blockBottom, colour);
+        blocked = false;
+    };
     const auto flush = [&] {
-        if (gathering) ColumnRun(pixels, runX, runLo, runHi, colour);
+        if (!gathering) return;
         gathering = false;
+        const long long top = std::max(runLo, 0LL), bottom = std::min(runHi, height_ - 1LL);
+        if (runX < 0 || runX >= width_ || top > bottom) return;
+        if (blocked && runX == blockRight + 1 && top == blockTop && bottom == blockBottom) {
+            blockRight = runX;
+            return;
+        }
+        paintBlock();
+        blocked = true, blockLeft = blockRight = runX;
+        blockTop = static_cast<int>(top), blockBottom = static_cast<int>(bottom);
     };
     const auto add = [&](int x, long long lo, long long hi) {
         if (gathering && x == runX && lo <= runHi + 1 && hi >= runLo - 1) {
@@ -183,7 +202,12 @@ void TCanvas::Polyline(const QPoint* points, int count) {
         for (long long k = kFirst; k <= kLast; ++k) {
             // m from ceil((k D - h) / dx) to ceil(((k + 1) D - h) / dx) - 1, within 0 .. D - 1.
             long long mLo = 0, mHi = D - 1;
-            if (dx > 0) {
+            if (dx == 1) {  // two columns, split at row D - h: no division
+                if (k == 0)
+                    mHi = D - h - 1;
+                else
+                    mLo = D - h;
+            } else if (dx > 1) {
                 mLo = std::max(0LL, -floorDiv(h - k * D, dx));
                 mHi = std::min(D - 1, -floorDiv(h - (k + 1) * D, dx) - 1);
             }
@@ -194,6 +218,7 @@ void TCanvas::Polyline(const QPoint* points, int count) {
         penX_ = x1, penY_ = y1;
     }
     flush();
+    paintBlock();
     Changed();
 }
 

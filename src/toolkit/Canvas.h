@@ -70,8 +70,8 @@ class TCanvas {
     // A vertical or horizontal pen line, its end point left out; a dotted one colours its start
     // when on, then every other pixel.
     void StraightLine(QRgb* pixels, int x0, int y0, int x1, int y1, bool dotted, bool on);
-    // Rows lo..hi of one column, clipped to the image.
-    void ColumnRun(QRgb* pixels, int x, long long lo, long long hi, QRgb colour) const;
+    // Rows top..bottom of columns left..right, all inside the image.
+    void FillBlock(QRgb* pixels, int left, int right, int top, int bottom, QRgb colour) const;
     void Changed();
     // A label's pixels as QPainter draws it at (0, 0): the opaque box and the glyphs' ink, on
     // transparency; offset is where the image's top left lies relative to the label's origin.
