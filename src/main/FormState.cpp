@@ -25,7 +25,6 @@ TFormMain::TFormMain(WaveAudio* audio) {
     Audio = audio;
     BuildLayout();
     WavePoints.reserve(2048);  // the longest window
-    WavePoints.reserve(2048);  // the longest window
     BuildShortcuts();
     setAcceptDrops(true);  // a WAV file dropped on the window is opened (FormDrop.cpp)
     AppServices::Instance().Parent = this;

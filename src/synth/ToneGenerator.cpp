@@ -19,8 +19,8 @@ constexpr long double kTwoPiExcess = -4.7694862474136858432e-16L;
 // Samples between fresh sines in the fast path: a sine and a cosine cost as much as some fifty
 // rotation steps.
 constexpr int kBlock = 256;
-constexpr size_t kKeptSums =
-    1 << 18;  // body sums kept between the two passes: 3 s at 44.1 kHz, 2 MiB
+// Body sums kept between the two passes: 3 s at 44.1 kHz, 2 MiB.
+constexpr size_t kKeptSums = 1 << 18;
 
 long long RoundExt(long double x) { return std::llrintl(x); }
 

@@ -125,12 +125,8 @@ void TCanvas::LineTo(int x, int y) {
 void TCanvas::FillBlock(QRgb* pixels, int left, int right, int top, int bottom, QRgb colour) const {
     const qsizetype stride = stride_;  // a local: the stores could alias the member
     QRgb* row = pixels + top * stride;
-    for (int y = top; y <= bottom; ++y, row += stride) {
-        if (left == right)
-            row[left] = colour;
-        else
-            std::fill(row + left, row + right + 1, colour);
-    }
+    for (int y = top; y <= bottom; ++y, row += stride)
+        std::fill(row + left, row + right + 1, colour);
 }
 
 void TCanvas::Polyline(const QPoint* points, int count) {
