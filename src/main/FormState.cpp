@@ -24,7 +24,8 @@ TFormMain::TFormMain(WaveAudio* audio) {
     }
     Audio = audio;
     BuildLayout();
-    WavePoints.reserve(2048);  // the longest window
+    for (auto* points : {&WaveLines[0], &WaveLines[1], &WaveShown.points[0], &WaveShown.points[1]})
+        points->reserve(2048);  // the longest window
     BuildShortcuts();
     setAcceptDrops(true);  // a WAV file dropped on the window is opened (FormDrop.cpp)
     AppServices::Instance().Parent = this;
@@ -148,6 +149,7 @@ void TFormMain::RestartFresh() {
         for (QObject* child : findChildren<QObject*>()) quiet.emplace_back(child);
         SetControlDefaults();
     }
+    WaveShown.lines = -1;  // the views are cleared: what they showed is gone
     closed_ = false;
     created_ = false;
     FormCreate();

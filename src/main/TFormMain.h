@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -213,13 +214,20 @@ class TFormMain : public QWidget {
     // ---- Views ----
     void ClearPaintBox(PaintBox* box);
     void DrawVerticalGrid(PaintBox* box, int fine, int coarse, double span);
-    // A view cleared and given its grid, kept while the view's size and font, the steps and the
-    // span stay the same: a crowded grid (a sound of a few hundred frames a second puts a
-    // labelled line on every column) cost more than the rest of a refresh. What is kept depends
-    // on nothing but its key, so a restart keeps it too.
+    // A view cleared and given its grid, kept by its key: a crowded grid (a sound of a few
+    // hundred frames a second puts a labelled line on every column) cost more than the rest of a
+    // refresh. The last four are kept, most recent first, so that stepping the window length or
+    // the span back and forth draws no grid again. What is kept depends on nothing but its key,
+    // so a restart keeps it too. The key: the view's size and font, the fine and coarse steps
+    // and the span.
+    using GridKey = std::tuple<int, int, QFont, int, int, double>;
+    static GridKey GridKeyFor(PaintBox* box, int fine, int coarse, double span);
     struct KeptGrid {
-        std::optional<std::tuple<int, int, QFont, int, int, double>> key;
-        TCanvas::Snapshot picture;
+        struct Picture {
+            std::optional<GridKey> key;
+            TCanvas::Snapshot picture;
+        };
+        std::array<Picture, 4> pictures;
     };
     KeptGrid TimeGridKept, FreqGridKept;
     void ClearWithGrid(PaintBox* box, KeptGrid& kept, int fine, int coarse, double span);
@@ -228,18 +236,36 @@ class TFormMain : public QWidget {
     // held format, 32 or 64).
     void DrawWaveform(PaintBox* box, uint32_t frames, const uint8_t* data, uint32_t offset,
                       int channels, int bits);
-    // `first`: the window's first sample; stride in bytes between frames; centre in pixels.
-    void DrawWave8(PaintBox* box, uint32_t frames, const uint8_t* first, int stride, double centre,
-                   double unitScale);
-    void DrawWave16(PaintBox* box, uint32_t frames, const uint8_t* first, int stride, double centre,
-                    double unitScale);
-    // One channel of signed samples, `strideBytes` apart, each read by sample(pointer) on the
-    // 16-bit scale: the 16-bit line, and that of wider and float samples.
+    // The same lines into WaveLines without drawing them: how many (0 when nothing is drawn,
+    // else the channels: red, then blue).
+    int WaveformLines(PaintBox* box, uint32_t frames, const uint8_t* data, uint32_t offset,
+                      int channels, int bits);
+    void DrawWaveLines(PaintBox* box, int lines);
+    // One channel's points for a view `width` pixels wide. `first`: the window's first sample;
+    // stride in bytes between frames; centre in pixels; scale in pixels per sample unit.
+    static void WaveLine8(std::vector<QPoint>& points, int width, uint32_t frames,
+                          const uint8_t* first, int stride, double centre, double scale);
+    void WaveLine16(std::vector<QPoint>& points, int width, uint32_t frames, const uint8_t* first,
+                    int stride, double centre, double scale);
+    // Signed samples, `strideBytes` apart, each read by sample(pointer) on the 16-bit scale: the
+    // 16-bit line, and that of wider and float samples.
     template <typename Sample>
-    void DrawWaveSigned(PaintBox* box, uint32_t frames, const uint8_t* first, int strideBytes,
-                        double centre, double unitScale, Sample sample);
-    // The points of the channel being drawn, kept so that a refresh allocates nothing.
-    std::vector<QPoint> WavePoints;
+    void WaveLineSigned(std::vector<QPoint>& points, int width, uint32_t frames,
+                        const uint8_t* first, int strideBytes, double centre, double scale,
+                        Sample sample);
+    // Each channel's points, kept so that a refresh allocates nothing.
+    std::array<std::vector<QPoint>, 2> WaveLines;
+    // What the waveform view got from its last redraw, and the canvas's change count and state
+    // right after it.
+    struct ShownWaveform {
+        uint64_t changes = 0;
+        std::optional<GridKey> grid;
+        int lines = -1;
+        std::array<std::vector<QPoint>, 2> points;
+        QPoint pen;
+        QRgb penColour = 0, brushColour = 0, fontColour = 0;
+        PenStyle style = PenStyle::psSolid;
+    } WaveShown;
     void RedrawWaveform();
     void PaintBoxGraPaint();
     void ScrollBarWaveTimesScroll(int scrollPos);

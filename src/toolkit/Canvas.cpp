@@ -19,6 +19,7 @@ QRgb* TCanvas::Pixels() {
 }
 
 void TCanvas::Changed() {
+    ++changes_;
     // A refresh makes thousands of drawing calls; the widget needs to hear of the first only.
     if (OnChanged && !changeReported_) {
         changeReported_ = true;

@@ -9,6 +9,7 @@
 #include <QPoint>
 #include <QString>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -26,6 +27,9 @@ class TCanvas {
     int Height() const { return height_; }
     const QImage& Image() const { return image_; }
     QRgb Pixel(int x, int y) const { return image_.pixel(x, y) & 0xFFFFFF; }
+    // Drawing calls that changed the picture so far: while it stays the same, so do the pixels.
+    uint64_t Changes() const { return changes_; }
+    QPoint PenPos() const { return {penX_, penY_}; }
 
     QRgb PenColor = 0x000000;
     PenStyle Style = PenStyle::psSolid;  // pen style
@@ -99,6 +103,7 @@ class TCanvas {
     QImage image_;
     int width_, height_;
     bool changeReported_ = false;
+    uint64_t changes_ = 0;
     int penX_ = 0;
     int penY_ = 0;
     qsizetype stride_ = 0;  // pixels per row

@@ -1,5 +1,6 @@
 // The waveform view: the time grid, one polyline per channel, the time of a left click, and the
 // shared clear and grid helpers the other views use.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -46,14 +47,27 @@ void TFormMain::DrawVerticalGrid(PaintBox* box, int fine, int coarse, double spa
     }
 }
 
+TFormMain::GridKey TFormMain::GridKeyFor(PaintBox* box, int fine, int coarse, double span) {
+    const TCanvas& c = box->Canvas();
+    return {c.Width(), c.Height(), c.Font, fine, coarse, span};
+}
+
 void TFormMain::ClearWithGrid(PaintBox* box, KeptGrid& kept, int fine, int coarse, double span) {
     TCanvas& c = box->Canvas();
-    const auto key = std::make_tuple(c.Width(), c.Height(), c.Font, fine, coarse, span);
-    if (kept.key == key && c.Put(kept.picture)) return;
+    const GridKey key = GridKeyFor(box, fine, coarse, span);
+    auto& pictures = kept.pictures;
+    for (auto it = pictures.begin(); it != pictures.end(); ++it) {
+        if (it->key == key && c.Put(it->picture)) {
+            std::rotate(pictures.begin(), it, it + 1);
+            return;
+        }
+    }
+    // Drawn into the least recently used place, which becomes the first: its pixels are reused.
+    std::rotate(pictures.begin(), pictures.end() - 1, pictures.end());
     ClearPaintBox(box);
     DrawVerticalGrid(box, fine, coarse, span);
-    c.Take(kept.picture);
-    kept.key = key;
+    c.Take(pictures.front().picture);
+    pictures.front().key = key;
 }
 
 double TFormMain::TimeGridSpan() const {
@@ -66,53 +80,62 @@ int TFormMain::WaveGain() const {
     return static_cast<int>(ScrollBarWaveTimes->Max() - ScrollBarWaveTimes->Position() + 1);
 }
 
-void TFormMain::DrawWaveform(PaintBox* box, uint32_t frames, const uint8_t* data, uint32_t offset,
+int TFormMain::WaveformLines(PaintBox* box, uint32_t frames, const uint8_t* data, uint32_t offset,
                              int channels, int bits) {
-    if (!HasWaveBuffers() || !data) return;
+    if (!HasWaveBuffers() || !data) return 0;
     const SampleCoding coding = CodingFor(bits);
-    if (!coding.Readable() || (channels != 1 && channels != 2)) return;
-    const int H = box->Canvas().Height();
+    if (!coding.Readable() || (channels != 1 && channels != 2)) return 0;
+    const int W = box->Canvas().Width(), H = box->Canvas().Height();
     double unit = 1.0;
     for (int i = 0; i < coding.ScaleBits(); ++i) unit /= 2;
-    const double unitScale = unit * H / 2;
-    box->Canvas().PenColor = kRed;
+    const double scale = WaveGain() * unit * H / 2;
     const uint8_t* p = data + offset;
-    auto draw = [&](const uint8_t* first, double centre) {
+    auto line = [&](std::vector<QPoint>& points, const uint8_t* first, double centre) {
         if (bits == 8)
-            DrawWave8(box, frames, first, channels, centre, unitScale);
+            WaveLine8(points, W, frames, first, channels, centre, scale);
         else if (bits == 16 && !coding.floating)
-            DrawWave16(box, frames, first, channels, centre, unitScale);
+            WaveLine16(points, W, frames, first, channels, centre, scale);
         else
-            DrawWaveSigned(
-                box, frames, first, channels * coding.Bytes(), centre, unitScale,
+            WaveLineSigned(
+                points, W, frames, first, channels * coding.Bytes(), centre, scale,
                 [&](const uint8_t* s) { return static_cast<double>(SampleValue(coding, s)); });
     };
     if (channels == 1) {
-        draw(p, H / 2.0);
+        line(WaveLines[0], p, H / 2.0);
     } else {
-        draw(p, H / 3.0);
-        box->Canvas().PenColor = kBlue;
-        draw(p + coding.Bytes(), (2.0 * H) / 3.0);
+        line(WaveLines[0], p, H / 3.0);
+        line(WaveLines[1], p + coding.Bytes(), (2.0 * H) / 3.0);
+    }
+    return channels;
+}
+
+void TFormMain::DrawWaveLines(PaintBox* box, int lines) {
+    TCanvas& c = box->Canvas();
+    for (int i = 0; i < lines; ++i) {
+        c.PenColor = i == 0 ? kRed : kBlue;
+        c.Polyline(WaveLines[i].data(), static_cast<int>(WaveLines[i].size()));
     }
 }
 
-void TFormMain::DrawWave8(PaintBox* box, uint32_t frames, const uint8_t* first, int stride,
-                          double centre, double unitScale) {
-    TCanvas& c = box->Canvas();
-    const double xStep = c.Width() / static_cast<double>(frames);
-    const double scale = WaveGain() * unitScale;
-    auto y = [&](int s) { return static_cast<int>(Round((128 - s) * scale + centre)); };
-    WavePoints.clear();
-    WavePoints.emplace_back(0, y(first[0]));
-    for (uint32_t i = 1; i < frames; ++i)
-        WavePoints.emplace_back(static_cast<int>(Round(i * xStep)),
-                                y(first[static_cast<size_t>(i) * stride]));
-    c.Polyline(WavePoints.data(), static_cast<int>(WavePoints.size()));
+void TFormMain::DrawWaveform(PaintBox* box, uint32_t frames, const uint8_t* data, uint32_t offset,
+                             int channels, int bits) {
+    DrawWaveLines(box, WaveformLines(box, frames, data, offset, channels, bits));
 }
 
-void TFormMain::DrawWave16(PaintBox* box, uint32_t frames, const uint8_t* first, int stride,
-                           double centre, double unitScale) {
-    DrawWaveSigned(box, frames, first, stride * 2, centre, unitScale, [](const uint8_t* s) {
+void TFormMain::WaveLine8(std::vector<QPoint>& points, int width, uint32_t frames,
+                          const uint8_t* first, int stride, double centre, double scale) {
+    const double xStep = width / static_cast<double>(frames);
+    auto y = [&](int s) { return static_cast<int>(Round((128 - s) * scale + centre)); };
+    points.clear();
+    points.emplace_back(0, y(first[0]));
+    for (uint32_t i = 1; i < frames; ++i)
+        points.emplace_back(static_cast<int>(Round(i * xStep)),
+                            y(first[static_cast<size_t>(i) * stride]));
+}
+
+void TFormMain::WaveLine16(std::vector<QPoint>& points, int width, uint32_t frames,
+                           const uint8_t* first, int stride, double centre, double scale) {
+    WaveLineSigned(points, width, frames, first, stride * 2, centre, scale, [](const uint8_t* s) {
         int16_t v;
         std::memcpy(&v, s, 2);
         return v;
@@ -120,15 +143,14 @@ void TFormMain::DrawWave16(PaintBox* box, uint32_t frames, const uint8_t* first,
 }
 
 template <typename Sample>
-void TFormMain::DrawWaveSigned(PaintBox* box, uint32_t frames, const uint8_t* first,
-                               int strideBytes, double centre, double unitScale, Sample sample) {
-    TCanvas& c = box->Canvas();
-    const double xStep = c.Width() / static_cast<double>(frames);
-    const double scale = WaveGain() * unitScale;
+void TFormMain::WaveLineSigned(std::vector<QPoint>& points, int width, uint32_t frames,
+                               const uint8_t* first, int strideBytes, double centre, double scale,
+                               Sample sample) {
+    const double xStep = width / static_cast<double>(frames);
     auto at = [&](uint32_t i) { return sample(first + static_cast<size_t>(i) * strideBytes); };
     auto y = [&](auto s) { return static_cast<int>(Round(centre - s * scale)); };
-    WavePoints.clear();
-    WavePoints.emplace_back(0, y(at(0)));
+    points.clear();
+    points.emplace_back(0, y(at(0)));
     for (uint32_t i = 1; i < frames; ++i) {
         const auto s = at(i);
         // Only the start of the window is checked for clipping: the warning is about the input.
@@ -136,15 +158,31 @@ void TFormMain::DrawWaveSigned(PaintBox* box, uint32_t frames, const uint8_t* fi
             LevelOk = false;
             break;
         }
-        WavePoints.emplace_back(static_cast<int>(Round(i * xStep)), y(s));
+        points.emplace_back(static_cast<int>(Round(i * xStep)), y(s));
     }
-    c.Polyline(WavePoints.data(), static_cast<int>(WavePoints.size()));
 }
 
 void TFormMain::RedrawWaveform() {
+    TCanvas& c = PaintBoxGra->Canvas();
+    const int lines = WaveformLines(PaintBoxGra, FftSize, WaveData, ViewOffset,
+                                    WaveFormat.nChannels, WaveFormat.wBitsPerSample);
+    const GridKey grid = GridKeyFor(PaintBoxGra, TimeGridFineMs, TimeGridCoarseMs, TimeGridSpan());
+    ShownWaveform& shown = WaveShown;
+    // Nothing has drawn on the view since it got these very lines on this grid: it shows them.
+    // Scrolling at an end of the sound, a new span or a new spectrum gain redraw nothing here.
+    if (shown.changes == c.Changes() && shown.grid == grid && shown.lines == lines &&
+        std::equal(WaveLines.begin(), WaveLines.begin() + lines, shown.points.begin())) {
+        c.MoveTo(shown.pen.x(), shown.pen.y());
+        c.PenColor = shown.penColour, c.BrushColor = shown.brushColour;
+        c.FontColor = shown.fontColour, c.Style = shown.style;
+        return;
+    }
     ClearWithGrid(PaintBoxGra, TimeGridKept, TimeGridFineMs, TimeGridCoarseMs, TimeGridSpan());
-    DrawWaveform(PaintBoxGra, FftSize, WaveData, ViewOffset, WaveFormat.nChannels,
-                 WaveFormat.wBitsPerSample);
+    DrawWaveLines(PaintBoxGra, lines);
+    shown.changes = c.Changes(), shown.grid = grid, shown.lines = lines;
+    for (int i = 0; i < lines; ++i) shown.points[i].swap(WaveLines[i]);
+    shown.pen = c.PenPos(), shown.penColour = c.PenColor, shown.brushColour = c.BrushColor;
+    shown.fontColour = c.FontColor, shown.style = c.Style;
 }
 
 void TFormMain::PaintBoxGraPaint() {
