@@ -88,7 +88,8 @@ int TFormMain::WaveformLines(PaintBox* box, uint32_t frames, const uint8_t* data
     const int W = box->Canvas().Width(), H = box->Canvas().Height();
     double unit = 1.0;
     for (int i = 0; i < coding.ScaleBits(); ++i) unit /= 2;
-    const double scale = WaveGain() * unit * H / 2;
+    const double unitScale = unit * H / 2;
+    const double scale = WaveGain() * unitScale;
     const uint8_t* p = data + offset;
     auto line = [&](std::vector<QPoint>& points, const uint8_t* first, double centre) {
         if (bits == 8)
