@@ -5,7 +5,8 @@
 // reset and refreshed with drawing, detection and publishing, the play position is scrolled, the
 // analysis arrows are pressed both ways, the views are clicked, the mixer makes and plays its
 // shortest tone and a key is clicked. No crash, no read outside a block, no leak; a refused file
-// keeps the held sound; the analysis window never runs past the held sound.
+// keeps the held sound; the analysis window never runs past the held sound; the waveform view,
+// which is not drawn again while it would get the same lines, shows what a redraw draws.
 //
 // One window serves every input: RestartFresh returns it to a new window's state after each
 // input (checked once at start against a new window), so each finding still reproduces from its
@@ -369,6 +370,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* in, size_t n) {
     PlayOut(form);
     CheckWindow(form);
     Require(!form.Playing, "the tone played to its end");
+    // The waveform view, which is left as it is while it shows the lines a redraw would draw,
+    // holds what drawing it afresh gives.
+    {
+        static std::vector<uint8_t> shown;
+        const QImage& image = form.PaintBoxGra->Canvas().Image();
+        shown.assign(image.constBits(), image.constBits() + image.sizeInBytes());
+        form.WaveShown.lines = -1;
+        form.RedrawWaveform();
+        Require(std::memcmp(shown.data(), image.constBits(), shown.size()) == 0,
+                "the waveform view shows what a redraw draws");
+    }
     // Back to a new window for the next input. Restarting here rather than first thing makes an
     // input free what it allocated, so libFuzzer sees no more mallocs than frees and does not
     // run it again to look for a leak.
