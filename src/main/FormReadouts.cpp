@@ -1,6 +1,7 @@
 // Read-outs one hover away: the note of the last detection on the frequency label, each key's
 // note, and what lies under the pointer in the three views. They are tooltips only, so no view
 // draws a pixel differently for them.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -36,7 +37,9 @@ QString TFormMain::FrequencyTip() const {
 
 void TFormMain::SetKeyTips() {
     // A restart builds the same table again: sixty tooltips are not worth making twice.
-    if (keyTipFrequencies_ == std::vector<int>(KeyFrequencies, KeyFrequencies + 61)) return;
+    if (std::equal(KeyFrequencies, KeyFrequencies + 61, keyTipFrequencies_.begin(),
+                   keyTipFrequencies_.end()))
+        return;
     keyTipFrequencies_.assign(KeyFrequencies, KeyFrequencies + 61);
     // Key 1 is C2, MIDI note 36.
     for (int i = 1; i <= kKeyCount; ++i)

@@ -262,9 +262,7 @@ class TFormMain : public QWidget {
         std::optional<GridKey> grid;
         int lines = -1;
         std::array<std::vector<QPoint>, 2> points;
-        QPoint pen;
-        QRgb penColour = 0, brushColour = 0, fontColour = 0;
-        PenStyle style = PenStyle::psSolid;
+        TCanvas::DrawingState state;
     } WaveShown;
     void RedrawWaveform();
     void PaintBoxGraPaint();

@@ -41,9 +41,7 @@ void TCanvas::Take(Snapshot& into) const {
         std::memcpy(to.bits(), image_.constBits(), static_cast<size_t>(image_.sizeInBytes()));
     else
         to = image_.copy();
-    into.penX = penX_, into.penY = penY_;
-    into.pen = PenColor, into.brush = BrushColor, into.font = FontColor;
-    into.style = Style;
+    into.state = State();
 }
 
 bool TCanvas::Put(const Snapshot& snapshot) {
@@ -53,11 +51,19 @@ bool TCanvas::Put(const Snapshot& snapshot) {
         return false;
     // Copied into the canvas's own pixels: sharing them would cost an allocation at the next draw.
     std::memcpy(Pixels(), snapshot.image.constBits(), static_cast<size_t>(image_.sizeInBytes()));
-    penX_ = snapshot.penX, penY_ = snapshot.penY;
-    PenColor = snapshot.pen, BrushColor = snapshot.brush, FontColor = snapshot.font;
-    Style = snapshot.style;
+    SetState(snapshot.state);
     Changed();
     return true;
+}
+
+TCanvas::DrawingState TCanvas::State() const {
+    return {penX_, penY_, PenColor, BrushColor, FontColor, Style};
+}
+
+void TCanvas::SetState(const DrawingState& state) {
+    penX_ = state.penX, penY_ = state.penY;
+    PenColor = state.pen, BrushColor = state.brush, FontColor = state.font;
+    Style = state.style;
 }
 
 void TCanvas::MoveTo(int x, int y) {

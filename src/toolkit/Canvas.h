@@ -29,7 +29,6 @@ class TCanvas {
     QRgb Pixel(int x, int y) const { return image_.pixel(x, y) & 0xFFFFFF; }
     // Drawing calls that changed the picture so far: while it stays the same, so do the pixels.
     uint64_t Changes() const { return changes_; }
-    QPoint PenPos() const { return {penX_, penY_}; }
 
     QRgb PenColor = 0x000000;
     PenStyle Style = PenStyle::psSolid;  // pen style
@@ -51,13 +50,19 @@ class TCanvas {
     // The font and OnChanged stay.
     void Restart();
 
-    // Everything drawing changes: the picture, the pen's place, the colours and the style. A view
-    // whose background stays the same from refresh to refresh keeps it and puts it back.
-    struct Snapshot {
-        QImage image;
+    // What drawing changes besides the pixels: the pen's place, the colours and the style.
+    struct DrawingState {
         int penX = 0, penY = 0;
         QRgb pen = 0, brush = 0, font = 0;
         PenStyle style = PenStyle::psSolid;
+    };
+    DrawingState State() const;
+    void SetState(const DrawingState& state);  // no pixel changes
+    // Everything drawing changes. A view whose background stays the same from refresh to refresh
+    // keeps it and puts it back.
+    struct Snapshot {
+        QImage image;
+        DrawingState state;
     };
     // Into `into`, reusing its pixels when they are of this size: a new block of this size is
     // a fresh mapping, and filling it costs more page faults than drawing the grid.

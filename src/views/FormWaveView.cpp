@@ -173,17 +173,14 @@ void TFormMain::RedrawWaveform() {
     // Scrolling at an end of the sound, a new span or a new spectrum gain redraw nothing here.
     if (shown.changes == c.Changes() && shown.grid == grid && shown.lines == lines &&
         std::equal(WaveLines.begin(), WaveLines.begin() + lines, shown.points.begin())) {
-        c.MoveTo(shown.pen.x(), shown.pen.y());
-        c.PenColor = shown.penColour, c.BrushColor = shown.brushColour;
-        c.FontColor = shown.fontColour, c.Style = shown.style;
+        c.SetState(shown.state);
         return;
     }
     ClearWithGrid(PaintBoxGra, TimeGridKept, TimeGridFineMs, TimeGridCoarseMs, TimeGridSpan());
     DrawWaveLines(PaintBoxGra, lines);
     shown.changes = c.Changes(), shown.grid = grid, shown.lines = lines;
     for (int i = 0; i < lines; ++i) shown.points[i].swap(WaveLines[i]);
-    shown.pen = c.PenPos(), shown.penColour = c.PenColor, shown.brushColour = c.BrushColor;
-    shown.fontColour = c.FontColor, shown.style = c.Style;
+    shown.state = c.State();
 }
 
 void TFormMain::PaintBoxGraPaint() {
