@@ -105,10 +105,11 @@ std::string JsonString(const std::string& s) {
         if (c >= 0x80) {
             const size_t n = Utf8SequenceLength(s, i);
             if (n == 0) {
-                // A byte that is not UTF-8 is kept recoverable: \u00XX names the byte XX (valid
-                // characters are never written that way, so the escape is unambiguous).
+                // A byte b that is not UTF-8 is written as the lone surrogate U+DC80 + b, as
+                // Python names undecodable file names: os.fsencode gives the exact bytes back,
+                // and no valid name is ever written that way.
                 char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                std::snprintf(escape, sizeof escape, "\\u%04x", 0xDC00u + c);
                 out += escape;
                 ++i;
             } else {

@@ -96,6 +96,7 @@ void TFormMain::RunDetection() {
         PublishAnalysis();
     } else {
         LbfftValue->setText("");
+        LbfftValue->setToolTip("");  // the note of an earlier window is no result of this one
         Label21->setText("");
         ResetHarmonicSliders();
     }

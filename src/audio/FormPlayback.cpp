@@ -11,6 +11,12 @@
 
 using namespace sonabi;
 
+namespace {
+// A byte position rounded down to a whole frame: the view and the device never stand inside a
+// frame (a 24-bit mono frame is 3 bytes, so an even byte is not enough).
+uint32_t WholeFrame(uint32_t bytes, uint32_t align) { return align ? bytes - bytes % align : bytes; }
+}  // namespace
+
 void TFormMain::PlayButtonClick() { TogglePlayback(); }
 
 void TFormMain::TogglePlayback() {
@@ -19,7 +25,7 @@ void TFormMain::TogglePlayback() {
     if (Playing) {
         if (Audio->waveOutGetPosition(WaveOutHandle, &PlayTime) != MMSYSERR_NOERROR)
             ShowMessage("error", "won");
-        ViewOffset = (ViewOffset + PlayTime.cb) & ~1u;
+        ViewOffset = WholeFrame(ViewOffset + PlayTime.cb, WaveFormat.nBlockAlign);
         const uint32_t last = LastWindowStart(WaveDataSize, WaveFormat.nBlockAlign, FftSize);
         if (ViewOffset > last) ViewOffset = last;
         PlayScrollBar->SetPosition(ViewOffset);
@@ -69,6 +75,9 @@ bool TFormMain::PrepareOutput(uint8_t* data, uint32_t start, uint32_t end) {
 bool TFormMain::StartOutput(uint8_t* data, uint32_t start, uint32_t end) {
     // Closing: a click that waited behind the window's close opens no device.
     if (Closing || !data || !WaveHeader || end < start) return false;
+    // A cut-off recording may end in part of a frame: the device gets the whole frames only, so
+    // that what it reports as heard reaches the block's end.
+    end -= (end - start) % std::max<uint32_t>(1, WaveFormat.nBlockAlign);
     if (!OpenOutput()) return false;
     if (!PrepareOutput(data, start, end)) return false;
     PlayTime = MMTIME{};  // a position of an earlier block means nothing for this one
@@ -103,7 +112,7 @@ void TFormMain::Timer1Timer() {
         LiveRefresh(FftSize, WaveData, PaintBoxFft, PaintBoxGra, CurBits, CurChannels, position);
         PlayScrollBar->SetPosition(position);
     }
-    if (position == WaveDataSize) {
+    if (position == WholeFrame(WaveDataSize, WaveFormat.nBlockAlign)) {
         Timer1->stop();
         IgnoreNextDone = true;
         StopPlayback();
@@ -130,8 +139,8 @@ void TFormMain::OnWaveOutDone() {
     // Only the program's own stops return a block before its end; this one was given back by
     // the device (a sound server that went away).
     const bool cutShort = known && WaveHeader && PlayTime.cb < WaveHeader->dwBufferLength;
-    ViewOffset = (ViewOffset + PlayTime.cb) & ~1u;
-    if (ViewOffset == WaveDataSize && Playing) {
+    ViewOffset = WholeFrame(ViewOffset + PlayTime.cb, WaveFormat.nBlockAlign);
+    if (ViewOffset == WholeFrame(WaveDataSize, WaveFormat.nBlockAlign) && Playing) {
         StopPlayback();
         ViewOffset = 0;
         PlayScrollBar->SetPosition(0);
@@ -181,7 +190,7 @@ void TFormMain::PlayScrollBarScroll(int, uint32_t& position) {
         // The bar ends at the last full window; a position beyond it would read past the sound.
         const uint32_t last = LastWindowStart(WaveDataSize, WaveFormat.nBlockAlign, FftSize);
         position = std::min(position, last);
-        ViewOffset = position - position % WaveFormat.nBlockAlign;
+        ViewOffset = WholeFrame(position, WaveFormat.nBlockAlign);
         position = ViewOffset;
         PlayScrollBar->SetPosition(ViewOffset);
         FullRefresh();

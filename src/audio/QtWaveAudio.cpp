@@ -18,6 +18,7 @@
 
 #include "audio/WaveAudio.h"
 #include "audio/WaveSupport.h"
+#include "common/Samples.h"
 
 namespace {
 
@@ -60,18 +61,10 @@ bool SameBytes(const WAVEFORMATEX& held, const QAudioFormat& device) {
     return held.nBlockAlign == device.bytesPerFrame();
 }
 
-// One held sample (bytes at `in`) as the device's sample at `out`: 24-bit integers shifted into
-// 32 bits, 64-bit floats rounded to 32 bits. Only the formats that differ from their device's
-// come here.
-void ConvertSample(const WAVEFORMATEX& held, const uint8_t* in, uint8_t* out) {
-    if (held.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
-        double d;
-        std::memcpy(&d, in, 8);
-        const float f = static_cast<float>(d);
-        std::memcpy(out, &f, 4);
-    } else {
-        out[0] = 0, out[1] = in[0], out[2] = in[1], out[3] = in[2];
-    }
+// Whether played samples go to the device as they are: floats never do, since NaN, infinities
+// and values beyond full scale must not reach the server.
+bool PlayedAsHeld(const WAVEFORMATEX& held, const QAudioFormat& device) {
+    return SameBytes(held, device) && held.wFormatTag != WAVE_FORMAT_IEEE_FLOAT;
 }
 
 // A stream that cannot be opened, or a connection found unusable, means the sound server is gone
@@ -119,20 +112,22 @@ void RetireStream(QObject* stream, const QObject* context) {
 // runs dry before the block's last sample has been heard, so the server has nothing to cut, fill
 // or drain at the end: PipeWire drops and clicks on a stream that runs dry, and a sink stopped
 // once the server has merely taken the data throws away what the device still buffers.
-// Counts are in the device's bytes; a held format the device cannot take is converted frame by
-// frame as it is handed over (then a last partial frame of the block is not played).
+// Counts are in the device's bytes; a held format the device cannot take, and every float, is
+// converted sample by sample as it is handed over (see DeviceSample). A last partial frame of
+// the block is never played.
 class BlockThenSilence {
   public:
     BlockThenSilence(const WAVEFORMATEX& held, const QAudioFormat& device)
         : held_(held),
           heldFrame_(held.nBlockAlign),
           deviceFrame_(device.bytesPerFrame()),
-          same_(SameBytes(held, device)),
+          coding_(sonabi::CodingOf(held)),
+          same_(PlayedAsHeld(held, device)),
           silence_(device.sampleFormat() == QAudioFormat::UInt8 ? char(0x80) : char(0)) {}
     // A block of `heldBytes` bytes in the held format.
     void Load(const char* data, qint64 heldBytes) {
         data_ = data;
-        length_ = same_ ? heldBytes : heldBytes / heldFrame_ * deviceFrame_;
+        length_ = heldBytes / heldFrame_ * deviceFrame_;
         taken_ = 0;
     }
     // The device's bytes for the whole block.
@@ -156,8 +151,8 @@ class BlockThenSilence {
             scratch_.resize(static_cast<size_t>((end - first) * deviceSample));
             const auto* in = reinterpret_cast<const uint8_t*>(data_);
             for (qint64 k = first; k < end; ++k)
-                ConvertSample(held_, in + k * heldSample,
-                              scratch_.data() + (k - first) * deviceSample);
+                sonabi::DeviceSample(coding_, in + k * heldSample,
+                                     scratch_.data() + (k - first) * deviceSample);
             std::memcpy(out, scratch_.data() + taken_ % deviceSample,
                         static_cast<size_t>(fromBlock));
         }
@@ -170,6 +165,7 @@ class BlockThenSilence {
   private:
     WAVEFORMATEX held_;
     int heldFrame_, deviceFrame_;
+    sonabi::SampleCoding coding_;
     bool same_;
     char silence_ = 0;
     const char* data_ = nullptr;

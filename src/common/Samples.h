@@ -74,4 +74,25 @@ inline long double SampleValue(SampleCoding coding, const uint8_t* p) {
     }
 }
 
+// What a sound card is handed for one held sample that it cannot take as it is: a 24-bit
+// integer shifted into the top of 32 bits, and a float (32 or 64 bits) as a 32-bit float that
+// is finite and within full scale (not-a-number as 0, the rest clamped to +-1.0), since what a
+// sound server does with anything else is undefined. `out` takes 4 bytes.
+inline void DeviceSample(SampleCoding coding, const uint8_t* in, uint8_t* out) {
+    if (!coding.floating) {
+        out[0] = 0, out[1] = in[0], out[2] = in[1], out[3] = in[2];
+        return;
+    }
+    double x;
+    if (coding.bits == 32) {
+        float f;
+        std::memcpy(&f, in, 4);
+        x = f;
+    } else {
+        std::memcpy(&x, in, 8);
+    }
+    const float f = std::isnan(x) ? 0.0f : x > 1.0 ? 1.0f : x < -1.0 ? -1.0f : float(x);
+    std::memcpy(out, &f, 4);
+}
+
 }  // namespace sonabi

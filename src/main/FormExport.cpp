@@ -114,7 +114,7 @@ void TFormMain::SaveProfileClick() {
     if (Playing || Recording) return;
     const QString path = AskSavePath("harmonic profile|*.json", ".json");
     if (path.isEmpty()) return;
-    const std::string error = SaveProfileFile(path.toStdString(), CurrentProfile());
+    const std::string error = SaveProfileFile(NativePath(path), CurrentProfile());
     if (!error.empty()) ShowMessage(QString::fromStdString(error), path);
 }
 
@@ -138,7 +138,7 @@ void TFormMain::LoadProfileClick() {
     const QString path = AppServices::Instance().OpenFileName("harmonic profile|*.json");
     if (path.isEmpty()) return;
     Profile profile;
-    std::string error = LoadProfileFile(path.toStdString(), profile);
+    std::string error = LoadProfileFile(NativePath(path), profile);
     // The frequency slider reaches only as far as the spectrum's span.
     if (error.empty() && profile.fundamental > freq->maximum())
         error = QString(

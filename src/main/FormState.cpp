@@ -315,7 +315,8 @@ void TFormMain::UpdateStateTips() {
     QStringList settings;
     if (LowCutHz != 30)
         settings << QString("Low cut-off %1 Hz (Shift + right click)").arg(LowCutHz);
-    if (PeakThreshold != 5.0)
+    // Only a threshold the user set: an 8-bit sound's own default is none.
+    if (PeakThreshold != PeakThresholdFor(CodingOf(WaveFormat)))
         settings << QString("Threshold %1 (Shift + left click)").arg(PeakThreshold, 0, 'g', 6);
     const QString spectrum = settings.join('\n');
     if (PaintBoxFft->toolTip() != spectrum) PaintBoxFft->setToolTip(spectrum);

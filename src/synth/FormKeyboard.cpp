@@ -66,11 +66,13 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* e) {
             if (e != pressSeen && watched->isWidgetType() &&
                 (watched == this || isAncestorOf(static_cast<QWidget*>(watched)))) {
                 pressSeen = e;
-                // A press with Ctrl or Meta is a shortcut, never a typed character.
+                // A press with Ctrl, Alt or Meta is a shortcut or a menu key, never a typed
+                // character (AltGr, which types characters, is not Alt).
                 const auto* key = static_cast<QKeyEvent*>(e);
                 const QString text = key->text();
-                if (text.size() == 1 &&
-                    !(key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
+                constexpr auto kShortcut =
+                    Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+                if (text.size() == 1 && !(key->modifiers() & kShortcut))
                     FormKeyPress(text[0]);
             }
             break;

@@ -135,6 +135,7 @@ void TFormMain::PlayNote(int frequency) {
     HarmonicsFromAnalysis = false;
     freq->SetPosition(frequency);
     LbfftValue->setText(QString::number(frequency));
+    LbfftValue->setToolTip("");  // the label shows the key's tone, not a detected note
     UpdateHarmonicLabels();
     if (HarmonicLevels[1] == 0) {
         HarmonicSliders[1]->SetPosition(0);

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "analysis/Extended.h"
 
@@ -274,13 +275,15 @@ ToneResult GenerateTone(uint8_t* out, uint32_t byteCount, int rate, const ToneSe
 
     // The restart rule ends at the first volume of the cut sequence at which no body sample
     // exceeds the limit, so the largest body sum decides it. The sums are kept for the samples
-    // (up to the mixer's longest tone; a longer one is summed again).
+    // (up to the mixer's longest tone; a longer one, or one whose sums find no memory, is
+    // summed again: the window's path never throws).
     const size_t bodyLength = static_cast<size_t>(p.bodyEnd + 1);
-    std::vector<double> kept(bodyLength <= kKeptSums ? bodyLength : 0);
+    const std::unique_ptr<double[]> kept(
+        bodyLength <= kKeptSums ? new (std::nothrow) double[bodyLength] : nullptr);
     double maxAbsSum = 0.0;
     fast.ForEach(0, p.bodyEnd + 1, false, [&](long long t, double sum) {
         maxAbsSum = std::max(maxAbsSum, std::fabs(sum));
-        if (!kept.empty()) kept[static_cast<size_t>(t)] = sum;
+        if (kept) kept[static_cast<size_t>(t)] = sum;
     });
     ToneResult result;
     int volume = settings.volume;
@@ -293,7 +296,7 @@ ToneResult GenerateTone(uint8_t* out, uint32_t byteCount, int rate, const ToneSe
     const auto store = [&](long long t, double sum) {
         StoreSample(out, t, fast.Sample(volume, sum, [&] { return ExactBodySum(p, t); }));
     };
-    if (kept.empty())
+    if (!kept)
         fast.ForEach(0, p.bodyEnd + 1, false, store);
     else
         for (size_t t = 0; t < bodyLength; ++t) store(static_cast<long long>(t), kept[t]);

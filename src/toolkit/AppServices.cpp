@@ -1,6 +1,7 @@
 #include "toolkit/AppServices.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -61,3 +62,5 @@ bool LoadToolkitTranslations() {
         return false;
     return QCoreApplication::installTranslator(&translator);
 }
+
+std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }

@@ -5,10 +5,15 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <string>
 
 class QWidget;
 
 enum class Answer { Yes, No, Cancel };
+
+// A path chosen in a dialog as the bytes the file system knows it by (every file the window
+// reads or writes goes through this, so a name that is not UTF-8 opens as it was listed).
+std::string NativePath(const QString& path);
 
 struct AppServices {
     // Modal box with one OK button and no icon; runs a nested event loop.

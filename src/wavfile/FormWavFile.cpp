@@ -1,5 +1,4 @@
 // The open and save commands and the window's side of reading and writing WAV files.
-#include <QFile>
 #include <QFileInfo>
 
 #include "analysis/Spectrum.h"
@@ -13,8 +12,6 @@
 using namespace sonabi;
 
 namespace {
-std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
 // WAV first, as ever; then every file libsndfile decodes for the open command.
 const char* const kOpenFilter =
     "wav|*.wav|all audio files|*.wav;*.WAV;*.flac;*.FLAC;*.ogg;*.oga;*.opus;*.mp3;*.MP3;*.aif;"

@@ -192,6 +192,11 @@ TEST_F(KeyboardPlayTest, TypedNoteOnAControlThatIgnoresItPlaysOnce) {
     FinishOutput();
     QTest::keyClick(button, 'J');
     EXPECT_EQ(Opens(), 2);
+    FinishOutput();
+    // Shortcuts and menu keys type no character, so they play nothing.
+    for (Qt::KeyboardModifier modifier : {Qt::AltModifier, Qt::ControlModifier, Qt::MetaModifier})
+        QTest::keyClick(button, 'k', modifier);
+    EXPECT_EQ(Opens(), 2);
 }
 
 }  // namespace
