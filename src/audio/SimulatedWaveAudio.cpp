@@ -132,8 +132,11 @@ std::string SimulatedWaveAudio::waveOutGetErrorText(MMRESULT code) {
 
 uint32_t SimulatedWaveAudio::AdvanceOutput(uint32_t bytes) {
     if (!out_.open || outBlock_ == nullptr || outPaused_) return 0;
-    const uint32_t moved = std::min(bytes, outBlock_->dwBufferLength - outPosition_);
-    outPosition_ += moved;
+    const uint32_t frame = std::max<uint32_t>(1, out_.format.nBlockAlign);
+    uint32_t heard = outPosition_ + std::min(bytes, outBlock_->dwBufferLength - outPosition_);
+    heard -= heard % frame;
+    const uint32_t moved = heard - outPosition_;
+    outPosition_ = heard;
     if (outPosition_ == outBlock_->dwBufferLength) FinishOutputBlock();
     return moved;
 }

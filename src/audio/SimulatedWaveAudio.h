@@ -41,7 +41,9 @@ class SimulatedWaveAudio : public WaveAudio {
     // --- The test's controls ---
 
     // Moves the output clock by up to `bytes` (not while paused, not past the block's end) and
-    // returns how far it moved. Reaching the end finishes the block and posts MM_WOM_DONE.
+    // returns how far it moved. As on a sound card, what has been heard is whole frames of the
+    // open format. Reaching the end finishes the block and posts MM_WOM_DONE; a block that ends
+    // in part of a frame never reaches it.
     uint32_t AdvanceOutput(uint32_t bytes);
     // Plays the rest of the current block at once.
     void FinishOutput();

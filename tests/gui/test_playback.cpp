@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "EngineFixture.h"
+#include "SoundHelpers.h"
 
 using namespace sonabi;
 
@@ -40,6 +41,59 @@ TEST_F(PlaybackTest, PressPlaysTheHeldSoundFromTheViewOffsetToItsEnd) {
     ASSERT_NE(audio->OutputBlock(), nullptr);
     EXPECT_EQ(audio->OutputBlock()->lpData, reinterpret_cast<char*>(form->WaveData) + 10000);
     EXPECT_EQ(audio->OutputBlock()->dwBufferLength, 34100u);
+    ExpectNoMessages();
+}
+
+// Every width and channel count: each pause leaves the view on a whole frame and shows the
+// sound's own pitch there, resuming hands the device whole frames from it, and the end returns
+// to the start, also when the sound ends in part of a frame (a cut-off recording).
+TEST_F(PlaybackTest, PausesAndTheEndStayOnWholeFramesForEveryWidth) {
+    const struct {
+        WAVEFORMATEX format;
+        uint32_t cut;  // bytes of a last, partial frame
+    } cases[] = {{MakePcmFormat(1, 8), 0},    {MakePcmFormat(2, 8), 1},
+                 {MakePcmFormat(1, 16), 0},   {MakePcmFormat(2, 16), 2},
+                 {MakePcmFormat(1, 24), 0},   {MakePcmFormat(2, 24), 4},
+                 {MakePcmFormat(1, 32), 3},   {MakeFloatFormat(1, 32), 2},
+                 {MakeFloatFormat(2, 64), 9}};
+    constexpr uint32_t kFrames = 22051;  // odd, so an 8-bit mono sound ends on an odd byte
+    for (const auto& c : cases) {
+        const WAVEFORMATEX& f = c.format;
+        SCOPED_TRACE(testing::Message() << f.nChannels << " x " << f.wBitsPerSample
+                                        << (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ? " float" : ""));
+        const auto pcm16 = sound::Pcm16(kFrames, f.nChannels,
+                                        [](uint32_t t, int) { return sound::Sine(10000, 440, t); });
+        std::vector<uint8_t> bytes;
+        if (f.wBitsPerSample == 8)
+            for (size_t i = 0; i < pcm16.size(); i += 2) bytes.push_back(uint8_t(pcm16[i + 1] + 128));
+        else
+            bytes = f.wBitsPerSample == 16 ? pcm16 : sound::Widen(pcm16, f);
+        bytes.resize(bytes.size() + c.cut, 0x5A);
+        sound::HoldSound(*form, bytes, f);
+        const uint32_t align = f.nBlockAlign;
+        const uint32_t end = kFrames * align;
+        uint32_t at = 0;
+        for (uint32_t frames : {1001u, 3333u, 777u}) {
+            form->PlayButton->click();
+            ASSERT_NE(audio->OutputBlock(), nullptr);
+            EXPECT_EQ(audio->OutputBlock()->lpData, reinterpret_cast<char*>(form->WaveData) + at);
+            EXPECT_EQ(audio->OutputBlock()->dwBufferLength, end - at) << "whole frames only";
+            audio->AdvanceOutput(frames * align + align - 1);  // the device hears whole frames
+            form->PlayButton->click();  // pause
+            Pump();
+            at += frames * align;
+            EXPECT_EQ(form->ViewOffset, at);
+            EXPECT_EQ(form->PlayScrollBar->Position(), at);
+            EXPECT_NEAR(form->DetectedFrequency, 440, 3) << "at " << at;
+        }
+        form->PlayButton->click();
+        audio->FinishOutput();
+        Pump();
+        EXPECT_EQ(EngineState(*form), "Idle");
+        EXPECT_EQ(form->ViewOffset, 0u);
+        EXPECT_EQ(form->PlayScrollBar->Position(), 0u);
+        EXPECT_NEAR(form->DetectedFrequency, 440, 3);
+    }
     ExpectNoMessages();
 }
 
