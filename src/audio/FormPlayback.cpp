@@ -14,7 +14,9 @@ using namespace sonabi;
 namespace {
 // A byte position rounded down to a whole frame: the view and the device never stand inside a
 // frame (a 24-bit mono frame is 3 bytes, so an even byte is not enough).
-uint32_t WholeFrame(uint32_t bytes, uint32_t align) { return align ? bytes - bytes % align : bytes; }
+uint32_t WholeFrame(uint32_t bytes, uint32_t align) {
+    return align ? bytes - bytes % align : bytes;
+}
 }  // namespace
 
 void TFormMain::PlayButtonClick() { TogglePlayback(); }

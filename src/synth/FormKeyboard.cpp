@@ -70,10 +70,8 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* e) {
                 // character (AltGr, which types characters, is not Alt).
                 const auto* key = static_cast<QKeyEvent*>(e);
                 const QString text = key->text();
-                constexpr auto kShortcut =
-                    Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
-                if (text.size() == 1 && !(key->modifiers() & kShortcut))
-                    FormKeyPress(text[0]);
+                constexpr auto kShortcut = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+                if (text.size() == 1 && !(key->modifiers() & kShortcut)) FormKeyPress(text[0]);
             }
             break;
         default:

@@ -51,21 +51,22 @@ TEST_F(PlaybackTest, PausesAndTheEndStayOnWholeFramesForEveryWidth) {
     const struct {
         WAVEFORMATEX format;
         uint32_t cut;  // bytes of a last, partial frame
-    } cases[] = {{MakePcmFormat(1, 8), 0},    {MakePcmFormat(2, 8), 1},
-                 {MakePcmFormat(1, 16), 0},   {MakePcmFormat(2, 16), 2},
-                 {MakePcmFormat(1, 24), 0},   {MakePcmFormat(2, 24), 4},
-                 {MakePcmFormat(1, 32), 3},   {MakeFloatFormat(1, 32), 2},
-                 {MakeFloatFormat(2, 64), 9}};
+    } cases[] = {
+        {MakePcmFormat(1, 8), 0},  {MakePcmFormat(2, 8), 1},    {MakePcmFormat(1, 16), 0},
+        {MakePcmFormat(2, 16), 2}, {MakePcmFormat(1, 24), 0},   {MakePcmFormat(2, 24), 4},
+        {MakePcmFormat(1, 32), 3}, {MakeFloatFormat(1, 32), 2}, {MakeFloatFormat(2, 64), 9}};
     constexpr uint32_t kFrames = 22051;  // odd, so an 8-bit mono sound ends on an odd byte
     for (const auto& c : cases) {
         const WAVEFORMATEX& f = c.format;
-        SCOPED_TRACE(testing::Message() << f.nChannels << " x " << f.wBitsPerSample
-                                        << (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ? " float" : ""));
+        SCOPED_TRACE(testing::Message()
+                     << f.nChannels << " x " << f.wBitsPerSample
+                     << (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ? " float" : ""));
         const auto pcm16 = sound::Pcm16(kFrames, f.nChannels,
                                         [](uint32_t t, int) { return sound::Sine(10000, 440, t); });
         std::vector<uint8_t> bytes;
         if (f.wBitsPerSample == 8)
-            for (size_t i = 0; i < pcm16.size(); i += 2) bytes.push_back(uint8_t(pcm16[i + 1] + 128));
+            for (size_t i = 0; i < pcm16.size(); i += 2)
+                bytes.push_back(uint8_t(pcm16[i + 1] + 128));
         else
             bytes = f.wBitsPerSample == 16 ? pcm16 : sound::Widen(pcm16, f);
         bytes.resize(bytes.size() + c.cut, 0x5A);
@@ -79,7 +80,7 @@ TEST_F(PlaybackTest, PausesAndTheEndStayOnWholeFramesForEveryWidth) {
             EXPECT_EQ(audio->OutputBlock()->lpData, reinterpret_cast<char*>(form->WaveData) + at);
             EXPECT_EQ(audio->OutputBlock()->dwBufferLength, end - at) << "whole frames only";
             audio->AdvanceOutput(frames * align + align - 1);  // the device hears whole frames
-            form->PlayButton->click();  // pause
+            form->PlayButton->click();                         // pause
             Pump();
             at += frames * align;
             EXPECT_EQ(form->ViewOffset, at);
