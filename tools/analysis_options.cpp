@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "analysis/AnalysisTable.h"
+#include "common/Blocks.h"
 #include "wavfile/SoundFile.h"
 
 using namespace sonabi;
@@ -103,12 +104,17 @@ LoadOutcome LoadForAnalysis(const std::string& file, const AnalysisOptions& opti
                             WaveFileData& wave, AnalysisPlan& plan) {
     LoadOutcome outcome;
     wave.format = StartUpFormat();
-    // The headers first: the settings and the checks of the options need no samples.
-    outcome.loadError = LoadSoundFile(file, wave, false);
+    // The format first: the checks of the options need its block align only, and a compressed
+    // sound is not decoded to refuse them.
+    outcome.loadError = LoadSoundFile(file, wave, SoundPart::kFormat);
     if (!outcome.loadError.empty()) return outcome;
     outcome.usageError = PlanAnalysis(options, wave, plan);
     if (!outcome.usageError.empty()) return outcome;
     outcome.loadError = LoadSoundFile(file, wave);
+    if (!outcome.loadError.empty()) return outcome;
+    // The window length follows from what decoded, as in the window, not from a header.
+    outcome.usageError = PlanAnalysis(options, wave, plan);
+    if (!outcome.usageError.empty()) blocks::Release(wave.data);
     return outcome;
 }
 

@@ -42,7 +42,8 @@ struct AnalysisPlan {
 
 // The window's settings for a file of this format and size. Returns "" or the usage error of
 // an option whose byte extent is beyond what any WAV file holds (it would wrap, and a step
-// that wrapped to 0 would divide by zero). wave needs its format and size only.
+// that wrapped to 0 would divide by zero). wave needs its format and size only, and the usage
+// errors depend on its block align alone.
 std::string PlanAnalysis(const AnalysisOptions& options, const sonabi::WaveFileData& wave,
                          AnalysisPlan& plan);
 
@@ -50,10 +51,10 @@ std::string PlanAnalysis(const AnalysisOptions& options, const sonabi::WaveFileD
 uint64_t PlannedWindows(const AnalysisOptions& options, const AnalysisPlan& plan,
                         const sonabi::WaveFileData& wave);
 
-// Loads a file for analysis: the headers first, so that a bad option is refused before a large
-// file is read, then the samples. Returns "" (wave holds the samples: release them with
-// blocks::Release), or sets usageError (the option that cannot apply to this file) or loadError
-// (the reader's text: the file is refused) and returns that text.
+// Loads a file for analysis: its format first, so that a bad option is refused before a large
+// file is read or decoded, then the samples, from which the plan is made. Returns "" (wave holds
+// the samples: release them with blocks::Release), or sets usageError (the option that cannot apply
+// to this file) or loadError (the reader's text: the file is refused) and returns that text.
 struct LoadOutcome {
     std::string usageError, loadError;
 };

@@ -105,13 +105,13 @@ std::string AnalyzeOneOfMany(const std::string& file, const AnalysisOptions& opt
 
 int RunManyFiles(const Args& files, const AnalysisOptions& options, bool csv, std::ostream& out,
                  std::ostream& err) {
-    // Every file's headers first, so that an option that cannot apply to one of them is a
+    // Every file's format first, so that an option that cannot apply to one of them is a
     // usage error before anything is printed, as it is for a single file.
     for (const std::string& file : files) {
         WaveFileData headers;
         headers.format = StartUpFormat();
         AnalysisPlan plan;
-        if (!LoadSoundFile(file, headers, false).empty()) continue;  // refused in its turn
+        if (!LoadSoundFile(file, headers, SoundPart::kFormat).empty()) continue;  // in its turn
         if (const std::string bad = PlanAnalysis(options, headers, plan); !bad.empty()) {
             return UsageError(err, bad + " for " + file);
         }

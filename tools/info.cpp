@@ -14,8 +14,9 @@ namespace {
 bool InfoLine(const std::string& file, std::ostream& out) {
     WaveFileData wave;
     wave.format = StartUpFormat();
-    // Only the headers and chunk sizes: the format of a file of gigabytes is known at once.
-    const std::string error = LoadSoundFile(file, wave, false);
+    // Only the headers and chunk sizes where they tell the length exactly (a WAV file of
+    // gigabytes is known at once); a compressed sound is decoded to count its frames.
+    const std::string error = LoadSoundFile(file, wave, SoundPart::kLength);
     out << "{\"file\":" << JsonString(file);
     if (!error.empty()) {
         out << ",\"ok\":false,\"error\":" << JsonString(error) << "}\n";
@@ -54,8 +55,8 @@ static const VerbRegistration kInfoVerb{{
     "   \"blockAlign\":..,\"dataSize\":..,\"frames\":..,\"seconds\":..}\n"
     "encoding: pcm8, pcm16, pcm24, pcm32, float32 or float64 for WAV files; flac, vorbis, opus,\n"
     "mp3, aiff, caf, w64, ... for files decoded by libsndfile (held as 16- or 24-bit PCM, or as\n"
-    "32-bit floats for float and lossy sources). For those, frames and dataSize are what the\n"
-    "file's header announces.\n"
+    "32-bit floats for float and lossy sources). frames and dataSize are what decodes, whatever\n"
+    "a header claims: a compressed file is decoded to count them.\n"
     "or {\"file\":..,\"ok\":false,\"error\":\"No fmttag\"} with the text the window shows.\n"
     "Exit status 2 when any file was refused.",
     RunInfo,

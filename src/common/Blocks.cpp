@@ -30,6 +30,11 @@ uint8_t* Allocate(size_t n) {
     return p;
 }
 
+uint8_t* Shrink(uint8_t* p, size_t n) {
+    auto* q = static_cast<uint8_t*>(std::realloc(p, n == 0 ? 1 : n));
+    return q ? q : p;
+}
+
 void Release(uint8_t*& p) {
     std::free(p);
     p = nullptr;

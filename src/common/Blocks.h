@@ -13,6 +13,9 @@ extern std::function<bool(size_t bytes)> FailHook;
 
 // A zero-filled block of n bytes (n may be 0, giving a valid 1-byte block), or nullptr.
 uint8_t* Allocate(size_t n);
+// Cuts p's block (from Allocate) to its first n bytes and returns where it now is; p itself
+// when the block cannot move. A decoded sound shorter than its block gives the rest back.
+uint8_t* Shrink(uint8_t* p, size_t n);
 // Releases p (nullptr is fine) and sets it to nullptr.
 void Release(uint8_t*& p);
 

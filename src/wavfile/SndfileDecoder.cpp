@@ -9,11 +9,10 @@
 #include <filesystem>
 #include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "common/Blocks.h"
+#include "wavfile/MpegDecoder.h"
 
 namespace sonabi {
 
@@ -23,21 +22,16 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "held samples are little-endian");
 
 constexpr uint64_t kMaxHeldBytes = 0xFFFFFFFFu;
-// The first block is at most the larger of these, however long the header says the sound is:
-// a fuzzed header may claim 2^40 frames, and MP3 lengths are estimates. Past it, the block
-// doubles as frames actually decode.
-constexpr uint64_t kFirstBlockCap = uint64_t{64} << 20;
-constexpr uint64_t kPlausibleExpansion = 1024;  // decoded bytes per file byte, generously
+// Where the length is not exact, the first block is at most this many decoded bytes per file
+// byte (more than lossless coding gives), however long the header says the sound is: a fuzzed
+// or broken header may claim 2^40 frames. Past it, the block doubles as frames actually decode,
+// and it is cut to the decoded length at the end.
+constexpr uint64_t kPlausibleExpansion = 16;
 constexpr sf_count_t kMinBlockFrames = sf_count_t{1} << 16;
-// Samples per libsndfile call when samples are converted or channels dropped on the way (a file
-// may have up to 1024 channels), and frames decoded aside before a full block grows.
+// Samples per libsndfile call when samples are converted on the way (a file may have up to 1024
+// channels), and frames decoded aside before a full block grows.
 constexpr sf_count_t kScratchSamples = 16384;
 constexpr sf_count_t kAsideFrames = 4096;
-// Sounds this long are decoded in two halves on two threads (seekable sources only). The
-// second half starts this many frames early, and those frames must equal what the first half
-// decoded there, so the result is the one sequential decoding gives.
-constexpr int kHalvesSeconds = 20;
-constexpr sf_count_t kOverlapFrames = 8192;
 
 // How samples come out of libsndfile and are stored in the held block.
 enum class Store { kU8FromShort, kS16, kS24FromInt, kS32, kF32, kF64 };
@@ -111,8 +105,8 @@ const char* EncodingName(int format) {
     return "other";
 }
 
-// A file image in memory, read through libsndfile's virtual I/O. Each open handle has its own
-// cursor, so two handles can read the same image on two threads.
+// A file image in memory, read through libsndfile's virtual I/O; each open handle has its own
+// cursor.
 struct MemoryCursor {
     const uint8_t* bytes = nullptr;
     sf_count_t size = 0;
@@ -155,9 +149,22 @@ struct Source {
         const uintmax_t size = std::filesystem::file_size(*path, error);
         return error ? 0 : size;
     }
+    // Up to n of the first bytes to head; how many there are.
+    size_t Head(uint8_t* head, size_t n) const {
+        if (!path) {
+            n = std::min(n, this->n);
+            if (n) std::memcpy(head, bytes, n);
+            return n;
+        }
+        FILE* f = std::fopen(path->c_str(), "rb");
+        if (!f) return 0;
+        n = std::fread(head, 1, n, f);
+        std::fclose(f);
+        return n;
+    }
 };
 
-// One open libsndfile handle; each Open of a source reads it independently of the others.
+// One open libsndfile handle.
 class Handle {
   public:
     static std::unique_ptr<Handle> Open(const Source& src, SF_INFO& info) {
@@ -228,23 +235,20 @@ struct StoreTraits<Store::kF64> {
     static void Put(double v, uint8_t* out) { std::memcpy(out, &v, 8); }
 };
 
-// Reads frames of one handle in the held coding, keeping the first `held` of its channels.
-// Its scratch is allocated up front, so Read itself never allocates and never throws.
+// Reads frames of one handle in the held coding, every channel of them. Its scratch is
+// allocated up front, so Read itself never allocates and never throws.
 class FrameReader {
   public:
-    FrameReader(SNDFILE* file, HeldCoding coding, int channels, int held)
+    FrameReader(SNDFILE* file, HeldCoding coding, int channels)
         : file_(file),
           store_(coding.store),
           channels_(channels),
-          held_(held),
           sampleBytes_(coding.bits / 8),
-          frameBytes_(static_cast<size_t>(held) * sampleBytes_),
+          frameBytes_(static_cast<size_t>(channels) * sampleBytes_),
           chunkFrames_(std::max<sf_count_t>(1, kScratchSamples / channels)) {
-        const bool direct =
-            channels == held && store_ != Store::kU8FromShort && store_ != Store::kS24FromInt;
+        const bool direct = store_ != Store::kU8FromShort && store_ != Store::kS24FromInt;
         if (!direct) scratch_.resize(static_cast<size_t>(chunkFrames_ * channels) * 8);
     }
-    SNDFILE* file() const { return file_; }
     size_t FrameBytes() const { return frameBytes_; }
 
     // Reads up to `frames` frames to dst; the count read, short only at the end of the sound
@@ -281,10 +285,8 @@ class FrameReader {
             const sf_count_t got = ReadFrames(file_, chunk, std::min(frames - done, chunkFrames_));
             if (got <= 0) break;
             uint8_t* out = dst + static_cast<size_t>(done) * frameBytes_;
-            for (sf_count_t i = 0; i < got; ++i) {
-                const T* in = chunk + i * channels_;
-                for (int c = 0; c < held_; ++c, out += sampleBytes_)
-                    StoreTraits<S>::Put(in[c], out);
+            for (sf_count_t i = 0; i < got * channels_; ++i, out += sampleBytes_) {
+                StoreTraits<S>::Put(chunk[i], out);
             }
             done += got;
         }
@@ -294,7 +296,6 @@ class FrameReader {
     SNDFILE* file_;
     Store store_;
     int channels_;
-    int held_;
     size_t sampleBytes_;
     size_t frameBytes_;
     sf_count_t chunkFrames_;
@@ -315,7 +316,8 @@ uint8_t* AllocateFrames(sf_count_t frames, size_t frameBytes) {
 
 // Reads on from `count` frames to the end of the sound. A full block may well hold the whole
 // sound, so a chunk is decoded aside before the block doubles and is copied.
-std::string ReadToEnd(FrameReader& reader, Block& block, sf_count_t& count) {
+template <typename Reader>
+std::string ReadToEnd(Reader& reader, Block& block, sf_count_t& count) {
     const size_t frameBytes = reader.FrameBytes();
     const sf_count_t maxFrames = static_cast<sf_count_t>(kMaxHeldBytes / frameBytes);
     std::vector<uint8_t> aside;
@@ -345,44 +347,6 @@ std::string ReadToEnd(FrameReader& reader, Block& block, sf_count_t& count) {
     }
 }
 
-// Decodes frames [0, mid) with `first` on this thread and [mid, capacity) with `second` on
-// another. Returns the frames decoded from the start and sets `next` to the reader that stands
-// after them. When the halves do not join exactly, only the first half counts and the first
-// reader, which stands at mid, goes on alone.
-sf_count_t DecodeInHalves(FrameReader& first, FrameReader& second, Block& block,
-                          FrameReader*& next) {
-    const size_t frameBytes = first.FrameBytes();
-    const sf_count_t mid = block.capacity / 2;
-    const sf_count_t from = mid - kOverlapFrames;
-    std::vector<uint8_t> overlap(static_cast<size_t>(kOverlapFrames) * frameBytes);
-    bool joined = false;
-    sf_count_t secondGot = 0;
-    next = &first;
-    sf_count_t firstGot = 0;
-    {
-        std::jthread worker;
-        try {
-            worker = std::jthread([&] {
-                if (sf_seek(second.file(), from, SEEK_SET) != from) return;
-                if (second.Read(overlap.data(), kOverlapFrames) != kOverlapFrames) return;
-                joined = true;
-                secondGot = second.Read(block.bytes + static_cast<size_t>(mid) * frameBytes,
-                                        block.capacity - mid);
-            });
-        } catch (const std::system_error&) {
-            return 0;  // no second thread: the caller decodes it all sequentially
-        }
-        firstGot = first.Read(block.bytes, mid);
-    }
-    if (!joined || firstGot != mid ||
-        std::memcmp(overlap.data(), block.bytes + static_cast<size_t>(from) * frameBytes,
-                    overlap.size()) != 0) {
-        return firstGot;
-    }
-    next = &second;
-    return mid + secondGot;
-}
-
 // Uncompressed samples, whose length libsndfile takes from the bytes the file holds: the frames
 // it announces are the frames it delivers.
 bool LengthIsExact(int format) {
@@ -410,86 +374,112 @@ bool LengthIsExact(int format) {
     }
 }
 
-// Whether a sound is worth decoding in two halves: long, seekable, and held whole in the first
-// block, on a machine with a second core.
-bool WorthHalves(const SF_INFO& info, sf_count_t capacity) {
-    return info.seekable && capacity == info.frames &&
-           info.frames >= std::max<sf_count_t>(sf_count_t{kHalvesSeconds} * info.samplerate,
-                                               4 * kOverlapFrames) &&
-           std::thread::hardware_concurrency() >= 2;
+// The format alone (the size as known without decoding: exactFrames, 0 when only decoding
+// tells it).
+std::string TakeFormat(const WAVEFORMATEX& format, sf_count_t exactFrames, const char* encoding,
+                       WaveFileData& out) {
+    out.format = format;
+    out.size = static_cast<uint32_t>(exactFrames * format.nBlockAlign);
+    out.encoding = encoding;
+    return "";
 }
 
-bool SameStream(const SF_INFO& a, const SF_INFO& b) {
-    return a.frames == b.frames && a.samplerate == b.samplerate && a.channels == b.channels &&
-           a.format == b.format;
-}
-
-std::string Decode(const Source& src, WaveFileData& out, bool samples) {
-    SF_INFO info;
-    const std::unique_ptr<Handle> first = Handle::Open(src, info);
-    if (!first || info.channels < 1) return kNoAudio;
-    if (info.samplerate <= 0) return kNoRate;
-
-    const HeldCoding coding = CodingFor(info.format & SF_FORMAT_SUBMASK);
-    const int held = std::min(info.channels, 2);
-    const WAVEFORMATEX format = coding.floating
-                                    ? MakeFloatFormat(held, coding.bits, info.samplerate)
-                                    : MakePcmFormat(held, coding.bits, info.samplerate);
-    const uint64_t frameBytes = format.nBlockAlign;
+// The frames of the first block: all of an exact length; otherwise no more than the file could
+// plausibly decode to, however long the header says the sound is (claimed 0: not told).
+sf_count_t FirstBlockFrames(sf_count_t claimed, bool exact, const Source& src, size_t frameBytes) {
     const sf_count_t maxFrames = static_cast<sf_count_t>(kMaxHeldBytes / frameBytes);
-    // libsndfile says SF_COUNT_MAX when it cannot tell the length.
-    const bool lengthKnown = info.frames > 0 && info.frames < SF_COUNT_MAX;
+    if (exact) return std::min(claimed, maxFrames);
+    const uint64_t plausible = src.Bytes() * kPlausibleExpansion / frameBytes;
+    sf_count_t frames = std::max<sf_count_t>(
+        kMinBlockFrames, static_cast<sf_count_t>(std::min<uint64_t>(plausible, maxFrames)));
+    if (claimed > 0) frames = std::min(frames, claimed);
+    return std::min(frames, maxFrames);
+}
 
-    if (!samples) {
-        if (info.frames <= 0) return "No read";
-        if (info.frames > maxFrames) return "No pwavedata";
-        out.format = format;
-        out.size = static_cast<uint32_t>(info.frames * static_cast<sf_count_t>(frameBytes));
-        out.encoding = EncodingName(info.format);
-        return "";
-    }
-
-    // Too long for the held size: no need to decode 4 GiB to find out.
-    if (lengthKnown && info.frames > maxFrames && LengthIsExact(info.format)) {
-        return "No pwavedata";
-    }
-    const uint64_t capBytes = std::max(kFirstBlockCap, src.Bytes() * kPlausibleExpansion);
-    const sf_count_t capFrames = std::min(
-        maxFrames, static_cast<sf_count_t>(std::min(capBytes, kMaxHeldBytes) / frameBytes));
-    Block block;
-    block.capacity = std::min(lengthKnown ? info.frames : kMinBlockFrames, capFrames);
-    block.bytes = AllocateFrames(block.capacity, frameBytes);
-    if (!block.bytes) return "No pwavedata";
-
-    FrameReader reader(first->file(), coding, info.channels, held);
-    FrameReader* next = &reader;
+// Decodes the reader to its end: the samples held in a block that grows with what decodes and
+// ends at the decoded length (kSamples), or only counted (kLength).
+template <typename Reader>
+std::string DecodeAll(Reader& reader, const WAVEFORMATEX& format, const char* encoding,
+                      sf_count_t firstFrames, SoundPart part, WaveFileData& out) {
+    const size_t frameBytes = format.nBlockAlign;
     sf_count_t count = 0;
-    std::unique_ptr<Handle> second;
-    std::unique_ptr<FrameReader> secondReader;
-    if (lengthKnown && WorthHalves(info, block.capacity)) {
-        SF_INFO again;
-        second = Handle::Open(src, again);
-        if (second && SameStream(info, again)) {
-            secondReader =
-                std::make_unique<FrameReader>(second->file(), coding, info.channels, held);
-            count = DecodeInHalves(reader, *secondReader, block, next);
+    Block block;
+    if (part == SoundPart::kLength) {
+        const sf_count_t maxFrames = static_cast<sf_count_t>(kMaxHeldBytes / frameBytes);
+        std::vector<uint8_t> scratch(static_cast<size_t>(kAsideFrames) * frameBytes);
+        for (sf_count_t got; (got = reader.Read(scratch.data(), kAsideFrames)) > 0;) {
+            count += got;
+            if (count > maxFrames) return "No pwavedata";
         }
+    } else {
+        block.capacity = firstFrames;
+        block.bytes = AllocateFrames(block.capacity, frameBytes);
+        if (!block.bytes) return "No pwavedata";
+        const std::string refusal = ReadToEnd(reader, block, count);
+        if (!refusal.empty()) return refusal;
     }
-    const std::string refusal = ReadToEnd(*next, block, count);
-    if (!refusal.empty()) return refusal;
     if (count == 0) return "No read";
-
+    if (block.bytes && count < block.capacity) {
+        block.bytes = blocks::Shrink(block.bytes, static_cast<size_t>(count) * frameBytes);
+    }
     out.format = format;
     out.data = block.bytes;
     block.bytes = nullptr;
     out.size = static_cast<uint32_t>(count * static_cast<sf_count_t>(frameBytes));
-    out.encoding = EncodingName(info.format);
+    out.encoding = encoding;
     return "";
 }
 
-std::string DecodeGuarded(const Source& src, WaveFileData& out, bool samples) {
+std::string DecodeMpeg(MpegStream& mpeg, const Source& src, WaveFileData& out, SoundPart part) {
+    const WAVEFORMATEX format = MakeFloatFormat(mpeg.Channels(), 32, static_cast<int>(mpeg.Rate()));
+    if (part == SoundPart::kFormat) return TakeFormat(format, 0, mpeg.Encoding(), out);
+    return DecodeAll(mpeg, format, mpeg.Encoding(),
+                     FirstBlockFrames(0, false, src, mpeg.FrameBytes()), part, out);
+}
+
+std::string Decode(const Source& src, WaveFileData& out, SoundPart part) {
+    // MPEG audio goes to libmpg123 before libsndfile opens it: libsndfile's own libmpg123
+    // handle writes warnings to standard error as soon as it opens the file.
+    uint8_t head[4];
+    if (LooksLikeMpeg(head, src.Head(head, sizeof head))) {
+        if (auto mpeg = MpegStream::Open(src.path, src.bytes, src.n))
+            return DecodeMpeg(*mpeg, src, out, part);
+    }
+    SF_INFO info;
+    std::unique_ptr<Handle> handle = Handle::Open(src, info);
+    if (!handle || info.channels < 1) return kNoAudio;
+    if (info.samplerate <= 0) return kNoRate;
+    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
+        handle.reset();
+        auto mpeg = MpegStream::Open(src.path, src.bytes, src.n);
+        if (!mpeg) return kNoAudio;
+        return DecodeMpeg(*mpeg, src, out, part);
+    }
+
+    // Every channel is held, as our WAV reader holds them, so that a copy in another container
+    // analyses as the WAV file does.
+    const HeldCoding coding = CodingFor(info.format & SF_FORMAT_SUBMASK);
+    const WAVEFORMATEX format = coding.floating
+                                    ? MakeFloatFormat(info.channels, coding.bits, info.samplerate)
+                                    : MakePcmFormat(info.channels, coding.bits, info.samplerate);
+    const sf_count_t maxFrames = static_cast<sf_count_t>(kMaxHeldBytes / format.nBlockAlign);
+    const char* encoding = EncodingName(info.format);
+    // libsndfile says SF_COUNT_MAX when it cannot tell the length, and what compressed streams
+    // announce may be wrong: their length is what decodes.
+    const bool lengthKnown = info.frames > 0 && info.frames < SF_COUNT_MAX;
+    const bool exact = lengthKnown && LengthIsExact(info.format);
+    if (exact && info.frames > maxFrames) return "No pwavedata";  // no need to decode 4 GiB
+    if (exact && part != SoundPart::kSamples) return TakeFormat(format, info.frames, encoding, out);
+    if (part == SoundPart::kFormat) return TakeFormat(format, 0, encoding, out);
+    FrameReader reader(handle->file(), coding, info.channels);
+    const sf_count_t first =
+        FirstBlockFrames(lengthKnown ? info.frames : 0, exact, src, format.nBlockAlign);
+    return DecodeAll(reader, format, encoding, first, part, out);
+}
+
+std::string DecodeGuarded(const Source& src, WaveFileData& out, SoundPart part) {
     try {
-        return Decode(src, out, samples);
+        return Decode(src, out, part);
     } catch (const std::bad_alloc&) {
         return "No pwavedata";
     }
@@ -497,17 +487,17 @@ std::string DecodeGuarded(const Source& src, WaveFileData& out, bool samples) {
 
 }  // namespace
 
-std::string DecodeSoundFile(const std::string& path, WaveFileData& out, bool samples) {
+std::string DecodeSoundFile(const std::string& path, WaveFileData& out, SoundPart part) {
     Source src;
     src.path = &path;
-    return DecodeGuarded(src, out, samples);
+    return DecodeGuarded(src, out, part);
 }
 
 std::string DecodeSoundBytes(const uint8_t* bytes, size_t n, WaveFileData& out) {
     Source src;
     src.bytes = bytes;
     src.n = n;
-    return DecodeGuarded(src, out, true);
+    return DecodeGuarded(src, out, SoundPart::kSamples);
 }
 
 }  // namespace sonabi

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "wavfile/SndfileDecoder.h"
-
 namespace sonabi {
 
 namespace {
@@ -19,12 +17,12 @@ bool NamedWav(const std::string& path) {
 
 }  // namespace
 
-std::string LoadSoundFile(const std::string& path, WaveFileData& out, bool samples) {
-    const std::string error = ReadWaveFile(path, out, samples);
+std::string LoadSoundFile(const std::string& path, WaveFileData& out, SoundPart part) {
+    const std::string error = ReadWaveFile(path, out, part == SoundPart::kSamples);
     // Only a file that is no RIFF WAVE at all goes to libsndfile: "No File" means there is
     // nothing to read, and every later text is about a WAV file that our reader has judged.
     if (error != "No Wave") return error;
-    const std::string decoded = DecodeSoundFile(path, out, samples);
+    const std::string decoded = DecodeSoundFile(path, out, part);
     if (decoded != kNoAudio) return decoded;
     return NamedWav(path) ? error : decoded;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "wavfile/SndfileDecoder.h"
 #include "wavfile/WavFile.h"
 
 namespace sonabi {
@@ -11,7 +12,9 @@ namespace sonabi {
 // RIFF WAVE file it refuses stays refused with its text. A file that holds no RIFF WAVE chunk is
 // handed to libsndfile (DecodeSoundFile). When libsndfile cannot read it either, the text is our
 // reader's "No Wave" for a name ending in ".wav" (any case), else "No audio".
-// `out` and `samples` as for ReadWaveFile: on failure `out` is left as it was.
-std::string LoadSoundFile(const std::string& path, WaveFileData& out, bool samples = true);
+// `out` as for ReadWaveFile: on failure it is left as it was. `part` as for DecodeSoundFile; a
+// WAV file's header tells its length, so kLength and kFormat read only its headers.
+std::string LoadSoundFile(const std::string& path, WaveFileData& out,
+                          SoundPart part = SoundPart::kSamples);
 
 }  // namespace sonabi

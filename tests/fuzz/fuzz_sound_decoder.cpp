@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t n) {
         return 0;
     }
     const WAVEFORMATEX& f = wave.format;
-    Require(HeldCoding(f) && (f.nChannels == 1 || f.nChannels == 2) && f.nSamplesPerSec > 0);
+    Require(HeldCoding(f) && f.nChannels >= 1 && f.nSamplesPerSec > 0);
     Require(f.nBlockAlign == f.nChannels * (f.wBitsPerSample / 8) && f.cbSize == 0);
     Require(f.nAvgBytesPerSec == f.nSamplesPerSec * f.nBlockAlign);
     Require(wave.data != nullptr && wave.size > 0 && wave.size % f.nBlockAlign == 0);
