@@ -257,6 +257,14 @@ for row in "piped.flac a3.wav" "lying.flac noise.flac" "shortlie.flac short.wav"
             "$(limited --profile "$file")"
     fi
 done
+# Memory grows with what decodes: the 5 MB FLAC that claims 10^9 frames peaks well under 200 MB.
+for args in "lying.flac" "--profile lying.flac"; do
+    # shellcheck disable=SC2086
+    rss="$(python3 -c 'import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$bin" $args)"
+    ((rss > 0 && rss < 200 * 1024)) || fail "$args: peak RSS $rss kB"
+done
 
 # Refusals: the --info error object and exit 2; usage errors exit 1 with nothing on stdout.
 out="$("$bin" missing.wav)"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -354,6 +355,36 @@ TEST(FillWindowedInput, ReadsWiderAndFloatSamplesOnTheSixteenBitScale) {
     EXPECT_EQ(SampleValue({32, true}, reinterpret_cast<const uint8_t*>(odd)), 0.0L);
     EXPECT_EQ(SampleValue({32, true}, reinterpret_cast<const uint8_t*>(odd + 1)), 256.0L * 32768);
     EXPECT_EQ(SampleValue({32, true}, reinterpret_cast<const uint8_t*>(odd + 2)), -256.0L * 32768);
+}
+
+// The device is handed floats that are finite and within full scale, whatever the file held,
+// and 24-bit samples in the top of 32 bits.
+TEST(DeviceSample, FloatsReachTheDeviceFiniteAndWithinFullScale) {
+    auto device = [](SampleCoding coding, const void* in) {
+        std::array<uint8_t, 4> out;
+        DeviceSample(coding, static_cast<const uint8_t*>(in), out.data());
+        return out;
+    };
+    auto deviceFloat = [&](SampleCoding coding, const void* in) {
+        float f;
+        std::memcpy(&f, device(coding, in).data(), 4);
+        return f;
+    };
+    const float floats[] = {NAN, -NAN, INFINITY, -INFINITY, 1e30f, -1.5f, 1.0f, -0.25f, 1e-40f};
+    const float want[] = {0, 0, 1, -1, 1, -1, 1, -0.25f, 1e-40f};
+    for (size_t i = 0; i < std::size(floats); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(deviceFloat({32, true}, &floats[i]), want[i]);
+        const double wide = floats[i];
+        EXPECT_EQ(deviceFloat({64, true}, &wide), want[i]);
+    }
+    // Beyond the float range a double would become an infinity; it is clamped first.
+    const double huge[] = {1e300, -1e300, 0.1};
+    EXPECT_EQ(deviceFloat({64, true}, &huge[0]), 1.0f);
+    EXPECT_EQ(deviceFloat({64, true}, &huge[1]), -1.0f);
+    EXPECT_EQ(deviceFloat({64, true}, &huge[2]), 0.1f);
+    const uint8_t s24[3] = {0x56, 0x34, 0x92};
+    EXPECT_EQ(device(24, s24), (std::array<uint8_t, 4>{0, 0x56, 0x34, 0x92}));
 }
 
 TEST(FillWindowedInput, RefusesOtherWidthsAndChannelsAndTouchesNothing) {
