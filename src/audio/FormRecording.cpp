@@ -285,24 +285,36 @@ void TFormMain::OnWaveInData(WAVEHDR* header) {
     if (header == WaveHeader)
         LiveRefresh(FftSize, reinterpret_cast<uint8_t*>(header->lpData), PaintBoxFft, PaintBoxGra,
                     WaveFormat.wBitsPerSample, WaveFormat.nChannels, 0);
-    bool append = true;
-    if (RecordedBytes == 0 || RecordedBytes >= RecordCapacity) {
-        RecordedBytes = 0;
-        if (!RecordBuffer) RecordBuffer = blocks::Allocate(RecordCapacity);
-        if (!RecordBuffer) {
-            ShowMessage("No pwavedata[0]", "ERROR");
-            append = false;
+    // A full block's bytes go after what is recorded (the buffer starts afresh once full).
+    auto keep = [this](const WAVEHDR* block) {
+        bool append = true;
+        if (RecordedBytes == 0 || RecordedBytes >= RecordCapacity) {
+            RecordedBytes = 0;
+            if (!RecordBuffer) RecordBuffer = blocks::Allocate(RecordCapacity);
+            if (!RecordBuffer) {
+                ShowMessage("No pwavedata[0]", "ERROR");
+                append = false;
+            }
         }
-    }
-    if (append && RecordedBytes + WaveDataSize <= RecordCapacity) {
-        std::memcpy(RecordBuffer + RecordedBytes, header->lpData, WaveDataSize);
-        RecordedBytes += WaveDataSize;
-        PlayScrollBar->SetPosition(RecordedBytes);
-    }
+        if (append && RecordedBytes + WaveDataSize <= RecordCapacity) {
+            std::memcpy(RecordBuffer + RecordedBytes, block->lpData, WaveDataSize);
+            RecordedBytes += WaveDataSize;
+            PlayScrollBar->SetPosition(RecordedBytes);
+        }
+    };
+    keep(header);
     // A message box above may have let the stop press run: only a running capture takes blocks.
     if (CaptureRunning && WaveInHandle) {
         const MMRESULT result = Audio->waveInAddBuffer(WaveInHandle, header);
         // A block the device refuses would be missing at the stop, which would wait for it.
-        if (result != MMSYSERR_NOERROR) EndFailedCapture(*this, result);
+        if (result != MMSYSERR_NOERROR) {
+            // The other block may be full already, its message still to come: it is recorded
+            // sound too, and ending the capture frees it before that message arrives.
+            const WAVEHDR* other = header == WaveHeader ? WaveHeader2 : WaveHeader;
+            if (other && (other->dwFlags & WHDR_DONE) && !(other->dwFlags & WHDR_INQUEUE) &&
+                other->dwBytesRecorded == other->dwBufferLength)
+                keep(other);
+            EndFailedCapture(*this, result);
+        }
     }
 }

@@ -3,10 +3,14 @@
 // give up in the middle of a recording or of playback. Each shows its text under its title, and
 // afterwards the engine is idle, the sound the user held (or recorded so far) is held, and both
 // buttons work again once the device does.
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "FormFixture.h"
@@ -315,3 +319,98 @@ TEST_F(DeviceFaults, OneCaptureBlockThatNeverComesBackIsNotWaitedForEither) {
 }
 
 }  // namespace
+
+// The application's own box, a QMessageBox whose exec() spins a nested event loop until OK is
+// pressed, with a script of steps that the test runs inside that loop: each step acts as the
+// device or the user and may wait (up to 3 s) until the window has done what it must. After the
+// last step OK is pressed. Device messages and Timer1's real ticks reach the window only through
+// the box's loop meanwhile.
+class NestedBoxes : public DeviceFaults {
+  protected:
+    struct Step {
+        std::function<void()> act;
+        std::function<bool()> until = [] { return true; };
+    };
+    void UseRealBoxes(std::vector<Step> script) {
+        AppServices& app = AppServices::Instance();
+        app.UseRealServices();
+        auto realBox = app.MessageBox;
+        app.MessageBox = [this, realBox](const QString& text, const QString& caption) {
+            messages.push_back({text, caption});
+            realBox(text, caption);
+        };
+        steps = std::move(script);
+        next = 0;
+        acted = false;
+        driver.start();
+    }
+    void SetUp() override {
+        DeviceFaults::SetUp();
+        driver.setInterval(5);
+        QObject::connect(&driver, &QTimer::timeout, [this] { Drive(); });
+    }
+    void Drive() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;  // steps run only while a box is open
+        if (next < steps.size() && !acted) {
+            steps[next].act();
+            acted = true;
+            deadline.start();
+            return;  // what the step posted is delivered by the box's loop first
+        }
+        if (next < steps.size()) {
+            const bool done = steps[next].until();
+            if (!done && deadline.elapsed() < 3000) return;
+            EXPECT_TRUE(done) << "step " << next << " under the open box";
+            ++next;
+            acted = false;
+            if (next < steps.size()) return;
+        }
+        driver.stop();
+        box->button(QMessageBox::Ok)->click();
+    }
+    std::vector<Step> steps;
+    size_t next = 0;
+    bool acted = false;
+    QTimer driver;
+    QElapsedTimer deadline;
+};
+
+TEST_F(NestedBoxes, DeviceMessagesAndTicksAreHandledWhileABoxIsOpen) {
+    // Recording: handing back a block fails while the other one is already full and its message
+    // waits. The device's text is shown; the waiting block still reaches the recording.
+    ASSERT_NO_FATAL_FAILURE(RecordBlocks(2));
+    audio->faults.inAddBuffer = Fault{MMSYSERR_NOMEM, 4};
+    UseRealBoxes({{[] {}, [&] { return Idle(); }}});
+    ASSERT_EQ(audio->FillInputBlocks(2), 2);
+    Pump();
+    ExpectMessages({{"Not enough memory for the audio device", "ERROR"}});
+    EXPECT_TRUE(Idle());
+    EXPECT_TRUE(HoldsRecording(4 * 8820));
+    EXPECT_EQ(next, 1u) << "the box's loop ran the script";
+
+    // Playback: under a box opened while playing, the real 200 ms ticks keep the views on the
+    // play position, and the done message ends the playback and goes back to the start.
+    audio->faults = {};
+    form->PlayButtonClick();
+    ASSERT_TRUE(form->Playing && form->Timer1->isActive());
+    // Each tick redraws the waveform at the new position.
+    QImage shown = form->PaintBoxGra->Canvas().Image().copy();
+    auto followed = [&](uint32_t position) {
+        if (form->PlayScrollBar->Position() != position) return false;
+        const QImage now = form->PaintBoxGra->Canvas().Image();
+        if (now == shown) return false;
+        shown = now.copy();
+        return true;
+    };
+    UseRealBoxes({
+        {[&] { audio->AdvanceOutput(8820); }, [&] { return followed(8820); }},
+        {[&] { audio->AdvanceOutput(8820); }, [&] { return followed(17640); }},
+        {[&] { audio->FinishOutput(); }, [&] { return !form->Playing; }},
+    });
+    form->ShowMessage("stop", "");
+    EXPECT_EQ(next, 3u);
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(form->ViewOffset, 0u);
+    ExpectMessages({{"stop", ""}});
+}
