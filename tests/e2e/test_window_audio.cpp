@@ -294,29 +294,37 @@ TEST_F(WindowAudio, RecordingOfAToneInTheSinkHoldsThatTone) {
 // floats as 32-bit floats): the sink hears the whole tone at its pitch, as paplay plays the file.
 // Last of the tests that measure the sink: on PipeWire 0.3.65 a recording of the monitor right
 // after such streams has been seen to lose about 5 ms once the next stream starts.
-TEST_F(WindowAudio, WiderAndFloatFilesAreHeardAsPaplayPlaysThem) {
+// A 16-bit stereo sound that ends in part of a frame (a cut-off recording) goes to the device
+// as it is held and plays to its last whole frame, ending as any sound ends.
+TEST_F(WindowAudio, WiderFloatAndCutOffFilesAreHeardAsPaplayPlaysThem) {
     std::vector<int16_t> sound(kRate / 10, 0);
     const std::vector<int16_t> tone = Tone(440, 0.5);
     sound.insert(sound.end(), tone.begin(), tone.end());
-    for (const WAVEFORMATEX& format :
-         {MakePcmFormat(1, 24, kRate), MakeFloatFormat(1, 64, kRate)}) {
-        SCOPED_TRACE(format.wBitsPerSample);
+    for (const WAVEFORMATEX& format : {MakePcmFormat(1, 24, kRate), MakeFloatFormat(1, 64, kRate),
+                                       MakePcmFormat(2, 16, kRate)}) {
+        SCOPED_TRACE(format.wBitsPerSample * 10 + format.nChannels);
         std::vector<uint8_t> bytes;
         for (int16_t v : sound) {
             if (format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
                 const double d = v / 32768.0;
                 const auto* p = reinterpret_cast<const uint8_t*>(&d);
                 bytes.insert(bytes.end(), p, p + 8);
+            } else if (format.wBitsPerSample == 16) {
+                const uint8_t lo = uint8_t(v & 0xFF), hi = uint8_t((v >> 8) & 0xFF);
+                bytes.insert(bytes.end(), {lo, hi, lo, hi});
             } else {
                 bytes.insert(bytes.end(), {0, uint8_t(v & 0xFF), uint8_t((v >> 8) & 0xFF)});
             }
         }
-        const QString path = dir.filePath(QString("wide%1.wav").arg(format.wBitsPerSample));
+        if (format.nChannels == 2) bytes.insert(bytes.end(), {0x12, 0x34});  // half a frame
+        const QString path =
+            dir.filePath(QString("wide%1-%2.wav").arg(format.wBitsPerSample).arg(format.nChannels));
         ASSERT_EQ(WriteWaveFile(path.toStdString(), format, bytes.data(),
                                 static_cast<uint32_t>(bytes.size())),
                   "");
         form->OpenPath(path);
         ASSERT_EQ(form->WaveFormat.wFormatTag, format.wFormatTag) << Shown();
+        ASSERT_EQ(form->WaveDataSize, bytes.size());
         MonitorRecorder monitor;
         ASSERT_TRUE(monitor.Start());
         form->PlayButton->click();
@@ -325,9 +333,10 @@ TEST_F(WindowAudio, WiderAndFloatFilesAreHeardAsPaplayPlaysThem) {
         QTest::qWait(300);
         const ToneSpan heard = FindTone(monitor.Stop());
         const ToneSpan paplay = FindTone(MonitorOfPaplay(path));
-        std::printf("[ measured ] %d-bit tag %d on %s: heard %.4f s at %.2f Hz, paplay %.4f s\n",
-                    format.wBitsPerSample, format.wFormatTag, ServerName().c_str(), heard.seconds,
-                    heard.hz, paplay.seconds);
+        std::printf(
+            "[ measured ] %d-bit tag %d, %d ch on %s: heard %.4f s at %.2f Hz, paplay %.4f s\n",
+            format.wBitsPerSample, format.wFormatTag, format.nChannels, ServerName().c_str(),
+            heard.seconds, heard.hz, paplay.seconds);
         ASSERT_TRUE(heard.found && paplay.found);
         EXPECT_NEAR(heard.seconds, paplay.seconds, 0.001) << "the tone was cut";
         EXPECT_NEAR(heard.hz, 440, 2);
