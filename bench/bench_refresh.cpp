@@ -11,7 +11,7 @@
 #include "analysis/WindowAnalysis.h"
 #include "audio/SimulatedWaveAudio.h"
 #include "common/Blocks.h"
-#include "main/TFormMain.h"
+#include "form/TFormMain.h"
 #include "toolkit/AppServices.h"
 
 using namespace sonabi;

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "app/FormFixture.h"
 #include "e2e/AudioTestSupport.h"
-#include "gui/FormFixture.h"
 #include "wavfile/WavFile.h"
 
 using namespace sonabi;

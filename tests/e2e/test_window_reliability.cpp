@@ -12,8 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/FormFixture.h"
 #include "e2e/AudioTestSupport.h"
-#include "gui/FormFixture.h"
 #include "wavfile/WavFile.h"
 
 using namespace sonabi;

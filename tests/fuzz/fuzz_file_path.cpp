@@ -39,7 +39,7 @@
 #include <vector>
 
 #include "audio/SimulatedWaveAudio.h"
-#include "main/TFormMain.h"
+#include "form/TFormMain.h"
 #include "toolkit/AppServices.h"
 #include "wavfile/WavFile.h"
 

@@ -1,0 +1,155 @@
+// What leaves the window besides the held sound: the analysis of every window as CSV, a picture
+// of the window, and the mixer's settings as a harmonic profile (saved and loaded again). Each
+// is a keyboard shortcut with Ctrl, which never reaches the typed-note handler.
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QSaveFile>
+#include <QShortcut>
+#include <algorithm>
+#include <string>
+
+#include "analysis/AnalysisTable.h"
+#include "analysis/WindowAnalysis.h"
+#include "form/TFormMain.h"
+#include "synth/ToneGenerator.h"
+#include "toolkit/AppServices.h"
+
+using namespace sonabi;
+
+namespace {
+
+// A name from the save dialog with its extension, once the user agrees to replace a file that
+// is there; "" when cancelled.
+QString AskSavePath(const QString& filter, const QString& extension) {
+    AppServices& app = AppServices::Instance();
+    QString name = app.SaveFileName(filter);
+    if (name.isEmpty()) return {};
+    if (!name.endsWith(extension, Qt::CaseInsensitive)) name += extension;
+    if (app.FileExists(name) &&
+        app.Confirm(QString::fromUtf8("上書きしていいですか？ %1").arg(name)) != Answer::Yes)
+        return {};
+    return name;
+}
+
+bool WriteWhole(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);  // the old file stays until the new one is complete
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+}  // namespace
+
+void TFormMain::BuildShortcuts() {
+    const struct {
+        QKeySequence keys;
+        void (TFormMain::*run)();
+    } shortcuts[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_E), &TFormMain::ExportAnalysisClick},
+        {QKeySequence(Qt::CTRL | Qt::Key_I), &TFormMain::SavePictureClick},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &TFormMain::SaveProfileClick},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &TFormMain::LoadProfileClick}};
+    for (const auto& s : shortcuts) {
+        auto* shortcut = new QShortcut(s.keys, this);
+        connect(shortcut, &QShortcut::activated, this, s.run);
+    }
+}
+
+void TFormMain::ExportAnalysisClick() {
+    if (Playing || Recording) return;
+    if (!WaveDataHeld || !WaveData) {
+        ShowMessage("no data", "error");
+        return;
+    }
+    const QString path = AskSavePath("csv|*.csv", ".csv");
+    if (path.isEmpty()) return;
+    // The window's own settings; the harmonic columns are a fresh mixer's, as the analyser's.
+    AnalysisSettings settings;
+    settings.fftSize = FftSize;
+    settings.frequencySpan = FrequencySpan;
+    settings.lowCutBin = LowCutBin;
+    settings.peakThreshold = PeakThreshold;
+    settings.harmonicsFromAnalysis = true;
+    settings.freqPosition = 100;
+    const uint64_t step = uint64_t{FftSize / 2} * WaveFormat.nBlockAlign;
+    std::string csv;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool made = AnalyzeWindowsCsv(WaveData, WaveDataSize, WaveFormat, settings, step, 0,
+                                        UINT64_MAX, NoiseInForce(), kMaxWindowFrames, csv);
+    QGuiApplication::restoreOverrideCursor();
+    if (!made) {
+        ShowMessage("No Memory", "ERROR");
+        return;
+    }
+    if (!WriteWhole(path, QByteArray::fromStdString(csv))) ShowMessage("no save file", path);
+}
+
+void TFormMain::SavePictureClick() {
+    if (Playing || Recording) return;
+    const QString path = AskSavePath("png|*.png", ".png");
+    if (path.isEmpty()) return;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly) || !grab().save(&buffer, "PNG") ||
+        !WriteWhole(path, bytes))
+        ShowMessage("no save file", path);
+}
+
+Profile TFormMain::CurrentProfile() const {
+    Profile profile;
+    std::copy(HarmonicLevels, HarmonicLevels + 21, profile.levels.begin());
+    std::copy(HarmonicPhases, HarmonicPhases + 21, profile.phases.begin());
+    // While the sliders follow the analysis, ミキサー takes the phases from it first.
+    if (HarmonicsFromAnalysis)
+        sonabi::TakeHarmonicPhases(Detection.PeakCount, Detection.PeakHarmonics,
+                                   Detection.PeakValues, profile.phases.data());
+    profile.levels[0] = 0;
+    profile.phases[0] = 0.0;
+    profile.fundamental = freq->Position();
+    profile.volume = volume->Position();
+    profile.length = TBmixtime->Position();
+    return profile;
+}
+
+void TFormMain::SaveProfileClick() {
+    if (Playing || Recording) return;
+    const QString path = AskSavePath("harmonic profile|*.json", ".json");
+    if (path.isEmpty()) return;
+    const std::string error = SaveProfileFile(NativePath(path), CurrentProfile());
+    if (!error.empty()) ShowMessage(QString::fromStdString(error), path);
+}
+
+void TFormMain::ApplyProfile(const Profile& profile) {
+    freq->SetPosition(profile.fundamental);
+    volume->SetPosition(profile.volume);
+    TBmixtime->SetPosition(profile.length);
+    // Each slider through its change rule, which also runs when the position is already there:
+    // harmonics above the limit of this fundamental and rate stay silent.
+    for (int k = 1; k <= 20; ++k) {
+        HarmonicSliders[k]->SetPosition(100 - profile.levels[k]);
+        TrackBar1Change(HarmonicSliders[k]);
+        HarmonicPhases[k] = profile.phases[k];
+    }
+    // The loaded phases are the tone's, not the next analysis's.
+    HarmonicsFromAnalysis = false;
+}
+
+void TFormMain::LoadProfileClick() {
+    if (Playing || Recording) return;
+    const QString path = AppServices::Instance().OpenFileName("harmonic profile|*.json");
+    if (path.isEmpty()) return;
+    Profile profile;
+    std::string error = LoadProfileFile(NativePath(path), profile);
+    // The frequency slider reaches only as far as the spectrum's span.
+    if (error.empty() && profile.fundamental > freq->maximum())
+        error = QString(
+                    "The profile's fundamental, %1 Hz, lies beyond the frequency slider "
+                    "(1 .. %2 Hz): widen the spectrum's span first")
+                    .arg(profile.fundamental)
+                    .arg(freq->maximum())
+                    .toStdString();
+    if (!error.empty()) {
+        ShowMessage(QString::fromStdString(error), path);
+        return;
+    }
+    ApplyProfile(profile);
+}
