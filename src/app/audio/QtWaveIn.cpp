@@ -1,7 +1,7 @@
 // The Qt back-end's capture: queued blocks filled from what a QAudioSource pushes.
 #include <QAudioSource>
-#include <QPointer>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 // The Qt back-end's output: one block pushed to a QAudioSink and followed by silence until it
 // has been heard.
 #include <QAudioSink>
-#include <QPointer>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
