@@ -85,8 +85,9 @@ class QtInput : public WaveInDevice {
     virtual void Reset() = 0;
     virtual void Close() = 0;
 };
-// A capture device on `device`; `format` is ToQtFormat(held), whose bytes the held ones are.
-std::unique_ptr<QtInput> OpenQtInput(const QAudioDevice& device, const WAVEFORMATEX& held,
-                                     const QAudioFormat& format, QObject* notify);
+// A capture device on `device` in `format`: only one whose bytes are the held ones
+// (SameBytes), since capture converts nothing.
+std::unique_ptr<QtInput> OpenQtInput(const QAudioDevice& device, const QAudioFormat& format,
+                                     QObject* notify);
 
 }  // namespace qtaudio

@@ -92,7 +92,7 @@ class QtWaveAudio final : public WaveAudio {
         if (device.isNull()) return MMSYSERR_NODRIVER;
         if (!device.isFormatSupported(qtFormat)) return WAVERR_BADFORMAT;
         if constexpr (std::is_same_v<Device, QtInput>)
-            devices.push_back(OpenQtInput(device, format, qtFormat, notify));
+            devices.push_back(OpenQtInput(device, qtFormat, notify));
         else
             devices.push_back(OpenQtOutput(device, format, qtFormat, notify));
         *handle = devices.back().get();

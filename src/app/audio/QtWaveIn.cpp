@@ -25,10 +25,8 @@ constexpr qint64 kCaptureStartMs = 3000;
 // a freed stream and abort.
 class QtWaveIn final : public QtInput {
   public:
-    // Captures in the held format itself: only formats the device takes as they are (held is
-    // checked by Open).
-    QtWaveIn(const QAudioDevice& device, const WAVEFORMATEX&, const QAudioFormat& format,
-             QObject* notify)
+    // Captures in the device's format, whose bytes are the held ones.
+    QtWaveIn(const QAudioDevice& device, const QAudioFormat& format, QObject* notify)
         : source_(new QAudioSource(device, format)), notify_(notify) {
         QObject::connect(source_, &QAudioSource::stateChanged, &watchdog_,
                          [this](QAudio::State state) { OnStateChanged(state); });
@@ -152,9 +150,9 @@ class QtWaveIn final : public QtInput {
 
 }  // namespace
 
-std::unique_ptr<QtInput> OpenQtInput(const QAudioDevice& device, const WAVEFORMATEX& held,
-                                     const QAudioFormat& format, QObject* notify) {
-    return std::make_unique<QtWaveIn>(device, held, format, notify);
+std::unique_ptr<QtInput> OpenQtInput(const QAudioDevice& device, const QAudioFormat& format,
+                                     QObject* notify) {
+    return std::make_unique<QtWaveIn>(device, format, notify);
 }
 
 }  // namespace qtaudio
