@@ -121,11 +121,11 @@ void TFormMain::BuildLayout() {
     CentreOnScreen();
 
     // Bevels first, so that the controls they frame lie above them.
-    const int bevels[4][4] = {
+    const QRect bevels[4] = {
         {228, 1, 234, 36}, {473, 1, 132, 33}, {613, 1, 186, 33}, {616, 451, 177, 87}};
     for (int i = 0; i < 4; ++i) {
         Bevels[i] = new QFrame(this);
-        Bevels[i]->setGeometry(bevels[i][0], bevels[i][1], bevels[i][2], bevels[i][3]);
+        Bevels[i]->setGeometry(bevels[i]);
         Bevels[i]->setFrameStyle(QFrame::Box | QFrame::Sunken);
     }
 
