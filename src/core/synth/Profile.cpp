@@ -1,9 +1,11 @@
 #include "synth/Profile.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <system_error>
 
 namespace sonabi {
@@ -28,227 +30,179 @@ void AppendDouble(std::string& out, double v) {
     out.append(buf, end);
 }
 
-// A JSON number token: its text and whether it has a fraction or an exponent.
-struct NumberToken {
-    std::string_view text;
-    bool integral = true;
-};
-
-// Reads the one object of a profile. Only the tokens this format uses are accepted: the
-// object, member names, numbers and flat arrays of numbers; anything else is an error.
-class ProfileReader {
+// Checks a profile token by token as nlohmann's parser reports them. The parser keeps no stack
+// of values, and the callbacks refuse any nesting, so no input makes it go deep. Positions are
+// byte offsets: mark_ is the end of the last token reported, and the ',' and ':' nlohmann reads
+// without a callback are found again by skipping forward from it.
+class ProfileReader : public nlohmann::json_sax<nlohmann::json> {
   public:
-    explicit ProfileReader(std::string_view text) : text_(text) {}
+    ProfileReader(std::string_view text, Profile& out) : text_(text), out_(out) {}
 
-    std::string Read(Profile& out) {
-        if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
-        SkipSpace();
-        if (!Take('{')) return Fail("expected '{' at the start of a profile");
-        bool seen[6] = {};
-        for (bool first = true;; first = false) {
-            SkipSpace();
-            if (first && Take('}')) break;
-            std::string name;
-            const size_t nameAt = pos_;
-            if (std::string error = ReadString(name); !error.empty()) return error;
-            int member = 0;
-            while (member < 6 && name != kMemberNames[member]) ++member;
-            if (member == 6) return FailAt(nameAt, "unknown member \"" + Printable(name) + "\"");
-            if (seen[member]) return FailAt(nameAt, "member \"" + name + "\" given twice");
-            seen[member] = true;
-            SkipSpace();
-            if (!Take(':')) return Fail("expected ':' after \"" + name + "\"");
-            SkipSpace();
-            if (std::string error = ReadMember(member, out); !error.empty()) return error;
-            SkipSpace();
-            if (Take('}')) break;
-            if (!Take(',')) return Fail("expected ',' or '}'");
+    std::string Read() {
+        mark_ = text_.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;  // nlohmann skips one BOM itself
+        if (!nlohmann::json::sax_parse(text_.begin(), text_.end(), this)) return error_;
+        const bool* missing = std::find(seen_, seen_ + 6, false);
+        if (missing != seen_ + 6) {
+            Fail(text_.size(),
+                 std::string("member \"") + kMemberNames[missing - seen_] + "\" is missing");
         }
-        SkipSpace();
-        if (pos_ != text_.size()) return Fail("unexpected text after the profile's object");
-        for (int member = 0; member < 6; ++member) {
-            if (!seen[member])
-                return Fail(std::string("member \"") + kMemberNames[member] + "\" is missing");
+        return error_;
+    }
+
+    bool null() override { return Refuse(Start()); }
+    bool boolean(bool) override { return Refuse(Start()); }
+    bool string(std::string&) override { return Refuse(Start()); }
+    bool binary(nlohmann::json::binary_t&) override { return Refuse(Start()); }
+    // The number's text is read from text_: nlohmann's copy has the locale's decimal point. An
+    // integer's text is its value's, JSON having no leading zeros, except for "-0".
+    bool number_integer(std::int64_t v) override {
+        return Number(Start(), v ? std::to_string(v).size() : 2);
+    }
+    bool number_unsigned(std::uint64_t v) override {
+        return Number(Start(), std::to_string(v).size());
+    }
+    bool number_float(double, const std::string& raw) override {
+        return Number(Start(), raw.size());
+    }
+    bool start_object(std::size_t) override { return Bracket(state_ == kObject, kName); }
+    bool end_object() override { return Bracket(true, kEnd); }
+    bool start_array(std::size_t) override {
+        return Bracket(state_ == kValue && member_ >= 4, kArray);
+    }
+    bool end_array() override {
+        return Bracket(true, kName) &&
+               (count_ == 20 ||
+                Fail(mark_, Name() + ": expected 20 values, found " + std::to_string(count_)));
+    }
+
+    bool key(std::string& name) override {
+        const size_t at = Start();
+        mark_ = at + 1;
+        while (mark_ < text_.size() && text_[mark_] != '"') mark_ += text_[mark_] == '\\' ? 2 : 1;
+        ++mark_;
+        member_ = static_cast<int>(std::find(kMemberNames, kMemberNames + 6, name) - kMemberNames);
+        if (member_ == 6) return Fail(at, "unknown member \"" + Printable(name) + "\"");
+        if (seen_[member_]) return Fail(at, "member \"" + name + "\" given twice");
+        seen_[member_] = true;
+        state_ = kValue;
+        count_ = 0;
+        return true;
+    }
+
+    // What was expected follows from the state, and from the ':' or ',' read since mark_.
+    bool parse_error(std::size_t position, const std::string& token,
+                     const nlohmann::detail::exception& ex) override {
+        size_t at = SkipSpace(mark_);
+        const bool afterValue = (state_ == kName && text_[mark_ - 1] != '{') ||
+                                (state_ == kArray && text_[mark_ - 1] != '[');
+        if (state_ == kValue || afterValue) {
+            const char separator = state_ == kValue ? ':' : ',';
+            if (CharAt(at) != separator) {
+                return Fail(at, state_ == kValue  ? "expected ':' after \"" + Name() + "\""
+                                : state_ == kName ? "expected ',' or '}'"
+                                                  : Name() + ": expected ',' or ']'");
+            }
+            at = SkipSpace(at + 1);
         }
-        return "";
+        if (state_ == kName && CharAt(at) == '"') {
+            return Fail(position, position > text_.size() ? "string not closed"
+                                                          : "bad escape or character in a string");
+        }
+        return ex.id == 406 ? Number(at, token.size()) : Refuse(at);  // 406: 1e999 and the like
     }
 
   private:
-    std::string ReadMember(int member, Profile& out) {
-        const size_t at = pos_;
-        switch (member) {
-            case 0: {
-                long long version;
-                if (std::string e = ReadInt("sonabi-profile", version); !e.empty()) return e;
-                if (version != kProfileVersion) {
-                    return FailAt(at, "sonabi-profile " + std::to_string(version) +
-                                          " is not a version this program reads (1)");
-                }
-                return "";
-            }
-            case 1:
-                return ReadIntIn("fundamental", kMinFundamental, kMaxFundamental, out.fundamental);
-            case 2:
-                return ReadIntIn("volume", 0, kMaxVolume, out.volume);
-            case 3: {
-                NumberToken token;
-                double seconds;
-                if (std::string e = ReadNumber("length", token, seconds); !e.empty()) return e;
-                const double tenths = seconds * 10.0;
-                const double position = std::nearbyint(tenths);
-                if (!(position >= kMinLength && position <= kMaxLength) ||
-                    !(std::fabs(tenths - position) <= 1e-9)) {
-                    return FailAt(at, "length " + std::string(token.text) +
-                                          " is not 0.1 .. 3.0 seconds in steps of 0.1");
-                }
-                out.length = static_cast<int>(position);
-                return "";
-            }
-            case 4:
-                return ReadArray("levels", out, true);
+    enum State { kObject, kName, kValue, kArray, kEnd };
+
+    // The token at `at` is not one the state allows.
+    bool Refuse(size_t at) {
+        switch (state_) {
+            case kObject:
+                return Fail(at, "expected '{' at the start of a profile");
+            case kName:
+                return Fail(at, "expected a member name in double quotes");
+            case kValue:
+                return Fail(at, Name() + (member_ >= 4 ? ": expected an array of 20 numbers"
+                                                       : ": expected a number"));
+            case kArray:
+                return Fail(at, count_ == 20 ? Name() + ": expected 20 values, found more"
+                                             : Element() + ": expected a number");
             default:
-                return ReadArray("phases", out, false);
+                return Fail(at, "unexpected text after the profile's object");
         }
     }
 
-    // A flat array of exactly 20 numbers: integers 0 .. 100 for the levels, finite reals for
-    // the phases. Written into out only once all 20 are read.
-    std::string ReadArray(const char* name, Profile& out, bool levels) {
-        if (!Take('[')) return Fail(std::string(name) + ": expected an array of 20 numbers");
-        std::array<int, 21> ints{};
-        std::array<double, 21> reals{};
-        int count = 0;
-        SkipSpace();
-        if (!Take(']')) {
-            for (;;) {
-                SkipSpace();
-                if (count == 20) {
-                    return Fail(std::string(name) + ": expected 20 values, found more");
-                }
-                ++count;
-                const std::string what = std::string(name) + "[" + std::to_string(count) + "]";
-                if (levels) {
-                    if (std::string e = ReadIntIn(what.c_str(), 0, 100, ints[count]); !e.empty())
-                        return e;
-                } else {
-                    NumberToken token;
-                    if (std::string e = ReadNumber(what.c_str(), token, reals[count]); !e.empty())
-                        return e;
-                }
-                SkipSpace();
-                if (Take(']')) break;
-                if (!Take(',')) return Fail(std::string(name) + ": expected ',' or ']'");
+    bool Bracket(bool allowed, State next) {
+        const size_t at = Start();
+        if (!allowed) return Refuse(at);
+        mark_ = at + 1;
+        state_ = next;
+        return true;
+    }
+
+    // The number of `length` bytes at `at`: a member's value or the array's next element.
+    bool Number(size_t at, size_t length) {
+        mark_ = at + length;
+        // "010" arrives as 0 and then 10.
+        if (!(state_ == kValue ? member_ < 4 : state_ == kArray && count_ < 20) ||
+            (CharAt(mark_) >= '0' && CharAt(mark_) <= '9')) {
+            return Refuse(at);
+        }
+        const std::string token(text_.substr(at, length));
+        const std::string what = state_ == kArray ? Element() : Name();
+        const char* end = token.data() + length;
+        if (member_ == 3 || member_ == 5) {
+            double v;
+            // Numbers too large or too small for a double (1e999, 1e-999) are refused alike.
+            auto [ptr, ec] = std::from_chars(token.data(), end, v);
+            if (ec != std::errc() || ptr != end || !std::isfinite(v)) {
+                return Fail(at, what + " " + token + " is beyond the range of a number");
             }
-        }
-        if (count != 20) {
-            return Fail(std::string(name) + ": expected 20 values, found " + std::to_string(count));
-        }
-        if (levels) {
-            out.levels = ints;
-        } else {
-            out.phases = reals;
-        }
-        return "";
-    }
-
-    std::string ReadIntIn(const char* what, int lo, int hi, int& value) {
-        const size_t at = pos_;
-        long long v;
-        if (std::string e = ReadInt(what, v); !e.empty()) return e;
-        if (v < lo || v > hi) return FailAt(at, RangeText(what, v, lo, hi));
-        value = static_cast<int>(v);
-        return "";
-    }
-
-    std::string ReadInt(const char* what, long long& value) {
-        const size_t at = pos_;
-        NumberToken token;
-        if (std::string e = ScanNumber(what, token); !e.empty()) return e;
-        if (!token.integral) {
-            return FailAt(
-                at, std::string(what) + " must be an integer, not " + std::string(token.text));
-        }
-        const char* end = token.text.data() + token.text.size();
-        auto [ptr, ec] = std::from_chars(token.text.data(), end, value);
-        if (ec != std::errc() || ptr != end) {
-            return FailAt(at, std::string(what) + " " + std::string(token.text) + " is too large");
-        }
-        return "";
-    }
-
-    std::string ReadNumber(const char* what, NumberToken& token, double& value) {
-        const size_t at = pos_;
-        if (std::string e = ScanNumber(what, token); !e.empty()) return e;
-        const char* end = token.text.data() + token.text.size();
-        // Numbers too large or too small for a double (1e999, 1e-999) are refused alike.
-        auto [ptr, ec] = std::from_chars(token.text.data(), end, value);
-        if (ec != std::errc() || ptr != end || !std::isfinite(value)) {
-            return FailAt(at, std::string(what) + " " + std::string(token.text) +
-                                  " is beyond the range of a number");
-        }
-        return "";
-    }
-
-    // The JSON number grammar: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
-    std::string ScanNumber(const char* what, NumberToken& token) {
-        const size_t start = pos_;
-        auto digits = [&] {
-            const size_t from = pos_;
-            while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
-            return pos_ - from;
-        };
-        Take('-');
-        const size_t intStart = pos_;
-        const size_t intDigits = digits();
-        bool ok = intDigits > 0 && !(intDigits > 1 && text_[intStart] == '0');
-        token.integral = true;
-        if (ok && Take('.')) {
-            token.integral = false;
-            ok = digits() > 0;
-        }
-        if (ok && (Take('e') || Take('E'))) {
-            token.integral = false;
-            if (!Take('+')) Take('-');
-            ok = digits() > 0;
-        }
-        if (!ok) {
-            pos_ = start;
-            return Fail(std::string(what) + ": expected a number");
-        }
-        token.text = text_.substr(start, pos_ - start);
-        return "";
-    }
-
-    // A JSON string; \u escapes outside ASCII become '?', which names no member.
-    std::string ReadString(std::string& value) {
-        if (!Take('"')) return Fail("expected a member name in double quotes");
-        while (pos_ < text_.size()) {
-            const unsigned char c = static_cast<unsigned char>(text_[pos_++]);
-            if (c == '"') return "";
-            if (c < 0x20) return Fail("control character in a string");
-            if (c != '\\') {
-                value += static_cast<char>(c);
-                continue;
-            }
-            if (pos_ >= text_.size()) break;
-            const char e = text_[pos_++];
-            static constexpr std::string_view kSimple = "\"\\/bfnrt", kMeant = "\"\\/\b\f\n\r\t";
-            if (const size_t k = kSimple.find(e); k != std::string_view::npos) {
-                value += kMeant[k];
-            } else if (e == 'u') {
-                unsigned code = 0;
-                const std::string_view hex = text_.substr(pos_, 4);
-                auto [ptr, ec] = std::from_chars(hex.data(), hex.data() + hex.size(), code, 16);
-                if (hex.size() != 4 || ec != std::errc() || ptr != hex.data() + 4) {
-                    return Fail("bad \\u escape in a string");
-                }
-                pos_ += 4;
-                value += code >= 0x20 && code < 0x7F ? static_cast<char>(code) : '?';
+            const double tenths = v * 10.0, position = std::nearbyint(tenths);
+            if (member_ == 5) {
+                out_.phases[++count_] = v;
+            } else if (position >= kMinLength && position <= kMaxLength &&
+                       std::fabs(tenths - position) <= 1e-9) {
+                out_.length = static_cast<int>(position);
             } else {
-                return Fail("bad escape in a string");
+                return Fail(at, "length " + token + " is not 0.1 .. 3.0 seconds in steps of 0.1");
             }
+        } else {
+            if (token.find_first_of(".eE") != std::string::npos) {
+                return Fail(at, what + " must be an integer, not " + token);
+            }
+            long long v;
+            auto [ptr, ec] = std::from_chars(token.data(), end, v);
+            if (ec != std::errc() || ptr != end) {
+                return Fail(at, what + " " + token + " is too large");
+            }
+            if (member_ == 0 && v != kProfileVersion) {
+                return Fail(at, "sonabi-profile " + std::to_string(v) +
+                                    " is not a version this program reads (1)");
+            }
+            static constexpr int kLow[5] = {1, kMinFundamental, 0, 0, 0};
+            static constexpr int kHigh[5] = {1, kMaxFundamental, kMaxVolume, 0, 100};
+            if (v < kLow[member_] || v > kHigh[member_]) {
+                return Fail(at, RangeText(what.c_str(), v, kLow[member_], kHigh[member_]));
+            }
+            if (member_ == 4) out_.levels[++count_] = static_cast<int>(v);
+            if (member_ == 1) out_.fundamental = static_cast<int>(v);
+            if (member_ == 2) out_.volume = static_cast<int>(v);
         }
-        return Fail("string not closed");
+        if (state_ == kValue) state_ = kName;
+        return true;
+    }
+
+    std::string Name() const { return kMemberNames[member_]; }
+    std::string Element() const { return Name() + "[" + std::to_string(count_ + 1) + "]"; }
+    char CharAt(size_t at) const { return at < text_.size() ? text_[at] : '\0'; }
+    size_t SkipSpace(size_t at) const {
+        return std::min(text_.find_first_not_of(" \t\n\r", at), text_.size());
+    }
+    // Where the current callback's token starts: past the ',' or ':' before it.
+    size_t Start() const {
+        const size_t at = SkipSpace(mark_);
+        return CharAt(at) == ',' || CharAt(at) == ':' ? SkipSpace(at + 1) : at;
     }
 
     // A member name as it may appear in an error text: printable ASCII, at most 40 characters.
@@ -258,42 +212,26 @@ class ProfileReader {
         return name.size() > 40 ? shown + "..." : shown;
     }
 
-    void SkipSpace() {
-        while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' ||
-                                       text_[pos_] == '\n' || text_[pos_] == '\r')) {
-            ++pos_;
-        }
-    }
-
-    bool Take(char c) {
-        if (pos_ < text_.size() && text_[pos_] == c) {
-            ++pos_;
-            return true;
+    // "line L, column C: message", counting lines by '\n' and columns in bytes from 1.
+    bool Fail(size_t at, const std::string& message) {
+        error_ = "end of text: " + message;
+        if (at < text_.size()) {
+            const std::string_view before = text_.substr(0, at);
+            const size_t line = 1 + std::count(before.begin(), before.end(), '\n');
+            const size_t column = at - before.rfind('\n');  // npos is -1: at + 1 on line 1
+            error_ = "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " +
+                     message;
         }
         return false;
     }
 
-    std::string Fail(const std::string& message) const { return FailAt(pos_, message); }
-
-    // "line L, column C: message", counting lines by '\n' and columns in bytes from 1.
-    std::string FailAt(size_t at, const std::string& message) const {
-        size_t line = 1, column = 1;
-        for (size_t i = 0; i < at && i < text_.size(); ++i) {
-            if (text_[i] == '\n') {
-                ++line;
-                column = 1;
-            } else {
-                ++column;
-            }
-        }
-        if (at >= text_.size()) return "end of text: " + message;
-        const std::string where =
-            "line " + std::to_string(line) + ", column " + std::to_string(column);
-        return where + ": " + message;
-    }
-
     std::string_view text_;
-    size_t pos_ = 0;
+    Profile& out_;
+    std::string error_;
+    size_t mark_ = 0;
+    State state_ = kObject;
+    int member_ = 0, count_ = 0;  // the member being read; the values of its array so far
+    bool seen_[6] = {};
 };
 
 }  // namespace
@@ -339,7 +277,7 @@ std::string ParseProfile(std::string_view text, Profile& profile) {
         return "larger than " + std::to_string(kMaxProfileBytes) + " bytes: not a profile";
     }
     Profile read;
-    std::string error = ProfileReader(text).Read(read);
+    std::string error = ProfileReader(text, read).Read();
     if (error.empty()) profile = read;
     return error;
 }
