@@ -10,6 +10,7 @@
 #include "analysis_options.h"
 #include "cli.h"
 #include "common/Blocks.h"
+#include "ordered_pool.h"
 #include "synth/ToneGenerator.h"
 
 using namespace sonabi;
@@ -25,21 +26,22 @@ struct Strongest {
     double phases[21] = {};  // radians, as the mixer's button takes them from the window
 };
 
-void FindStrongest(const WaveFileData& wave, const AnalysisPlan& plan, uint64_t first,
-                   uint64_t count, Strongest& best) {
-    auto ws = std::make_unique<AnalysisWorkspace>();
+Strongest FindStrongest(const WaveFileData& wave, const AnalysisPlan& plan, uint64_t first,
+                        uint64_t count, AnalysisWorkspace& ws) {
+    Strongest best;
     WindowResult result;
     for (uint64_t i = first; i < first + count; ++i) {
         const uint64_t offset = plan.firstOffset + i * plan.stepBytes;
-        AnalyzeWindow(wave.data, wave.size, wave.format, offset, plan.settings, *ws, result);
+        AnalyzeWindow(wave.data, wave.size, wave.format, offset, plan.settings, ws, result);
         if (!result.detected || (best.found && result.level <= best.result.level)) continue;
         best.found = true;
         best.result = result;
         // A fresh mixer's phases are all 0; harmonics without a peak keep theirs.
         std::fill(std::begin(best.phases), std::end(best.phases), 0.0);
-        const DetectionResult& d = ws->detection;
+        const DetectionResult& d = ws.detection;
         TakeHarmonicPhases(d.PeakCount, d.PeakHarmonics, d.PeakValues, best.phases);
     }
+    return best;
 }
 
 int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
@@ -56,28 +58,33 @@ int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
     if (const int status = LoadOneFile(file, options, wave, plan, out, err); status >= 0)
         return status;
     const uint64_t windows = PlannedWindows(options, plan, wave);
-    const unsigned threads = AnalysisThreads();
-    std::vector<Strongest> parts(threads);
-    SplitWindows(windows, threads, [&](uint64_t first, uint64_t count, unsigned part) {
-        FindStrongest(wave, plan, first, count, parts[part]);
-    });
+    const Workspaces workspaces = MakeWorkspaces();
+    const auto batch = [&](size_t part, unsigned worker) {
+        const uint64_t first = part * kBatchWindows;
+        return FindStrongest(wave, plan, first, std::min(kBatchWindows, windows - first),
+                             *workspaces[worker]);
+    };
+    // The batches come in order: a later one wins only with a higher level.
+    Strongest best;
+    RunJobsInOrder<Strongest>(
+        1, AnalysisThreads(), 2 * size_t{AnalysisThreads()},
+        [&](size_t) {
+            return OpenedJob<Strongest>{BatchCount(windows), batch};
+        },
+        [&](size_t, Strongest&& part) {
+            if (part.found && (!best.found || part.result.level > best.result.level)) best = part;
+        });
     blocks::Release(wave.data);
-    // Parts are consecutive ranges in order: a later part wins only with a higher level.
-    const Strongest* best = nullptr;
-    for (const Strongest& part : parts) {
-        if (part.found && (!best || part.result.level > best->result.level)) best = &part;
-    }
-    if (!best) {
+    if (!best.found) {
         out << ErrorObject(file, "No pitch");
         return kExitRefused;
     }
     Profile profile;  // volume and length stay the mixer's start-up values
-    std::copy(best->result.harmonicLevels, best->result.harmonicLevels + 21,
-              profile.levels.begin());
+    std::copy(best.result.harmonicLevels, best.result.harmonicLevels + 21, profile.levels.begin());
     profile.levels[0] = 0;
-    std::copy(best->phases, best->phases + 21, profile.phases.begin());
+    std::copy(best.phases, best.phases + 21, profile.phases.begin());
     profile.phases[0] = 0.0;
-    profile.fundamental = std::clamp(best->result.frequency, kMinFundamental, kMaxFundamental);
+    profile.fundamental = std::clamp(best.result.frequency, kMinFundamental, kMaxFundamental);
     out << ProfileToJson(profile);
     out.flush();
     return kExitOk;
