@@ -133,6 +133,8 @@ int RunManyFiles(const Args& files, const AnalysisOptions& options, bool csv, st
     return anyRefused ? kExitRefused : kExitOk;
 }
 
+}  // namespace
+
 int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
     std::vector<OptionSpec> specs = AnalysisOptionSpecs();
     specs.push_back({"--csv", false});
@@ -148,38 +150,5 @@ int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
         return RunOneFile(parsed.positional[0], options, csv, out, err);
     return RunManyFiles(parsed.positional, options, csv, out, err);
 }
-
-const VerbRegistration kAnalyzeVerb{{
-    "",
-    "[--offset BYTES] [--step FRAMES] [--count N] [--fft-size N] [--span HZ] [--low-cut HZ] "
-    "[--threshold X] [--csv] FILE...",
-    "Analyse each FILE window by window as the window does after opening it, and print one\n"
-    "JSON object per window and line:\n"
-    "  {\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":440,\"level\":2324,\n"
-    "   \"harmonics\":[100,0,...],\"hz\":439.97,\"note\":\"A4\",\"cents\":0} or\n"
-    "  {\"offset\":4096,\"time\":0.046,\"detected\":false}\n"
-    "harmonics: the 20 harmonic levels; hz: the unrounded fundamental (two decimals) that\n"
-    "frequency rounds; note: the nearest equal-tempered note (A4 = 440 Hz, sharps, octaves from\n"
-    "C: B3 then C4); cents: -49 .. +50 from it (exactly halfway is the lower note at +50).\n"
-    "Windows start at byte --offset (0, rounded down to a whole frame) and advance by --step\n"
-    "frames (half a window) while a whole window fits; --count stops after N. --fft-size: 256,\n"
-    "512, 1024 or 2048 (2048, or 256 for a sound shorter than that); --span: the spectrum's\n"
-    "range in Hz (2000; the detection searches bins up to twice it); --low-cut: lowest\n"
-    "frequency in Hz, converted to a bin with the file's rate and window length as a Shift +\n"
-    "right click does (default: the window's start-up bin, 30 Hz at 44100 Hz and 2048 frames,\n"
-    "kept for every file); --threshold: peak threshold (0.1 for 8-bit data, else 5.0).\n"
-    "The harmonics are the sliders of a fresh mixer: measured with the frequency slider at\n"
-    "100 Hz for every window. --csv prints a header and comma-separated rows instead:\n"
-    "  offset,time,detected,frequency,level,h1,...,h20,hz,note,cents\n"
-    "(a window without a pitch leaves frequency .. cents empty). A file that cannot be loaded\n"
-    "prints the --info error object; exit status 2.\n"
-    "With several FILEs, they are analysed on all cores and printed in the order given, each\n"
-    "line starting with \"file\":NAME (JSON), or under one header with a first column file\n"
-    "(CSV; names quoted as CSV needs). A refused file prints its error object in its place\n"
-    "(on standard error with --csv) and the others still run; exit status 2 if any was refused.",
-    RunAnalyze,
-}};
-
-}  // namespace
 
 }  // namespace cli

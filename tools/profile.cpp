@@ -44,6 +44,8 @@ Strongest FindStrongest(const WaveFileData& wave, const AnalysisPlan& plan, uint
     return best;
 }
 
+}  // namespace
+
 int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
     const ParsedArgs parsed = ParseArgs(args, AnalysisOptionSpecs());
     if (!parsed.error.empty()) return UsageError(err, parsed.error);
@@ -89,24 +91,5 @@ int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
     out.flush();
     return kExitOk;
 }
-
-const VerbRegistration kProfileVerb{{
-    "--profile",
-    "--profile [--offset BYTES] [--step FRAMES] [--count N] [--fft-size N] [--span HZ] "
-    "[--low-cut HZ] [--threshold X] FILE",
-    "Print the harmonic profile of FILE as a profile file the mixer loads (one line):\n"
-    "  {\"sonabi-profile\":1,\"fundamental\":440,\"volume\":10,\"length\":0.5,\n"
-    "   \"levels\":[100,0,...],\"phases\":[0,...]} (20 levels 0..100, 20 phases in radians)\n"
-    "It is taken from the strongest window: of the windows the default verb would analyse\n"
-    "(with the same options), the detected one with the highest level, the first of equals.\n"
-    "levels: that window's harmonics; phases: taken from its peaks as the mixer's button takes\n"
-    "them (each peak's angle minus the fundamental's; 0 where no peak); fundamental: its\n"
-    "frequency in Hz, kept within the frequency slider's 1 .. 2000; volume 10 and length 0.5 s,\n"
-    "the mixer's start-up values. A file that cannot be loaded prints the --info error object,\n"
-    "one without any detected window {\"file\":..,\"ok\":false,\"error\":\"No pitch\"}; exit 2.",
-    RunProfile,
-}};
-
-}  // namespace
 
 }  // namespace cli
