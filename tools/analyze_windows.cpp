@@ -1,6 +1,7 @@
 // The default verb: the pitch analysis of sound files, window by window, each window analysed
-// as the window program analyses it right after opening the file. Files are loaded and their
-// windows analysed batch by batch on all cores, and printed in order on the calling thread.
+// as the window program analyses it right after opening the file. The windows are analysed
+// batch by batch on all cores and printed in order on the calling thread. Several files are
+// loaded on the workers too; one file alone is loaded first, as its refusal needs no header.
 #include <algorithm>
 #include <memory>
 #include <string>
