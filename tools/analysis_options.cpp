@@ -94,6 +94,14 @@ std::string PlanAnalysis(const AnalysisOptions& o, const WaveFileData& wave, Ana
     return "";
 }
 
+bool PlanFitsEveryFile(const AnalysisOptions& options) {
+    WaveFileData widest;
+    widest.format = StartUpFormat();
+    widest.format.nBlockAlign = UINT16_MAX;
+    AnalysisPlan plan;
+    return PlanAnalysis(options, widest, plan).empty();
+}
+
 uint64_t PlannedWindows(const AnalysisOptions& o, const AnalysisPlan& plan,
                         const WaveFileData& wave) {
     return std::min(o.count, WindowCountOf(wave.size, wave.format, plan.settings.fftSize,
@@ -137,16 +145,15 @@ unsigned AnalysisThreads() {
     return std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
 }
 
-void SplitWindows(uint64_t windows, unsigned parts,
-                  const std::function<void(uint64_t, uint64_t, unsigned)>& work) {
-    parts = std::max(1u, parts);
-    const uint64_t share = (windows + parts - 1) / parts;
-    std::vector<std::thread> workers;
-    for (unsigned t = 1; t < parts && t * share < windows; ++t) {
-        workers.emplace_back(work, t * share, std::min(share, windows - t * share), t);
-    }
-    work(0, std::min(share, windows), 0);
-    for (std::thread& w : workers) w.join();
+size_t BatchCount(uint64_t windows) {
+    return static_cast<size_t>(
+        std::max<uint64_t>(1, (windows + kBatchWindows - 1) / kBatchWindows));
+}
+
+Workspaces MakeWorkspaces() {
+    Workspaces workspaces(AnalysisThreads());
+    for (auto& ws : workspaces) ws = std::make_unique<AnalysisWorkspace>();
+    return workspaces;
 }
 
 }  // namespace cli

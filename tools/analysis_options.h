@@ -1,10 +1,10 @@
 // The analysis options shared by the verbs that analyse windows (the default verb and
 // --profile): reading them from the command line and turning them into the window's settings
-// for one file's format; the loading of a file for analysis; the spreading of windows over the
-// cores.
+// for one file's format; the loading of a file for analysis; what the workers analysing windows
+// share.
 #pragma once
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +47,10 @@ struct AnalysisPlan {
 std::string PlanAnalysis(const AnalysisOptions& options, const sonabi::WaveFileData& wave,
                          AnalysisPlan& plan);
 
+// Whether PlanAnalysis accepts the options for every file: its usage errors grow with the block
+// align, so it is asked with the largest one a header can hold (65535).
+bool PlanFitsEveryFile(const AnalysisOptions& options);
+
 // Windows of the loaded wave that the plan analyses: those that fit, at most --count.
 uint64_t PlannedWindows(const AnalysisOptions& options, const AnalysisPlan& plan,
                         const sonabi::WaveFileData& wave);
@@ -69,12 +73,17 @@ int LoadOneFile(const std::string& file, const AnalysisOptions& options, sonabi:
 // {"file":..,"ok":false,"error":..} and '\n', the --info error object.
 std::string ErrorObject(const std::string& file, const std::string& error);
 
-// Threads the analysis of one file may use: the cores, at most 8.
+// Worker threads of an analysis: the cores, at most 8.
 unsigned AnalysisThreads();
 
-// Runs work(first, count, part) over windows 0 .. windows - 1 in `parts` consecutive ranges on
-// as many threads (part 0 on the calling thread), and returns when all are done.
-void SplitWindows(uint64_t windows, unsigned parts,
-                  const std::function<void(uint64_t first, uint64_t count, unsigned part)>& work);
+// Windows analysed as one part of a file's work: small enough to spread a short file over the
+// workers and to keep little text waiting, large enough that taking a part costs nothing.
+constexpr uint64_t kBatchWindows = 256;
+// Parts of a file of `windows` windows: at least 1, the last one maybe short or empty.
+size_t BatchCount(uint64_t windows);
+
+// One workspace for each worker of AnalysisThreads(), indexed by the worker.
+using Workspaces = std::vector<std::unique_ptr<sonabi::AnalysisWorkspace>>;
+Workspaces MakeWorkspaces();
 
 }  // namespace cli

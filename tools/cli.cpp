@@ -1,6 +1,5 @@
 #include "cli.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -8,10 +7,68 @@ namespace cli {
 
 namespace {
 
-std::vector<Verb>& Registry() {
-    static std::vector<Verb> verbs;
-    return verbs;
-}
+// The usage and help texts of the verbs that take options or files.
+constexpr std::string_view kAnalyzeSynopsis =
+    "[--offset BYTES] [--step FRAMES] [--count N] [--fft-size N] [--span HZ] [--low-cut HZ] "
+    "[--threshold X] [--csv] FILE...";
+constexpr std::string_view kAnalyzeSummary =
+    "Analyse each FILE window by window as the window does after opening it, and print one\n"
+    "JSON object per window and line:\n"
+    "  {\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":440,\"level\":2324,\n"
+    "   \"harmonics\":[100,0,...],\"hz\":439.97,\"note\":\"A4\",\"cents\":0} or\n"
+    "  {\"offset\":4096,\"time\":0.046,\"detected\":false}\n"
+    "harmonics: the 20 harmonic levels; hz: the unrounded fundamental (two decimals) that\n"
+    "frequency rounds; note: the nearest equal-tempered note (A4 = 440 Hz, sharps, octaves from\n"
+    "C: B3 then C4); cents: -49 .. +50 from it (exactly halfway is the lower note at +50).\n"
+    "Windows start at byte --offset (0, rounded down to a whole frame) and advance by --step\n"
+    "frames (half a window) while a whole window fits; --count stops after N. --fft-size: 256,\n"
+    "512, 1024 or 2048 (2048, or 256 for a sound shorter than that); --span: the spectrum's\n"
+    "range in Hz (2000; the detection searches bins up to twice it); --low-cut: lowest\n"
+    "frequency in Hz, converted to a bin with the file's rate and window length as a Shift +\n"
+    "right click does (default: the window's start-up bin, 30 Hz at 44100 Hz and 2048 frames,\n"
+    "kept for every file); --threshold: peak threshold (0.1 for 8-bit data, else 5.0).\n"
+    "The harmonics are the sliders of a fresh mixer: measured with the frequency slider at\n"
+    "100 Hz for every window. --csv prints a header and comma-separated rows instead:\n"
+    "  offset,time,detected,frequency,level,h1,...,h20,hz,note,cents\n"
+    "(a window without a pitch leaves frequency .. cents empty). A file that cannot be loaded\n"
+    "prints the --info error object; exit status 2.\n"
+    "With several FILEs, they are analysed on all cores and printed in the order given, each\n"
+    "line starting with \"file\":NAME (JSON), or under one header with a first column file\n"
+    "(CSV; names quoted as CSV needs). A refused file prints its error object in its place\n"
+    "(on standard error with --csv) and the others still run; exit status 2 if any was refused.";
+constexpr std::string_view kInfoSummary =
+    "Print the format of each sound file as the window would hold it, one JSON object per line:\n"
+    "  {\"file\":..,\"ok\":true,\"channels\":..,\"rate\":..,\"bits\":..,\"encoding\":..,\n"
+    "   \"blockAlign\":..,\"dataSize\":..,\"frames\":..,\"seconds\":..}\n"
+    "encoding: pcm8, pcm16, pcm24, pcm32, float32 or float64 for WAV files; flac, vorbis, opus,\n"
+    "mp3, aiff, caf, w64, ... for files decoded by libsndfile (held as 16- or 24-bit PCM, or as\n"
+    "32-bit floats for float and lossy sources). frames and dataSize are what decodes, whatever\n"
+    "a header claims: a compressed file is decoded to count them.\n"
+    "or {\"file\":..,\"ok\":false,\"error\":\"No fmttag\"} with the text the window shows.\n"
+    "Exit status 2 when any file was refused.";
+constexpr std::string_view kProfileSynopsis =
+    "--profile [--offset BYTES] [--step FRAMES] [--count N] [--fft-size N] [--span HZ] "
+    "[--low-cut HZ] [--threshold X] FILE";
+constexpr std::string_view kProfileSummary =
+    "Print the harmonic profile of FILE as a profile file the mixer loads (one line):\n"
+    "  {\"sonabi-profile\":1,\"fundamental\":440,\"volume\":10,\"length\":0.5,\n"
+    "   \"levels\":[100,0,...],\"phases\":[0,...]} (20 levels 0..100, 20 phases in radians)\n"
+    "It is taken from the strongest window: of the windows the default verb would analyse\n"
+    "(with the same options), the detected one with the highest level, the first of equals.\n"
+    "levels: that window's harmonics; phases: taken from its peaks as the mixer's button takes\n"
+    "them (each peak's angle minus the fundamental's; 0 where no peak); fundamental: its\n"
+    "frequency in Hz, kept within the frequency slider's 1 .. 2000; volume 10 and length 0.5 s,\n"
+    "the mixer's start-up values. A file that cannot be loaded prints the --info error object,\n"
+    "one without any detected window {\"file\":..,\"ok\":false,\"error\":\"No pitch\"}; exit 2.";
+
+// Every verb, the default verb first and then by option, as --help and the usage list them.
+const Verb kVerbs[] = {
+    {"", kAnalyzeSynopsis, kAnalyzeSummary, RunAnalyze},
+    {"--help", "--help", "Show this text.", RunHelp},
+    {"--info", "--info FILE...", kInfoSummary, RunInfo},
+    {"--profile", kProfileSynopsis, kProfileSummary, RunProfile},
+    {"--version", "--version", "Print the program's name and version.", RunVersion},
+};
 
 const OptionSpec* FindOption(const std::vector<OptionSpec>& known, const std::string& name) {
     for (const OptionSpec& spec : known) {
@@ -43,16 +100,7 @@ size_t Utf8SequenceLength(const std::string& s, size_t i) {
 
 }  // namespace
 
-const std::vector<Verb>& Verbs() { return Registry(); }
-
-// Kept in a fixed order (the default verb first, then by option) whatever order the files'
-// static registrations run in.
-VerbRegistration::VerbRegistration(Verb verb) {
-    std::vector<Verb>& verbs = Registry();
-    auto at = std::upper_bound(verbs.begin(), verbs.end(), verb,
-                               [](const Verb& a, const Verb& b) { return a.option < b.option; });
-    verbs.insert(at, std::move(verb));
-}
+std::span<const Verb> Verbs() { return kVerbs; }
 
 int UsageError(std::ostream& err, const std::string& message) {
     err << "sonabi-analyze: " << message << "\n";

@@ -1,15 +1,15 @@
 // sonabi-analyze: verbs and the helpers they share.
 //
 // A verb is chosen by its option anywhere before "--" ("--info", "--help", "--version"); with
-// no verb option the default verb runs (the window-by-window analysis of one FILE). Each verb
-// lives in its own file and registers itself with a static VerbRegistration, so adding a verb
-// needs no change elsewhere:
-//
-//     static const cli::VerbRegistration kInfo{{"--info", "--info FILE...", "...", RunInfo}};
+// no verb option the default verb runs (the window-by-window analysis of one FILE). Each verb's
+// run function lives in its own file and is declared here; the table of verbs in cli.cpp gives
+// each its option, synopsis and help text.
 #pragma once
 #include <map>
 #include <ostream>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cli {
@@ -21,29 +21,33 @@ constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;    // bad command line (usage on stderr) or verb not available
 constexpr int kExitRefused = 2;  // some input could not be loaded or analysed
 
+// A verb's run function: runs with every argument except the verb's own option; returns an
+// exit status.
+using RunVerb = int (*)(const Args& args, std::ostream& out, std::ostream& err);
+
 struct Verb {
-    std::string option;    // "--info"; "" for the default verb
-    std::string synopsis;  // "--info FILE..." as shown in the usage
-    std::string summary;   // text for --help, lines separated by '\n'
-    // Runs with every argument except the verb's own option; returns an exit status.
-    int (*run)(const Args& args, std::ostream& out, std::ostream& err);
+    std::string_view option;    // "--info"; "" for the default verb
+    std::string_view synopsis;  // "--info FILE..." as shown in the usage
+    std::string_view summary;   // text for --help, lines separated by '\n'
+    RunVerb run;
 };
 
-// All registered verbs: the default verb first, then by option.
-const std::vector<Verb>& Verbs();
-struct VerbRegistration {
-    explicit VerbRegistration(Verb verb);
-};
+// Every verb: the default verb first, then by option.
+std::span<const Verb> Verbs();
 
 // The program: chooses the verb and runs it. args excludes the program name.
 int Main(const Args& args, std::ostream& out, std::ostream& err);
-// Usage lines built from the registered verbs.
+// Usage lines built from the verbs.
 void PrintUsage(std::ostream& os);
 // "sonabi-analyze: <message>" and the usage on err; returns kExitUsage.
 int UsageError(std::ostream& err, const std::string& message);
 
-// --info FILE...: one JSON object per file and line; kExitRefused when any file was refused.
+// The verbs, as their help texts in cli.cpp describe them.
+int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err);  // the default verb
+int RunHelp(const Args& args, std::ostream& out, std::ostream& err);
 int RunInfo(const Args& args, std::ostream& out, std::ostream& err);
+int RunProfile(const Args& args, std::ostream& out, std::ostream& err);
+int RunVersion(const Args& args, std::ostream& out, std::ostream& err);
 
 // Options of a verb: "--name value", "--name=value" or a bare flag; "--" ends the options and
 // "-" alone is a positional argument. Unknown options and missing values set error.

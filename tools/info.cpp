@@ -47,19 +47,4 @@ int RunInfo(const Args& args, std::ostream& out, std::ostream& err) {
     return allLoaded ? kExitOk : kExitRefused;
 }
 
-static const VerbRegistration kInfoVerb{{
-    "--info",
-    "--info FILE...",
-    "Print the format of each sound file as the window would hold it, one JSON object per line:\n"
-    "  {\"file\":..,\"ok\":true,\"channels\":..,\"rate\":..,\"bits\":..,\"encoding\":..,\n"
-    "   \"blockAlign\":..,\"dataSize\":..,\"frames\":..,\"seconds\":..}\n"
-    "encoding: pcm8, pcm16, pcm24, pcm32, float32 or float64 for WAV files; flac, vorbis, opus,\n"
-    "mp3, aiff, caf, w64, ... for files decoded by libsndfile (held as 16- or 24-bit PCM, or as\n"
-    "32-bit floats for float and lossy sources). frames and dataSize are what decodes, whatever\n"
-    "a header claims: a compressed file is decoded to count them.\n"
-    "or {\"file\":..,\"ok\":false,\"error\":\"No fmttag\"} with the text the window shows.\n"
-    "Exit status 2 when any file was refused.",
-    RunInfo,
-}};
-
 }  // namespace cli

@@ -10,6 +10,7 @@
 #include "analysis_options.h"
 #include "cli.h"
 #include "common/Blocks.h"
+#include "ordered_pool.h"
 #include "synth/ToneGenerator.h"
 
 using namespace sonabi;
@@ -25,22 +26,25 @@ struct Strongest {
     double phases[21] = {};  // radians, as the mixer's button takes them from the window
 };
 
-void FindStrongest(const WaveFileData& wave, const AnalysisPlan& plan, uint64_t first,
-                   uint64_t count, Strongest& best) {
-    auto ws = std::make_unique<AnalysisWorkspace>();
+Strongest FindStrongest(const WaveFileData& wave, const AnalysisPlan& plan, uint64_t first,
+                        uint64_t count, AnalysisWorkspace& ws) {
+    Strongest best;
     WindowResult result;
     for (uint64_t i = first; i < first + count; ++i) {
         const uint64_t offset = plan.firstOffset + i * plan.stepBytes;
-        AnalyzeWindow(wave.data, wave.size, wave.format, offset, plan.settings, *ws, result);
+        AnalyzeWindow(wave.data, wave.size, wave.format, offset, plan.settings, ws, result);
         if (!result.detected || (best.found && result.level <= best.result.level)) continue;
         best.found = true;
         best.result = result;
         // A fresh mixer's phases are all 0; harmonics without a peak keep theirs.
         std::fill(std::begin(best.phases), std::end(best.phases), 0.0);
-        const DetectionResult& d = ws->detection;
+        const DetectionResult& d = ws.detection;
         TakeHarmonicPhases(d.PeakCount, d.PeakHarmonics, d.PeakValues, best.phases);
     }
+    return best;
 }
+
+}  // namespace
 
 int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
     const ParsedArgs parsed = ParseArgs(args, AnalysisOptionSpecs());
@@ -56,50 +60,36 @@ int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
     if (const int status = LoadOneFile(file, options, wave, plan, out, err); status >= 0)
         return status;
     const uint64_t windows = PlannedWindows(options, plan, wave);
-    const unsigned threads = AnalysisThreads();
-    std::vector<Strongest> parts(threads);
-    SplitWindows(windows, threads, [&](uint64_t first, uint64_t count, unsigned part) {
-        FindStrongest(wave, plan, first, count, parts[part]);
-    });
+    const Workspaces workspaces = MakeWorkspaces();
+    const auto batch = [&](size_t part, unsigned worker) {
+        const uint64_t first = part * kBatchWindows;
+        return FindStrongest(wave, plan, first, std::min(kBatchWindows, windows - first),
+                             *workspaces[worker]);
+    };
+    // The batches come in order: a later one wins only with a higher level.
+    Strongest best;
+    RunJobsInOrder<Strongest>(
+        1, AnalysisThreads(), 2 * size_t{AnalysisThreads()},
+        [&](size_t) {
+            return OpenedJob<Strongest>{BatchCount(windows), batch};
+        },
+        [&](size_t, Strongest&& part) {
+            if (part.found && (!best.found || part.result.level > best.result.level)) best = part;
+        });
     blocks::Release(wave.data);
-    // Parts are consecutive ranges in order: a later part wins only with a higher level.
-    const Strongest* best = nullptr;
-    for (const Strongest& part : parts) {
-        if (part.found && (!best || part.result.level > best->result.level)) best = &part;
-    }
-    if (!best) {
+    if (!best.found) {
         out << ErrorObject(file, "No pitch");
         return kExitRefused;
     }
     Profile profile;  // volume and length stay the mixer's start-up values
-    std::copy(best->result.harmonicLevels, best->result.harmonicLevels + 21,
-              profile.levels.begin());
+    std::copy(best.result.harmonicLevels, best.result.harmonicLevels + 21, profile.levels.begin());
     profile.levels[0] = 0;
-    std::copy(best->phases, best->phases + 21, profile.phases.begin());
+    std::copy(best.phases, best.phases + 21, profile.phases.begin());
     profile.phases[0] = 0.0;
-    profile.fundamental = std::clamp(best->result.frequency, kMinFundamental, kMaxFundamental);
+    profile.fundamental = std::clamp(best.result.frequency, kMinFundamental, kMaxFundamental);
     out << ProfileToJson(profile);
     out.flush();
     return kExitOk;
 }
-
-const VerbRegistration kProfileVerb{{
-    "--profile",
-    "--profile [--offset BYTES] [--step FRAMES] [--count N] [--fft-size N] [--span HZ] "
-    "[--low-cut HZ] [--threshold X] FILE",
-    "Print the harmonic profile of FILE as a profile file the mixer loads (one line):\n"
-    "  {\"sonabi-profile\":1,\"fundamental\":440,\"volume\":10,\"length\":0.5,\n"
-    "   \"levels\":[100,0,...],\"phases\":[0,...]} (20 levels 0..100, 20 phases in radians)\n"
-    "It is taken from the strongest window: of the windows the default verb would analyse\n"
-    "(with the same options), the detected one with the highest level, the first of equals.\n"
-    "levels: that window's harmonics; phases: taken from its peaks as the mixer's button takes\n"
-    "them (each peak's angle minus the fundamental's; 0 where no peak); fundamental: its\n"
-    "frequency in Hz, kept within the frequency slider's 1 .. 2000; volume 10 and length 0.5 s,\n"
-    "the mixer's start-up values. A file that cannot be loaded prints the --info error object,\n"
-    "one without any detected window {\"file\":..,\"ok\":false,\"error\":\"No pitch\"}; exit 2.",
-    RunProfile,
-}};
-
-}  // namespace
 
 }  // namespace cli

@@ -21,6 +21,15 @@ std::string ShortVersion(const std::string& full) {
     return full.substr(0, full.find('.', first + 1));
 }
 
+const Verb* FindVerb(const std::string& option) {
+    for (const Verb& verb : Verbs()) {
+        if (verb.option == option) return &verb;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 int RunHelp(const Args&, std::ostream& out, std::ostream&) {
     out << "sonabi-analyze " << ShortVersion(SONABI_VERSION)
         << ": looks at PCM WAV files the way the Sonabi window does.\n\n";
@@ -28,7 +37,7 @@ int RunHelp(const Args&, std::ostream& out, std::ostream&) {
     out << "\nVerbs:\n";
     for (const Verb& verb : Verbs()) {
         out << "  " << verb.synopsis << "\n";
-        std::istringstream lines(verb.summary);
+        std::istringstream lines{std::string(verb.summary)};
         for (std::string line; std::getline(lines, line);) out << "      " << line << "\n";
     }
     out << "\nExit status: 0 success, 1 usage error, 2 some file refused.\n";
@@ -39,19 +48,6 @@ int RunVersion(const Args&, std::ostream& out, std::ostream&) {
     out << "sonabi-analyze " << ShortVersion(SONABI_VERSION) << "\n";
     return kExitOk;
 }
-
-const Verb* FindVerb(const std::string& option) {
-    for (const Verb& verb : Verbs()) {
-        if (verb.option == option) return &verb;
-    }
-    return nullptr;
-}
-
-const VerbRegistration kHelpVerb{{"--help", "--help", "Show this text.", RunHelp}};
-const VerbRegistration kVersionVerb{
-    {"--version", "--version", "Print the program's name and version.", RunVersion}};
-
-}  // namespace
 
 void PrintUsage(std::ostream& os) {
     os << "Usage:\n";
@@ -73,7 +69,8 @@ int Main(const Args& args, std::ostream& out, std::ostream& err) {
         }
         if (arg == "--help" || arg == "--version") return verb->run({}, out, err);
         if (chosen && chosen != verb) {
-            return UsageError(err, chosen->option + " and " + verb->option + " together");
+            return UsageError(err, std::string(chosen->option) + " and " +
+                                       std::string(verb->option) + " together");
         }
         chosen = verb;
     }

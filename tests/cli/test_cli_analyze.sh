@@ -303,18 +303,23 @@ expect_eq "several files: file field first, in order, lines as for each file alo
 expect_eq "several files: 5 x 3 window lines and one error" "16" "$(wc -l <<<"$many" | tr -d ' ')"
 expect_eq "several files, all loaded: exit 0" 0 \
     "$("$bin" --count 1 sine440.wav three.wav >/dev/null; echo $?)"
-# Many more files than cores, every window of each: still each file whole and in order.
+# Many more files than cores, every window of each, and among them one of many batches of
+# windows (60 s): still each file whole, in order, and as a run on that file alone prints it.
 for i in $(seq 1 24); do cp "$([[ $((i % 2)) == 0 ]] && echo three.wav || echo sine440.wav)" "m$i.wav"; done
-order="$("$bin" m{1..24}.wav | python3 -c '
+"$bin" m{1..12}.wav noise.wav m{13..24}.wav >many.txt
+order="$(python3 -c '
 import json, sys
 files = []
 for l in map(json.loads, sys.stdin):
     if not files or files[-1][0] != l["file"]:
         files.append([l["file"], 0])
     files[-1][1] += 1
-print(" ".join("%s:%d" % (f, n) for f, n in files))')"
-expect_eq "24 files in order, each whole" \
-    "$(for i in $(seq 1 24); do printf 'm%d.wav:%d ' "$i" $((i % 2 ? 42 : 3)); done | sed 's/ $//')" "$order"
+print(" ".join("%s:%d" % (f, n) for f, n in files))' <many.txt)"
+counts() { for i in "$@"; do printf 'm%d.wav:%d ' "$i" $((i % 2 ? 42 : 3)); done; }
+expect_eq "25 files in order, each whole" \
+    "$(counts $(seq 1 12))noise.wav:2582 $(counts $(seq 13 24) | sed 's/ $//')" "$order"
+for f in m{1..12}.wav noise.wav m{13..24}.wav; do "$bin" "$f" | sed "s/^{/{\"file\":\"$f\",/"; done >alone.txt
+cmp -s alone.txt many.txt || fail "25 files: lines as for each file alone"
 # CSV with several files: one header with a leading file column, names quoted as CSV needs;
 # a refused file's error object goes to standard error so standard output stays one table.
 "$bin" --csv --count 1 sine440.wav missing.wav 'odd, "name".wav' >many.csv 2>many.err
