@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "audio/WaveAudio.h"
+#include "audio/WaveSupport.h"
 
 namespace qtaudio {
 
@@ -21,7 +22,16 @@ constexpr int kPollMs = 10;
 
 // The device format nearest to a held one: Qt streams unsigned 8-bit, 16- and 32-bit integers
 // and 32-bit floats, so 24-bit samples go out as 32-bit integers and 64-bit floats as 32-bit.
-QAudioFormat ToQtFormat(const WAVEFORMATEX& format);
+inline QAudioFormat ToQtFormat(const WAVEFORMATEX& format) {
+    QAudioFormat qt;
+    qt.setSampleRate(static_cast<int>(format.nSamplesPerSec));
+    qt.setChannelCount(format.nChannels);
+    qt.setSampleFormat(format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ? QAudioFormat::Float
+                       : format.wBitsPerSample == 8                ? QAudioFormat::UInt8
+                       : format.wBitsPerSample == 16               ? QAudioFormat::Int16
+                                                                   : QAudioFormat::Int32);
+    return qt;
+}
 
 // Whether the device takes the held samples' bytes as they are.
 inline bool SameBytes(const WAVEFORMATEX& held, const QAudioFormat& device) {
@@ -30,7 +40,10 @@ inline bool SameBytes(const WAVEFORMATEX& held, const QAudioFormat& device) {
 
 // A stream that cannot be opened, or a connection found unusable, means the sound server is gone
 // (the device list that Qt keeps still names it); anything else is a failure of the device.
-MMRESULT StartFailure(QAudio::Error error);
+inline MMRESULT StartFailure(QAudio::Error error) {
+    return (error == QAudio::OpenError || error == QAudio::FatalError) ? MMSYSERR_NODRIVER
+                                                                       : MMSYSERR_ERROR;
+}
 
 // Set while a device itself starts or stops its stream: the state changes Qt reports meanwhile
 // are the device's own doing, and a failed start is handled where it is made.
@@ -61,7 +74,10 @@ bool StoppedByServer(const Stream& stream, QAudio::State state, const StreamGuar
 
 // Hands a stopped stream to RetireDevice, first cutting it from the handlers whose context is
 // `context`: that object dies with the device, before the stream does.
-void RetireStream(QObject* stream, const QObject* context);
+inline void RetireStream(QObject* stream, const QObject* context) {
+    QObject::disconnect(stream, nullptr, context, nullptr);
+    RetireDevice(stream);
+}
 
 // An open output device: one block at a time, its position what has been heard.
 class QtOutput : public WaveOutDevice {

@@ -18,8 +18,16 @@ struct Point {
 // The points of 8-bit (unsigned) samples `stride` bytes apart from `first`, for `frames` frames
 // (at least 1): x = Round(i x width / frames), y = Round((128 - s) x scale + centre), centre
 // and scale in pixels (per sample unit). Replaces `points`, whose room is reused.
-void WaveLine8(std::vector<Point>& points, int width, uint32_t frames, const uint8_t* first,
-               int stride, double centre, double scale);
+inline void WaveLine8(std::vector<Point>& points, int width, uint32_t frames, const uint8_t* first,
+                      int stride, double centre, double scale) {
+    const double xStep = width / static_cast<double>(frames);
+    auto y = [&](int s) { return static_cast<int>(Round((128 - s) * scale + centre)); };
+    points.clear();
+    points.push_back({0, y(first[0])});
+    for (uint32_t i = 1; i < frames; ++i)
+        points.push_back(
+            {static_cast<int>(Round(i * xStep)), y(first[static_cast<size_t>(i) * stride])});
+}
 
 // The same for signed samples `strideBytes` apart, each read by sample(pointer) on the 16-bit
 // scale, with y = Round(centre - s x scale). Returns whether the window starts clipped (a
