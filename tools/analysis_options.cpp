@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "analysis/AnalysisTable.h"
+#include "analysis/NoteName.h"
 #include "common/Blocks.h"
 #include "wavfile/SoundFile.h"
 
@@ -32,8 +33,8 @@ bool ParseReal(const std::string& text, double& value) {
 }  // namespace
 
 std::vector<OptionSpec> AnalysisOptionSpecs() {
-    return {{"--offset", true}, {"--step", true},    {"--count", true},    {"--fft-size", true},
-            {"--span", true},   {"--low-cut", true}, {"--threshold", true}};
+    return {{"--offset", true}, {"--step", true},    {"--count", true},     {"--fft-size", true},
+            {"--span", true},   {"--low-cut", true}, {"--threshold", true}, {"--a4", true}};
 }
 
 std::string ReadAnalysisOptions(const ParsedArgs& parsed, AnalysisOptions& o) {
@@ -66,6 +67,10 @@ std::string ReadAnalysisOptions(const ParsedArgs& parsed, AnalysisOptions& o) {
     if (has("--threshold") && (!ParseReal(text("--threshold"), o.threshold) || o.threshold < 0)) {
         return "bad --threshold (0 or more)";
     }
+    if (has("--a4") &&
+        (!ParseReal(text("--a4"), o.a4) || o.a4 < sonabi::kMinA4 || o.a4 > sonabi::kMaxA4)) {
+        return "bad --a4 (Hz, 415 .. 466)";
+    }
     return "";
 }
 
@@ -83,6 +88,7 @@ std::string PlanAnalysis(const AnalysisOptions& o, const WaveFileData& wave, Ana
     s.peakThreshold = o.threshold >= 0 ? o.threshold : PeakThresholdFor(CodingOf(f));
     s.harmonicsFromAnalysis = true;
     s.freqPosition = 100;
+    s.a4 = o.a4;
     // A window never starts inside a frame: the offset is rounded down to one, as the window's
     // scroll bar puts its position on a frame.
     plan.firstOffset = o.offset - o.offset % f.nBlockAlign;

@@ -24,9 +24,11 @@ struct AnalysisOptions {
     double lowCutHz = 30.0;
     bool lowCutGiven = false;  // --low-cut on the command line
     double threshold = -1.0;   // < 0: 5.0 for 16-bit data, else 0.1
+    double a4 = 440.0;         // Hz, 415 .. 466: the notes' and cents' reference
 };
 
-// --offset, --step, --count, --fft-size, --span, --low-cut and --threshold, all with values.
+// --offset, --step, --count, --fft-size, --span, --low-cut, --threshold and --a4, all with
+// values.
 std::vector<OptionSpec> AnalysisOptionSpecs();
 
 // Fills options from the command line; returns "" or what is wrong (a usage error).

@@ -10,16 +10,18 @@ namespace {
 // The usage and help texts of the verbs that take options or files.
 constexpr std::string_view kAnalyzeSynopsis =
     "[--offset BYTES] [--step FRAMES] [--count N] [--fft-size N] [--span HZ] [--low-cut HZ] "
-    "[--threshold X] [--csv] FILE...";
+    "[--threshold X] [--a4 HZ] [--csv] FILE...";
 constexpr std::string_view kAnalyzeSummary =
     "Analyse each FILE window by window as the window does after opening it, and print one\n"
     "JSON object per window and line:\n"
     "  {\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":440,\"level\":2324,\n"
-    "   \"harmonics\":[100,0,...],\"hz\":439.97,\"note\":\"A4\",\"cents\":0} or\n"
+    "   \"harmonics\":[100,0,...],\"hz\":439.97,\"note\":\"A4\",\"cents\":0,\"pitch\":440.00} or\n"
     "  {\"offset\":4096,\"time\":0.046,\"detected\":false}\n"
     "harmonics: the 20 harmonic levels; hz: the unrounded fundamental (two decimals) that\n"
-    "frequency rounds; note: the nearest equal-tempered note (A4 = 440 Hz, sharps, octaves from\n"
-    "C: B3 then C4); cents: -49 .. +50 from it (exactly halfway is the lower note at +50).\n"
+    "frequency rounds; pitch: that fundamental refined to the cent from the window's samples\n"
+    "(two decimals); note: the equal-tempered note nearest to pitch (A4 = --a4 Hz, 440 unless\n"
+    "given, 415 .. 466; sharps, octaves from C: B3 then C4); cents: -49 .. +50 from it (exactly\n"
+    "halfway is the lower note at +50).\n"
     "Windows start at byte --offset (0, rounded down to a whole frame) and advance by --step\n"
     "frames (half a window) while a whole window fits; --count stops after N. --fft-size: 256,\n"
     "512, 1024 or 2048 (2048, or 256 for a sound shorter than that); --span: the spectrum's\n"
@@ -29,8 +31,8 @@ constexpr std::string_view kAnalyzeSummary =
     "kept for every file); --threshold: peak threshold (0.1 for 8-bit data, else 5.0).\n"
     "The harmonics are the sliders of a fresh mixer: measured with the frequency slider at\n"
     "100 Hz for every window. --csv prints a header and comma-separated rows instead:\n"
-    "  offset,time,detected,frequency,level,h1,...,h20,hz,note,cents\n"
-    "(a window without a pitch leaves frequency .. cents empty). A file that cannot be loaded\n"
+    "  offset,time,detected,frequency,level,h1,...,h20,hz,note,cents,pitch\n"
+    "(a window without a pitch leaves frequency .. pitch empty). A file that cannot be loaded\n"
     "prints the --info error object; exit status 2.\n"
     "With several FILEs, they are analysed on all cores and printed in the order given, each\n"
     "line starting with \"file\":NAME (JSON), or under one header with a first column file\n"
@@ -48,16 +50,18 @@ constexpr std::string_view kInfoSummary =
     "Exit status 2 when any file was refused.";
 constexpr std::string_view kProfileSynopsis =
     "--profile [--offset BYTES] [--step FRAMES] [--count N] [--fft-size N] [--span HZ] "
-    "[--low-cut HZ] [--threshold X] FILE";
+    "[--low-cut HZ] [--threshold X] [--a4 HZ] FILE";
 constexpr std::string_view kProfileSummary =
     "Print the harmonic profile of FILE as a profile file the mixer loads (one line):\n"
     "  {\"sonabi-profile\":1,\"fundamental\":440,\"volume\":10,\"length\":0.5,\n"
-    "   \"levels\":[100,0,...],\"phases\":[0,...]} (20 levels 0..100, 20 phases in radians)\n"
+    "   \"levels\":[100,0,...],\"phases\":[0,...],\"pitch\":440.02} (20 levels 0..100, 20\n"
+    "phases in radians)\n"
     "It is taken from the strongest window: of the windows the default verb would analyse\n"
     "(with the same options), the detected one with the highest level, the first of equals.\n"
     "levels: that window's harmonics; phases: taken from its peaks as the mixer's button takes\n"
-    "them (each peak's angle minus the fundamental's; 0 where no peak); fundamental: its\n"
-    "frequency in Hz, kept within the frequency slider's 1 .. 2000; volume 10 and length 0.5 s,\n"
+    "them (each peak's angle minus the fundamental's; 0 where no peak); pitch: its refined\n"
+    "pitch in Hz; fundamental: that pitch to the whole hertz, kept within the frequency\n"
+    "slider's 1 .. 2000; volume 10 and length 0.5 s,\n"
     "the mixer's start-up values. A file that cannot be loaded prints the --info error object,\n"
     "one without any detected window {\"file\":..,\"ok\":false,\"error\":\"No pitch\"}; exit 2.";
 

@@ -1,4 +1,4 @@
-// --info: the format of each WAV file as the window would load it.
+// --info: the format of each sound file as the window would load it.
 #include <string>
 
 #include "cli.h"

@@ -3,6 +3,7 @@
 #include "synth/Profile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,7 +87,10 @@ int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
     profile.levels[0] = 0;
     std::copy(best.phases, best.phases + 21, profile.phases.begin());
     profile.phases[0] = 0.0;
-    profile.fundamental = std::clamp(best.result.frequency, kMinFundamental, kMaxFundamental);
+    // The refined pitch, to the slider's whole hertz; the fraction is kept beside it.
+    profile.pitch = best.result.pitch;
+    profile.fundamental = std::clamp(static_cast<int>(std::lround(best.result.pitch)),
+                                     kMinFundamental, kMaxFundamental);
     out << ProfileToJson(profile);
     out.flush();
     return kExitOk;

@@ -1,4 +1,4 @@
-// sonabi-analyze: the command-line analyser. It loads WAV files with the window's own reader
+// sonabi-analyze: the command-line analyser. It loads sound files with the window's own loader
 // and analyses them with the window's own functions, so the two never disagree.
 #include <iostream>
 #include <sstream>
@@ -32,7 +32,7 @@ const Verb* FindVerb(const std::string& option) {
 
 int RunHelp(const Args&, std::ostream& out, std::ostream&) {
     out << "sonabi-analyze " << ShortVersion(SONABI_VERSION)
-        << ": looks at PCM WAV files the way the Sonabi window does.\n\n";
+        << ": looks at sound files the way the Sonabi window does.\n\n";
     PrintUsage(out);
     out << "\nVerbs:\n";
     for (const Verb& verb : Verbs()) {

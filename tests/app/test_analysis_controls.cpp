@@ -382,13 +382,13 @@ TEST_F(AnalysisControlsTest, ReadoutsNameTheNoteAndWhatLiesUnderThePointer) {
     WindowResult r;
     ASSERT_TRUE(AnalyzeWindow(form->WaveData, form->WaveDataSize, form->WaveFormat,
                               form->ViewOffset, settings, ws, r));
-    const NearestNote note = NearestNoteOf(r.hz);
+    const NearestNote note = NearestNoteOf(r.pitch);
     ASSERT_EQ(note.name, "A4");
     const QString sign = note.cents < 0 ? QString::fromUtf8("−") : note.cents > 0 ? "+" : "";
     EXPECT_EQ(form->LbfftValue->toolTip(), QString("A4 %1%2 cents (%3 Hz)")
                                                .arg(sign)
                                                .arg(std::abs(note.cents))
-                                               .arg(QString::fromStdString(HzText(r.hz))));
+                                               .arg(QString::fromStdString(HzText(r.pitch))));
     EXPECT_EQ(form->Panels[1]->toolTip(), "C2: 65 Hz");
     EXPECT_EQ(form->Panels[34]->toolTip(), "A4: 440 Hz");
 

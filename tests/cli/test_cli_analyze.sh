@@ -62,12 +62,15 @@ PY
 # The worked examples, exactly.
 zeros17="0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"
 expect_eq "440 Hz sine, first window" \
-    "{\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":440,\"level\":2324,\"harmonics\":[100,0,0,$zeros17],\"hz\":439.97,\"note\":\"A4\",\"cents\":0}" \
+    "{\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":440,\"level\":2324,\"harmonics\":[100,0,0,$zeros17],\"hz\":439.97,\"note\":\"A4\",\"cents\":0,\"pitch\":440.00}" \
     "$("$bin" --count 1 sine440.wav)"
-# 218.91 Hz is 9 cents below A3 (220 Hz).
+# The detection's 218.91 Hz is 9 cents below A3; the tone and its refined pitch are A3 itself.
 expect_eq "three harmonics" \
-    "{\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":219,\"level\":1563,\"harmonics\":[100,45,24,$zeros17],\"hz\":218.91,\"note\":\"A3\",\"cents\":-9}" \
+    "{\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":219,\"level\":1563,\"harmonics\":[100,45,24,$zeros17],\"hz\":218.91,\"note\":\"A3\",\"cents\":0,\"pitch\":220.00}" \
     "$("$bin" --count 1 three.wav)"
+# Against A4 = 446 Hz the same tone is A3 23 cents flat.
+expect_eq "--a4 446" '"note":"A3","cents":-23,"pitch":220.00}' \
+    "$("$bin" --count 1 --a4 446 three.wav | grep -o '"note".*')"
 
 # Every window of one second: 42 windows half a window apart, all at 440 Hz.
 out="$("$bin" sine440.wav)"
@@ -78,7 +81,7 @@ lines = [json.loads(l) for l in sys.stdin]
 print(len(lines), {l["frequency"] for l in lines}, all(l["offset"] == 2048 * i for i, l in enumerate(lines)),
       all(len(l["harmonics"]) == 20 for l in lines), list(lines[0]))')"
 expect_eq "one second of 440 Hz" \
-    "42 {440} True True ['offset', 'time', 'detected', 'frequency', 'level', 'harmonics', 'hz', 'note', 'cents']" "$summary"
+    "42 {440} True True ['offset', 'time', 'detected', 'frequency', 'level', 'harmonics', 'hz', 'note', 'cents', 'pitch']" "$summary"
 
 # hz, note and cents of every window agree with each other: hz rounds to the frequency, and the
 # note and cents are recomputed here from hz (A4 = 440 Hz, octaves from C, ties to the lower note).
@@ -147,15 +150,15 @@ expect_eq "--fft-size 512 windows" "171" "$("$bin" --fft-size 512 sine440.wav | 
 # CSV: a header, then the same values as the JSON lines.
 csv="$("$bin" --csv three.wav)"
 expect_eq "csv header and first row" \
-"offset,time,detected,frequency,level,h1,h2,h3,h4,h5,h6,h7,h8,h9,h10,h11,h12,h13,h14,h15,h16,h17,h18,h19,h20,hz,note,cents
-0,0.0,true,219,1563,100,45,24,$zeros17,218.91,A3,-9" "$(head -2 <<<"$csv")"
+"offset,time,detected,frequency,level,h1,h2,h3,h4,h5,h6,h7,h8,h9,h10,h11,h12,h13,h14,h15,h16,h17,h18,h19,h20,hz,note,cents,pitch
+0,0.0,true,219,1563,100,45,24,$zeros17,218.91,A3,0,220.00" "$(head -2 <<<"$csv")"
 from_json="$("$bin" three.wav | python3 -c '
 import json, sys
 for l in map(json.loads, sys.stdin):
     print(",".join([str(l["offset"]), str(l["time"]), "true", str(l["frequency"]), str(l["level"])] +
-                   [str(h) for h in l["harmonics"]] + ["%.2f" % l["hz"], l["note"], str(l["cents"])]))')"
+                   [str(h) for h in l["harmonics"]] + ["%.2f" % l["hz"], l["note"], str(l["cents"]), "%.2f" % l["pitch"]]))')"
 expect_eq "csv rows match the JSON lines" "$from_json" "$(tail -n +2 <<<"$csv")"
-expect_eq "csv silence" "0,0.0,false,,,,,,,,,,,,,,,,,,,,,,,,," "$("$bin" --csv --count 1 silence.wav | tail -1)"
+expect_eq "csv silence" "0,0.0,false,,,,,,,,,,,,,,,,,,,,,,,,,," "$("$bin" --csv --count 1 silence.wav | tail -1)"
 
 # The 440 Hz sine in each family of formats: every window of a lossless copy analyses as the
 # 16-bit original does; a lossy one finds the pitch within 3 Hz.
@@ -325,9 +328,9 @@ cmp -s alone.txt many.txt || fail "25 files: lines as for each file alone"
 "$bin" --csv --count 1 sine440.wav missing.wav 'odd, "name".wav' >many.csv 2>many.err
 expect_eq "several files, csv: exit 2" 2 $?
 expect_eq "several files, csv" \
-"file,offset,time,detected,frequency,level,h1,h2,h3,h4,h5,h6,h7,h8,h9,h10,h11,h12,h13,h14,h15,h16,h17,h18,h19,h20,hz,note,cents
-sine440.wav,0,0.0,true,440,2324,100,0,0,$zeros17,439.97,A4,0
-\"odd, \"\"name\"\".wav\",0,0.0,true,219,1563,100,45,24,$zeros17,218.91,A3,-9" "$(cat many.csv)"
+"file,offset,time,detected,frequency,level,h1,h2,h3,h4,h5,h6,h7,h8,h9,h10,h11,h12,h13,h14,h15,h16,h17,h18,h19,h20,hz,note,cents,pitch
+sine440.wav,0,0.0,true,440,2324,100,0,0,$zeros17,439.97,A4,0,440.00
+\"odd, \"\"name\"\".wav\",0,0.0,true,219,1563,100,45,24,$zeros17,218.91,A3,0,220.00" "$(cat many.csv)"
 expect_eq "several files, csv: error on stderr" '{"file":"missing.wav","ok":false,"error":"No File"}' \
     "$(cat many.err)"
 # An option that cannot apply to one of the files is a usage error before any output.
@@ -339,13 +342,13 @@ expect_eq "several files, option too large for one: no output" "" "$(cat stdout.
 profile="$("$bin" --profile three.wav)"
 expect_eq "--profile: exit 0" 0 $?
 expect_eq "--profile of three harmonics" \
-    "1 219 10 0.5 [100, 45, 24, $(sed 's/,/, /g' <<<"$zeros17")] 20 True" \
+    "1 220 10 0.5 [100, 45, 24, $(sed 's/,/, /g' <<<"$zeros17")] 20 True 220.0" \
     "$(python3 -c '
 import json, sys
 p = json.loads(sys.argv[1])
-assert list(p) == ["sonabi-profile", "fundamental", "volume", "length", "levels", "phases"], list(p)
+assert list(p) == ["sonabi-profile", "fundamental", "volume", "length", "levels", "phases", "pitch"], list(p)
 print(p["sonabi-profile"], p["fundamental"], p["volume"], p["length"], p["levels"], len(p["phases"]),
-      all(isinstance(x, (int, float)) for x in p["phases"]) and p["phases"][3:] == [0] * 17)' "$profile")"
+      all(isinstance(x, (int, float)) for x in p["phases"]) and p["phases"][3:] == [0] * 17, p["pitch"])' "$profile")"
 # The strongest window of a file whose loudest part comes late: its level, harmonics and
 # frequency, as the default verb prints them, decide the profile.
 python3 - <<'PY'
@@ -362,7 +365,7 @@ import json, sys
 lines = [l for l in map(json.loads, sys.stdin) if l["detected"]]
 best = max(lines, key=lambda l: l["level"])
 best = [l for l in lines if l["level"] == best["level"]][0]
-print(best["frequency"], best["harmonics"])')"
+print(round(best["pitch"]), best["harmonics"])')"
 expect_eq "--profile takes the strongest window" "$strongest" \
     "$("$bin" --profile late.wav | python3 -c '
 import json, sys

@@ -27,7 +27,7 @@ TEST(AnalysisTable, TimesHzAndTheHeader) {
     EXPECT_EQ(HzText(std::nan("")), "");
     EXPECT_EQ(AnalysisCsvHeader(),
               "offset,time,detected,frequency,level,h1,h2,h3,h4,h5,h6,h7,h8,h9,h10,h11,h12,h13,"
-              "h14,h15,h16,h17,h18,h19,h20,hz,note,cents\n");
+              "h14,h15,h16,h17,h18,h19,h20,hz,note,cents,pitch\n");
 }
 
 TEST(AnalysisTable, RowsAndLinesOfDetectedAndSilentWindows) {
@@ -35,7 +35,7 @@ TEST(AnalysisTable, RowsAndLinesOfDetectedAndSilentWindows) {
     std::string csv, json;
     AppendAnalysisCsvRow(csv, "", 4096, 88200, r);
     AppendAnalysisJsonLine(json, "\"file\":\"a.wav\",", 4096, 88200, r);
-    EXPECT_EQ(csv, "4096,0.046,false" + std::string(25, ',') + "\n");
+    EXPECT_EQ(csv, "4096,0.046,false" + std::string(26, ',') + "\n");
     EXPECT_EQ(json, "{\"file\":\"a.wav\",\"offset\":4096,\"time\":0.046,\"detected\":false}\n");
 
     r.detected = true;
@@ -44,33 +44,38 @@ TEST(AnalysisTable, RowsAndLinesOfDetectedAndSilentWindows) {
     r.harmonicLevels[1] = 100;
     r.harmonicLevels[2] = 45;
     r.hz = 261.6256;
+    r.pitch = 262.0;  // the note and cents are the refined pitch's: C4 +2
     csv.clear(), json.clear();
     AppendAnalysisCsvRow(csv, "a.wav,", 0, 88200, r);
     AppendAnalysisJsonLine(json, "", 0, 88200, r);
     const std::string zeros = "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0";
-    EXPECT_EQ(csv, "a.wav,0,0.0,true,262,1563,100,45," + zeros + ",261.63,C4,0\n");
+    EXPECT_EQ(csv, "a.wav,0,0.0,true,262,1563,100,45," + zeros + ",261.63,C4,2,262.00\n");
     EXPECT_EQ(json,
               "{\"offset\":0,\"time\":0.0,\"detected\":true,\"frequency\":262,\"level\":1563,"
               "\"harmonics\":[100,45," +
-                  zeros + "],\"hz\":261.63,\"note\":\"C4\",\"cents\":0}\n");
+                  zeros + "],\"hz\":261.63,\"note\":\"C4\",\"cents\":2,\"pitch\":262.00}\n");
+    // Against another A4 the same pitch is another note: 262 Hz is C4 -21 at A4 = 446.
+    csv.clear();
+    AppendAnalysisCsvRow(csv, "", 0, 88200, r, 446.0);
+    EXPECT_EQ(csv.substr(csv.size() - 15), ",C4,-21,262.00\n");
 
-    // Columns keep their places whether a window was detected or not: 28 each.
+    // Columns keep their places whether a window was detected or not: 29 each.
     std::string silent;
     AppendAnalysisCsvRow(silent, "", 0, 88200, WindowResult{});
     const auto columns = [](const std::string& row) {
         return std::count(row.begin(), row.end(), ',') + 1;
     };
-    EXPECT_EQ(columns(AnalysisCsvHeader()), 28);
-    EXPECT_EQ(columns(silent), 28);
-    EXPECT_EQ(columns(csv) - 1, 28);  // one more for the lead
+    EXPECT_EQ(columns(AnalysisCsvHeader()), 29);
+    EXPECT_EQ(columns(silent), 29);
+    EXPECT_EQ(columns(csv), 29);
 
-    // A detection whose hz names no note.
-    r.hz = 0.0;
+    // A detection whose pitch names no note.
+    r.hz = r.pitch = 0.0;
     csv.clear(), json.clear();
     AppendAnalysisCsvRow(csv, "", 0, 88200, r);
     AppendAnalysisJsonLine(json, "", 0, 88200, r);
-    EXPECT_EQ(csv.substr(csv.size() - 8), ",0.00,,\n");
-    const std::string end = "],\"hz\":0.00,\"note\":null,\"cents\":null}\n";
+    EXPECT_EQ(csv.substr(csv.size() - 13), ",0.00,,,0.00\n");
+    const std::string end = "],\"hz\":0.00,\"note\":null,\"cents\":null,\"pitch\":0.00}\n";
     ASSERT_GT(json.size(), end.size());
     EXPECT_EQ(json.substr(json.size() - end.size()), end);
 }
@@ -96,10 +101,13 @@ TEST(AnalysisTable, WindowExportMatchesWindowByWindowAndUsesTheCapturedNoise) {
         std::string expected;
         AppendAnalysisCsvRow(expected, "", 2048u * rows, 88200, a.result);
         EXPECT_EQ(line + "\n", expected);
-        // The last three columns: hz, note and cents.
-        const size_t hzAt = line.rfind(',', line.rfind(',', line.rfind(',') - 1) - 1) + 1;
-        EXPECT_NEAR(std::stod(line.substr(hzAt)), a.result.hz, 0.005) << line;
-        EXPECT_EQ(line.substr(line.find(',', hzAt)), ",A4,0") << line;
+        // The last four columns: hz, note, cents and pitch.
+        const size_t pitchAt = line.rfind(',') + 1;
+        const size_t hzAt = line.rfind(',', line.rfind(',', pitchAt - 2) - 1);
+        const size_t hzStart = line.rfind(',', hzAt - 1) + 1;
+        EXPECT_NEAR(std::stod(line.substr(hzStart)), a.result.hz, 0.005) << line;
+        EXPECT_NEAR(std::stod(line.substr(pitchAt)), a.result.pitch, 0.005) << line;
+        EXPECT_EQ(line.substr(hzAt, pitchAt - hzAt), ",A4,0,") << line;
     }
     EXPECT_EQ(rows, 7);
     // first and count pick a part; a first past the end gives the header alone.

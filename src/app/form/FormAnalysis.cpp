@@ -43,6 +43,7 @@ void TFormMain::ComputeSpectrum(uint32_t count, const uint8_t* data, PaintBox* v
     const auto silence = [&] {
         std::fill(SpectrumMagnitudes, SpectrumMagnitudes + kFftCapacity, 0.0);
     };
+    Analysed = {};
     if (!HasWaveBuffers() || !data || count > kFftCapacity) return silence();
     TCanvas& c = view->Canvas();
     const SampleCoding coding = CodingFor(bitsPerSample);
@@ -58,6 +59,7 @@ void TFormMain::ComputeSpectrum(uint32_t count, const uint8_t* data, PaintBox* v
     const int done = TransformWindow(data + byteOffset, coding, channels, count,
                                      {FftInput, FftWork, FftOutput, SpectrumMagnitudes}, drawPass);
     if (done == 0) silence();
+    Analysed = {data + byteOffset, coding, channels, count};
     if (channels == 2 && done == 1) ShowMessage("error", "");
 }
 
@@ -92,7 +94,15 @@ void TFormMain::RunDetection() {
     // used to read it, and a file that leaves it 0 must not keep the last sound's result.
     if (WaveFormat.nSamplesPerSec == 0) return;
     ResetKeyColours();
+    RefinedHz = 0;
     if (DetectPitch()) {
+        const double hz =
+            DetectedHz(WaveFormat.nSamplesPerSec, Detection.FundamentalPosition, FftSize);
+        RefinedHz = Analysed.frames && Analysed.count == FftSize
+                        ? RefinePitch(Analysed.frames, Analysed.coding, Analysed.channels,
+                                      Analysed.channels == 2 ? 1 : 0, FftSize,
+                                      WaveFormat.nSamplesPerSec, hz, PitchScratch.data())
+                        : hz;
         PublishAnalysis();
     } else {
         LbfftValue->setText("");

@@ -29,10 +29,9 @@ QString NoteAndCents(const NearestNote& note) {
 
 QString TFormMain::FrequencyTip() const {
     if (!Detection.frequencyWritten || FftSize < 2) return {};
-    const double hz = DetectedHz(WaveFormat.nSamplesPerSec, Detection.FundamentalPosition, FftSize);
-    const NearestNote note = NearestNoteOf(hz);
+    const NearestNote note = NearestNoteOf(RefinedHz, ReferenceA4);
     if (!note.valid) return {};
-    return QString("%1 (%2 Hz)").arg(NoteAndCents(note), HzString(hz));
+    return QString("%1 (%2 Hz)").arg(NoteAndCents(note), HzString(RefinedHz));
 }
 
 void TFormMain::SetKeyTips() {

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "analysis/Fft.h"
+#include "analysis/NoteName.h"
 #include "analysis/PitchDetection.h"
+#include "analysis/RefinedPitch.h"
 #include "audio/WaveAudio.h"
 #include "common/Samples.h"
 #include "common/WaveTypes.h"
@@ -170,6 +172,17 @@ class TFormMain : public QWidget {
     sonabi::DetectionResult Detection;
     int DetectedFrequency = 0;  // Hz
     int PeakLevel = 0;          // magnitude of the strongest peak, rounded
+    // The window the last spectrum was made of, and the fundamental refined from its samples
+    // (Hz, 0 when nothing was detected): what the note-and-cents read-outs show.
+    struct AnalysedWindow {
+        const uint8_t* frames = nullptr;
+        sonabi::SampleCoding coding{16};
+        int channels = 0;
+        unsigned count = 0;
+    } Analysed;
+    double RefinedHz = 0.0;
+    double ReferenceA4 = sonabi::kDefaultA4;  // Hz, what the notes and cents are read against
+    std::array<float, sonabi::kMaxRefineFrames> PitchScratch{};
 
     // ---- Mixer and keyboard ----
     int HarmonicLevels[21] = {};     // 0..100 per harmonic 1..20; slider shows 100 - level

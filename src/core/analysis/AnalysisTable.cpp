@@ -23,7 +23,7 @@ void AppendInt(std::string& out, long long v) {
 std::string AnalysisCsvHeader() {
     std::string header = "offset,time,detected,frequency,level";
     for (int k = 1; k <= 20; ++k) header += ",h" + std::to_string(k);
-    return header + ",hz,note,cents\n";
+    return header + ",hz,note,cents,pitch\n";
 }
 
 std::string MillisecondsText(uint64_t offset, uint64_t bytesPerSecond) {
@@ -48,15 +48,15 @@ std::string HzText(double hz) {
 }
 
 void AppendAnalysisCsvRow(std::string& out, const std::string& lead, uint64_t offset,
-                          uint64_t bytesPerSecond, const WindowResult& r) {
+                          uint64_t bytesPerSecond, const WindowResult& r, double a4) {
     out += lead;
     AppendInt(out, static_cast<long long>(offset));
     out += ',';
     out += MillisecondsText(offset, bytesPerSecond);
     if (!r.detected) {
-        // frequency, level, h1..h20, hz, note, cents: 25 empty columns.
+        // frequency, level, h1..h20, hz, note, cents, pitch: 26 empty columns.
         out += ",false";
-        out.append(25, ',');
+        out.append(26, ',');
         out += '\n';
         return;
     }
@@ -68,7 +68,7 @@ void AppendAnalysisCsvRow(std::string& out, const std::string& lead, uint64_t of
         out += ',';
         AppendInt(out, r.harmonicLevels[k]);
     }
-    const NearestNote note = NearestNoteOf(r.hz);
+    const NearestNote note = NearestNoteOf(r.pitch, a4);
     out += ',';
     out += HzText(r.hz);
     out += ',';
@@ -79,11 +79,13 @@ void AppendAnalysisCsvRow(std::string& out, const std::string& lead, uint64_t of
     } else {
         out += ',';
     }
+    out += ',';
+    out += HzText(r.pitch);
     out += '\n';
 }
 
 void AppendAnalysisJsonLine(std::string& out, const std::string& lead, uint64_t offset,
-                            uint64_t bytesPerSecond, const WindowResult& r) {
+                            uint64_t bytesPerSecond, const WindowResult& r, double a4) {
     out += '{';
     out += lead;
     out += "\"offset\":";
@@ -107,14 +109,17 @@ void AppendAnalysisJsonLine(std::string& out, const std::string& lead, uint64_t 
     const std::string hz = HzText(r.hz);
     out += "],\"hz\":";
     out += hz.empty() ? "null" : hz;
-    const NearestNote note = NearestNoteOf(r.hz);
+    const NearestNote note = NearestNoteOf(r.pitch, a4);
     if (note.valid) {
         out += ",\"note\":\"" + note.name + "\",\"cents\":";  // names need no JSON escapes
         AppendInt(out, note.cents);
-        out += "}\n";
     } else {
-        out += ",\"note\":null,\"cents\":null}\n";
+        out += ",\"note\":null,\"cents\":null";
     }
+    const std::string pitch = HzText(r.pitch);
+    out += ",\"pitch\":";
+    out += pitch.empty() ? "null" : pitch;
+    out += "}\n";
 }
 
 uint64_t WindowCountOf(uint64_t dataSize, const WAVEFORMATEX& format, unsigned fftSize,
@@ -140,9 +145,9 @@ void AppendWindowTable(std::string& out, TableForm form, const std::string& lead
         const uint64_t offset = range.startOffset + i * range.stepBytes;
         AnalyzeWindow(data, dataSize, format, offset, settings, ws, result);
         if (form == TableForm::Csv) {
-            AppendAnalysisCsvRow(out, lead, offset, bytesPerSecond, result);
+            AppendAnalysisCsvRow(out, lead, offset, bytesPerSecond, result, settings.a4);
         } else {
-            AppendAnalysisJsonLine(out, lead, offset, bytesPerSecond, result);
+            AppendAnalysisJsonLine(out, lead, offset, bytesPerSecond, result, settings.a4);
         }
     }
 }

@@ -2,15 +2,16 @@
 // exports and the command-line analyser prints, and the analyser's JSON lines. One code path
 // for both programs, so their columns and numbers never differ. Locale-independent throughout.
 //
-// CSV columns, in this order (the last three were added later, so earlier columns keep their
+// CSV columns, in this order (the last four were added later, so earlier columns keep their
 // places):
-//   offset,time,detected,frequency,level,h1,...,h20,hz,note,cents
+//   offset,time,detected,frequency,level,h1,...,h20,hz,note,cents,pitch
 // offset: byte offset of the window's first frame in the data; time: that offset in seconds,
 // exact to the millisecond ("0.0", "0.046", "1234.567"); detected: true or false; frequency:
 // Hz (integer); level: peak level; h1..h20: harmonic levels 0..100; hz: the unrounded
-// fundamental with two decimals ("440.00"); note: nearest equal-tempered note ("A4", "C#5");
-// cents: -49..+50 from that note (see NoteName.h). A window without a detection leaves every
-// column from frequency on empty.
+// fundamental with two decimals ("440.00"); pitch: the fundamental refined to the cent
+// (RefinedPitch.h), two decimals; note: the equal-tempered note nearest to pitch ("A4", "C#5")
+// against the settings' A4; cents: -49..+50 from that note (see NoteName.h). A window without a
+// detection leaves every column from frequency on empty.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +22,7 @@
 
 namespace sonabi {
 
-// "offset,time,detected,frequency,level,h1,...,h20,hz,note,cents\n"
+// "offset,time,detected,frequency,level,h1,...,h20,hz,note,cents,pitch\n"
 std::string AnalysisCsvHeader();
 
 // Seconds of `offset` bytes at bytesPerSecond (> 0), rounded to the millisecond, halves up,
@@ -32,18 +33,20 @@ std::string MillisecondsText(uint64_t offset, uint64_t bytesPerSecond);
 // hz with exactly two decimals ("440.00", "261.63"); "" when hz is not finite.
 std::string HzText(double hz);
 
-// Appends one CSV row (with its '\n') for the window at byte `offset`. `lead` is written first
-// as it is (the analyser's "file," column when it prints several files; "" otherwise).
+// Appends one CSV row (with its '\n') for the window at byte `offset`, its note read against
+// a4 (Hz). `lead` is written first as it is (the analyser's "file," column when it prints
+// several files; "" otherwise).
 void AppendAnalysisCsvRow(std::string& out, const std::string& lead, uint64_t offset,
-                          uint64_t bytesPerSecond, const WindowResult& r);
+                          uint64_t bytesPerSecond, const WindowResult& r, double a4 = 440.0);
 
 // Appends one JSON object and '\n': {"offset":0,"time":0.0,"detected":false} or
 // {"offset":..,"time":..,"detected":true,"frequency":..,"level":..,"harmonics":[20 ints],
-// "hz":440.00,"note":"A4","cents":0}. `lead` goes right after the '{' as it is (the analyser's
-// "\"file\":\"a.wav\"," when it prints several files; "" otherwise). A detection whose hz has
-// no note (not above 0) gives "note":null,"cents":null.
+// "hz":440.00,"note":"A4","cents":0,"pitch":440.00}, its note read against a4 (Hz). `lead`
+// goes right after the '{' as it is (the analyser's "\"file\":\"a.wav\"," when it prints
+// several files; "" otherwise). A detection whose pitch has no note (not above 0) gives
+// "note":null,"cents":null.
 void AppendAnalysisJsonLine(std::string& out, const std::string& lead, uint64_t offset,
-                            uint64_t bytesPerSecond, const WindowResult& r);
+                            uint64_t bytesPerSecond, const WindowResult& r, double a4 = 440.0);
 
 // Number of windows of fftSize frames that fit in dataSize bytes when window i starts at
 // startOffset + i x stepBytes (stepBytes > 0): 0 when not even the first one fits.

@@ -23,12 +23,12 @@ std::string NoteNameOf(int midi) {
     return kNames[pitch] + std::to_string(octave - 1);
 }
 
-NearestNote NearestNoteOf(double hz) {
+NearestNote NearestNoteOf(double hz, double a4) {
     NearestNote note;
-    if (!std::isfinite(hz) || !(hz > 0.0)) return note;
+    if (!std::isfinite(hz) || !(hz > 0.0) || !(a4 > 0.0) || !std::isfinite(a4)) return note;
     // Every positive finite double lies within about +-1.3 million cents of A4, so the count
     // fits an int. The logarithms are taken apart: hz / 440 would underflow for tiny hz.
-    const double fromA4 = 1200.0 * (std::log2(hz) - std::log2(440.0));
+    const double fromA4 = 1200.0 * (std::log2(hz) - std::log2(a4));
     const long long total = 6900 + static_cast<long long>(std::floor(fromA4 + 0.5));
     // The note whose hundred holds total - 50 + 1 .. total + 50: a tie goes to the lower note.
     note.midi = FloorDiv(total + 49, 100);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "analysis/Harmonics.h"
+#include "analysis/RefinedPitch.h"
 #include "analysis/Spectrum.h"
 
 namespace sonabi {
@@ -59,6 +60,8 @@ bool AnalyzeWindow(const uint8_t* data, size_t dataSize, const WAVEFORMATEX& for
     result.frequency = d.DetectedFrequency;
     result.level = d.PeakLevel;
     result.hz = DetectedHz(format.nSamplesPerSec, d.FundamentalPosition, n);
+    result.pitch = RefinePitch(data + offset, CodingOf(format), format.nChannels, channels - 1, n,
+                               format.nSamplesPerSec, result.hz, ws.samples);
     if (settings.harmonicsFromAnalysis) {
         StoreHarmonicLevels(d.PeakCount, d.PeakLevels, d.PeakHarmonics, result.harmonicLevels);
         ApplyFreshSliderRule(result.harmonicLevels, format.nSamplesPerSec, settings.freqPosition);

@@ -53,6 +53,7 @@ struct AnalysisSettings {
     double peakThreshold = 5.0;     // magnitude
     bool harmonicsFromAnalysis = true;
     int freqPosition = 100;  // Hz, the mixer frequency slider when the levels are shown
+    double a4 = 440.0;       // Hz, the reference the tables' notes and cents are read against
 };
 
 // Scratch arrays and the detection lists for one thread. noise is all zeros unless a caller
@@ -65,6 +66,7 @@ struct AnalysisWorkspace {
     double noise[kMaxWindowFrames] = {};
     bool noiseCapturePending = false;
     DetectionResult detection;
+    float samples[kMaxWindowFrames];  // the detected channel, for the refined pitch
 };
 
 struct WindowResult {
@@ -75,6 +77,8 @@ struct WindowResult {
     // Hz, the interpolated fundamental unrounded: rate x FundamentalPosition / (fftSize - 1),
     // what `frequency` is the rounding of; 0 when nothing was detected.
     double hz = 0.0;
+    // Hz, hz refined to the cent (RefinePitch); what the note and cents are read from.
+    double pitch = 0.0;
 };
 
 // The interpolated fundamental in Hz from a detection's FundamentalPosition (bins): the same

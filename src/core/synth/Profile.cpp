@@ -12,8 +12,9 @@ namespace sonabi {
 
 namespace {
 
-constexpr const char* kMemberNames[6] = {"sonabi-profile", "fundamental", "volume",
-                                         "length",         "levels",      "phases"};
+// The six members every profile has, and the optional refined pitch.
+constexpr const char* kMemberNames[7] = {"sonabi-profile", "fundamental", "volume", "length",
+                                         "levels",         "phases",      "pitch"};
 
 std::string RangeText(const char* what, long long value, long long lo, long long hi) {
     return std::string(what) + " " + std::to_string(value) + " is outside " + std::to_string(lo) +
@@ -67,7 +68,7 @@ class ProfileReader : public nlohmann::json_sax<nlohmann::json> {
     bool start_object(std::size_t) override { return Bracket(state_ == kObject, kName); }
     bool end_object() override { return Bracket(true, kEnd); }
     bool start_array(std::size_t) override {
-        return Bracket(state_ == kValue && member_ >= 4, kArray);
+        return Bracket(state_ == kValue && IsArray(), kArray);
     }
     bool end_array() override {
         return Bracket(true, kName) &&
@@ -80,8 +81,8 @@ class ProfileReader : public nlohmann::json_sax<nlohmann::json> {
         mark_ = at + 1;
         while (mark_ < text_.size() && text_[mark_] != '"') mark_ += text_[mark_] == '\\' ? 2 : 1;
         ++mark_;
-        member_ = static_cast<int>(std::find(kMemberNames, kMemberNames + 6, name) - kMemberNames);
-        if (member_ == 6) return Fail(at, "unknown member \"" + Printable(name) + "\"");
+        member_ = static_cast<int>(std::find(kMemberNames, kMemberNames + 7, name) - kMemberNames);
+        if (member_ == 7) return Fail(at, "unknown member \"" + Printable(name) + "\"");
         if (seen_[member_]) return Fail(at, "member \"" + name + "\" given twice");
         seen_[member_] = true;
         state_ = kValue;
@@ -122,8 +123,8 @@ class ProfileReader : public nlohmann::json_sax<nlohmann::json> {
             case kName:
                 return Fail(at, "expected a member name in double quotes");
             case kValue:
-                return Fail(at, Name() + (member_ >= 4 ? ": expected an array of 20 numbers"
-                                                       : ": expected a number"));
+                return Fail(at, Name() + (IsArray() ? ": expected an array of 20 numbers"
+                                                    : ": expected a number"));
             case kArray:
                 return Fail(at, count_ == 20 ? Name() + ": expected 20 values, found more"
                                              : Element() + ": expected a number");
@@ -144,14 +145,14 @@ class ProfileReader : public nlohmann::json_sax<nlohmann::json> {
     bool Number(size_t at, size_t length) {
         mark_ = at + length;
         // "010" arrives as 0 and then 10.
-        if (!(state_ == kValue ? member_ < 4 : state_ == kArray && count_ < 20) ||
+        if (!(state_ == kValue ? !IsArray() : state_ == kArray && count_ < 20) ||
             (CharAt(mark_) >= '0' && CharAt(mark_) <= '9')) {
             return Refuse(at);
         }
         const std::string token(text_.substr(at, length));
         const std::string what = state_ == kArray ? Element() : Name();
         const char* end = token.data() + length;
-        if (member_ == 3 || member_ == 5) {
+        if (member_ == 3 || member_ == 5 || member_ == 6) {
             double v;
             // Numbers too large or too small for a double (1e999, 1e-999) are refused alike.
             auto [ptr, ec] = std::from_chars(token.data(), end, v);
@@ -161,6 +162,9 @@ class ProfileReader : public nlohmann::json_sax<nlohmann::json> {
             const double tenths = v * 10.0, position = std::nearbyint(tenths);
             if (member_ == 5) {
                 out_.phases[++count_] = v;
+            } else if (member_ == 6) {
+                if (!(v > 0)) return Fail(at, "pitch " + token + " is not above 0 Hz");
+                out_.pitch = v;
             } else if (position >= kMinLength && position <= kMaxLength &&
                        std::fabs(tenths - position) <= 1e-9) {
                 out_.length = static_cast<int>(position);
@@ -194,6 +198,7 @@ class ProfileReader : public nlohmann::json_sax<nlohmann::json> {
     }
 
     std::string Name() const { return kMemberNames[member_]; }
+    bool IsArray() const { return member_ == 4 || member_ == 5; }
     std::string Element() const { return Name() + "[" + std::to_string(count_ + 1) + "]"; }
     char CharAt(size_t at) const { return at < text_.size() ? text_[at] : '\0'; }
     size_t SkipSpace(size_t at) const {
@@ -231,7 +236,7 @@ class ProfileReader : public nlohmann::json_sax<nlohmann::json> {
     size_t mark_ = 0;
     State state_ = kObject;
     int member_ = 0, count_ = 0;  // the member being read; the values of its array so far
-    bool seen_[6] = {};
+    bool seen_[7] = {};
 };
 
 }  // namespace
@@ -251,6 +256,8 @@ std::string ProfileError(const Profile& p) {
         }
         if (!std::isfinite(p.phases[k])) return "phases" + index + " is not a finite number";
     }
+    if (!(p.pitch == 0 || (p.pitch > 0 && std::isfinite(p.pitch))))
+        return "pitch is not a frequency above 0 Hz";
     return "";
 }
 
@@ -269,7 +276,13 @@ std::string ProfileToJson(const Profile& p) {
         if (k > 1) out += ',';
         AppendDouble(out, p.phases[k]);
     }
-    return out + "]}\n";
+    out += ']';
+    if (p.pitch > 0 && std::isfinite(p.pitch)) {
+        char buf[400];  // %.2f of the largest double has 309 digits before the point
+        auto [end, ec] = std::to_chars(buf, buf + sizeof buf, p.pitch, std::chars_format::fixed, 2);
+        out += ",\"pitch\":" + std::string(buf, end);
+    }
+    return out + "}\n";
 }
 
 std::string ParseProfile(std::string_view text, Profile& profile) {

@@ -1,7 +1,8 @@
 // Harmonic profiles: the mixer's settings as a small JSON file, so a tone can be saved,
 // exchanged and synthesised again sample for sample.
 //
-// The file is one JSON object with exactly these six members, in any order, each once:
+// The file is one JSON object with these six members and an optional seventh, in any order,
+// each once:
 //   {"sonabi-profile":1,"fundamental":261,"volume":10,"length":0.5,
 //    "levels":[100,45,24,0,...],"phases":[0,-1.5707963267948966,...]}
 // sonabi-profile  the format's version, the integer 1
@@ -12,6 +13,8 @@
 // levels          exactly 20 integers 0 .. 100: harmonics 1 .. 20 (HarmonicLevels[1..20])
 // phases          exactly 20 finite numbers, radians: harmonics 1 .. 20 (HarmonicPhases[1..20]);
 //                 written with 17 significant digits, so they read back bit for bit
+// pitch           optional: Hz above 0, the measured pitch that `fundamental` is the rounding
+//                 of (two decimals; written when known, ignored by the mixer)
 // Integers are written without a fraction or exponent ("10", never "10.0" or "1e1"). Whitespace
 // between tokens is free, a leading UTF-8 byte order mark is skipped, and nothing but
 // whitespace may follow the object. Files over kMaxProfileBytes are refused unread.
@@ -37,6 +40,7 @@ struct Profile {
     int fundamental = 100;            // Hz, 1 .. 2000
     int volume = 10;                  // 0 .. 300
     int length = 5;                   // tenths of a second (the `TBmixtime` position), 1 .. 30
+    double pitch = 0.0;               // Hz, the refined pitch of an analysed sound; 0: none
 };
 
 // "" when every field is within its range, else the first field that is not

@@ -1,0 +1,144 @@
+#include "analysis/RefinedPitch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace sonabi {
+
+namespace {
+
+// How far from the detected period the first search looks: the detection's interpolation is
+// within about 70 cents, and 6 % is 100 cents.
+constexpr double kDetectedSpread = 0.06;
+
+// The sum over i < w of (x[i] - x[i + lag])^2, in eight float lanes added in a fixed order, so
+// that the SSE and the portable code give the same bits.
+double Difference(const float* x, unsigned w, unsigned lag) {
+    const float* y = x + lag;
+    float lanes[8] = {};
+    unsigned i = 0;
+#ifdef __SSE2__
+    __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
+    for (; i + 8 <= w; i += 8) {
+        const __m128 a = _mm_sub_ps(_mm_loadu_ps(x + i), _mm_loadu_ps(y + i));
+        const __m128 b = _mm_sub_ps(_mm_loadu_ps(x + i + 4), _mm_loadu_ps(y + i + 4));
+        lo = _mm_add_ps(lo, _mm_mul_ps(a, a));
+        hi = _mm_add_ps(hi, _mm_mul_ps(b, b));
+    }
+    _mm_storeu_ps(lanes, lo);
+    _mm_storeu_ps(lanes + 4, hi);
+#else
+    for (; i + 8 <= w; i += 8) {
+        for (int k = 0; k < 8; ++k) {
+            const float d = x[i + k] - y[i + k];
+            lanes[k] += d * d;
+        }
+    }
+#endif
+    double sum = 0;
+    for (; i < w; ++i) sum += double(x[i] - y[i]) * double(x[i] - y[i]);
+    for (float lane : lanes) sum += lane;
+    return sum;
+}
+
+// The energy of the compared samples and of those `lag` later: the window repeats itself where
+// their differences are small beside it.
+double Energy(const float* x, unsigned w, unsigned lag) {
+    double energy = 0;
+    for (unsigned i = 0; i < w; ++i)
+        energy += double(x[i]) * x[i] + double(x[i + lag]) * x[i + lag];
+    return energy;
+}
+
+// The differences at the lags lo .. hi (at most kMaxLags of them) of one search, each computed
+// once.
+constexpr unsigned kMaxLags = 160;
+struct Lags {
+    const float* x;
+    unsigned w, lo, hi;
+    double known[kMaxLags];
+    bool has[kMaxLags] = {};
+
+    double operator()(unsigned lag) {
+        const unsigned k = lag - lo;
+        if (!has[k]) known[k] = Difference(x, w, lag), has[k] = true;
+        return known[k];
+    }
+    // The lag of the least difference, by golden-section search over integers (the differences
+    // fall towards one minimum near a period), its last few lags looked at one by one.
+    unsigned Least() {
+        unsigned a = lo + 1, b = hi - 1;  // a neighbour on each side stays in range
+        while (b - a > 3) {
+            const unsigned m1 = a + (b - a) * 382 / 1000, m2 = b - (b - a) * 382 / 1000;
+            if ((*this)(m1) <= (*this)(m2))
+                b = m2;
+            else
+                a = m1;
+        }
+        unsigned best = a;
+        for (unsigned lag = a + 1; lag <= b; ++lag)
+            if ((*this)(lag) < (*this)(best)) best = lag;
+        return best;
+    }
+    // The lag's fraction: the vertex of the parabola through lag - 1, lag and lag + 1, or NaN
+    // where lag is not a least value between its neighbours.
+    double Vertex(unsigned lag) {
+        const double a = (*this)(lag - 1), b = (*this)(lag), c = (*this)(lag + 1);
+        const double curve = a - 2 * b + c;
+        if (!(b <= a && b <= c && curve > 0)) return NAN;
+        return lag + 0.5 * (a - c) / curve;
+    }
+};
+
+}  // namespace
+
+double RefinePitch(const uint8_t* frames, SampleCoding coding, int channels, int channel,
+                   unsigned n, uint32_t rate, double hz, float* x) {
+    if (!(hz > 0) || rate == 0 || n < 2 || n > kMaxRefineFrames || !coding.Readable()) return hz;
+    const double period = rate / hz;
+    const unsigned reach = static_cast<unsigned>(std::ceil(period * (1 + kDetectedSpread))) + 1;
+    if (reach + period >= n) return hz;  // not two periods
+    const unsigned w = std::min(n / 2, n - reach);
+    const auto lo =
+        static_cast<unsigned>(std::max(2.0, std::floor(period * (1 - kDetectedSpread))));
+    if (reach - lo >= kMaxLags) return hz;
+
+    const size_t stride = static_cast<size_t>(channels) * coding.Bytes();
+    const uint8_t* p = frames + static_cast<size_t>(channel) * coding.Bytes();
+    if (coding.bits == 16 && !coding.floating) {
+        for (unsigned i = 0; i < n; ++i, p += stride) {
+            int16_t v;
+            std::memcpy(&v, p, 2);
+            x[i] = v;
+        }
+    } else {
+        for (unsigned i = 0; i < n; ++i, p += stride)
+            x[i] = static_cast<float>(SampleValue(coding, p));
+    }
+
+    // One period first, found within the detection's spread, over half the compared samples.
+    Lags first{x, std::max(w / 2, std::min(w, reach)), lo - 1, reach};
+    const unsigned one = first.Least();
+    const double single = first.Vertex(one);
+    if (!std::isfinite(single) || !(first(one) < 0.25 * Energy(x, first.w, one))) return hz;
+    // Then as many whole periods as fit beside the compared half, where a sample's error is
+    // that many times smaller; that lag lies within a few samples of the guess.
+    const unsigned periods = static_cast<unsigned>((n - w - 1) / single);
+    double lag = single;
+    if (periods > 1) {
+        const auto guess = static_cast<unsigned>(std::lround(periods * single));
+        const unsigned spread = 2 + periods / 4;
+        Lags many{x, w, guess - spread, std::min(guess + spread, n - w)};
+        const double v = many.Vertex(many.Least());
+        if (std::isfinite(v) && std::fabs(v - periods * single) < 0.5 * single) lag = v / periods;
+    }
+    const double pitch = rate / lag;
+    // Never another harmonic than the one detected.
+    return std::fabs(std::log2(pitch / hz)) < 0.1 ? pitch : hz;
+}
+
+}  // namespace sonabi

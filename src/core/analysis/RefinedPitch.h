@@ -1,0 +1,25 @@
+// The fundamental to the cent, for the read-outs that are ours (the note and cents, the
+// analyser's pitch, the profile's fundamental); the specified detection and its rounded Hz stay
+// as they are. No Qt here.
+#pragma once
+#include <cstdint>
+
+#include "common/Samples.h"
+
+namespace sonabi {
+
+constexpr unsigned kMaxRefineFrames = 2048;
+
+// The pitch (Hz) of one window, refined from the detection's interpolated fundamental `hz`,
+// which fixes the octave: the lag near a whole number of its periods at which the window best
+// repeats itself, from the squared differences of the samples half a window long, located
+// first near one period and then near as many periods as fit, and interpolated between samples
+// by a parabola. Where the window holds fewer than about two periods, or does not repeat itself
+// near the detected period (noise, a detection of the wrong harmonic), `hz` is returned as it
+// is. `frames` holds `n` (2 .. kMaxRefineFrames) whole frames of `channels` samples in
+// `coding` (Readable()); `channel` is the one the detection searched; `scratch` takes n floats.
+// Allocates nothing; the same inputs give the same bits on every CPU.
+double RefinePitch(const uint8_t* frames, SampleCoding coding, int channels, int channel,
+                   unsigned n, uint32_t rate, double hz, float* scratch);
+
+}  // namespace sonabi
