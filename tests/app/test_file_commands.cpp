@@ -9,6 +9,7 @@
 
 #include "FormFixture.h"
 #include "TestWavFiles.h"
+#include "synth/Profile.h"
 
 using namespace sonabi;
 
@@ -342,6 +343,13 @@ TEST_F(FileCommandsTest, LoadedProfilePlaysTheSameSamples) {
     Pump();
     saveName = Path("note");
     form->SaveProfileClick();
+    // The profile keeps the refined pitch, to the slider's whole hertz, with its fraction.
+    Profile saved;
+    ASSERT_EQ(LoadProfileFile(Path("note.json").toStdString(), saved), "");
+    ASSERT_GT(form->RefinedHz, 0);
+    EXPECT_EQ(saved.fundamental, std::lround(form->RefinedHz));
+    EXPECT_NEAR(saved.pitch, form->RefinedHz, 0.005);
+    form->freq->SetPosition(saved.fundamental);
     form->Transmit->click();
     const std::vector<uint8_t> played = testwav::Bytes(form->WaveData, form->WaveDataSize);
     EXPECT_GT(form->HarmonicLevels[3], 0);

@@ -61,6 +61,18 @@ TEST(Profile, WrittenAsDocumented) {
     EXPECT_NE(ProfileToJson(p).find("\"length\":0.5,"), std::string::npos);
     p.length = 23;
     EXPECT_NE(ProfileToJson(p).find("\"length\":2.3,"), std::string::npos);
+    // The refined pitch, when known, goes last with two decimals and reads back; it is optional
+    // and must lie above 0 Hz.
+    p.pitch = 196.0213;
+    const std::string text = ProfileToJson(p);
+    EXPECT_EQ(text.substr(text.size() - 18), "],\"pitch\":196.02}\n");
+    Profile q;
+    ASSERT_EQ(ParseProfile(text, q), "");
+    EXPECT_EQ(q.pitch, 196.02);
+    const std::string zero = text.substr(0, text.size() - 8) + "0}";
+    EXPECT_NE(ParseProfile(zero, q).find("pitch 0 is not above 0 Hz"), std::string::npos);
+    const std::string twice = text.substr(0, text.size() - 2) + ",\"pitch\":1}";
+    EXPECT_NE(ParseProfile(twice, q).find("given twice"), std::string::npos);
 }
 
 TEST(Profile, RoundTripKeepsEveryPhaseBitForBitAndTheToneSampleForSample) {

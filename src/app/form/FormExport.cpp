@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QShortcut>
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "analysis/AnalysisTable.h"
@@ -105,6 +106,13 @@ Profile TFormMain::CurrentProfile() const {
     profile.levels[0] = 0;
     profile.phases[0] = 0.0;
     profile.fundamental = freq->Position();
+    // A slider that stands at the detection's frequency was set from the analysis: the profile
+    // keeps the pitch itself, to the slider's whole hertz and with its fraction beside it.
+    if (RefinedHz > 0 && DetectedFrequency == freq->Position()) {
+        profile.pitch = RefinedHz;
+        profile.fundamental =
+            std::clamp(static_cast<int>(std::lround(RefinedHz)), freq->minimum(), freq->maximum());
+    }
     profile.volume = volume->Position();
     profile.length = TBmixtime->Position();
     return profile;
