@@ -15,17 +15,16 @@ namespace {
 // within about 70 cents, and 6 % is 100 cents.
 constexpr double kDetectedSpread = 0.06;
 
-// The sum over i < w of (x[i] - x[i + lag])^2, in eight float lanes added in a fixed order, so
-// that the SSE and the portable code give the same bits.
-double Difference(const float* x, unsigned w, unsigned lag) {
-    const float* y = x + lag;
+// The sum over i < w of (x[i] - y[i])^2 (or of x[i]^2 with y null), in eight float lanes added
+// in a fixed order, so that the SSE and the portable code give the same bits.
+double SquareSum(const float* x, const float* y, unsigned w) {
     float lanes[8] = {};
     unsigned i = 0;
 #ifdef __SSE2__
     __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
     for (; i + 8 <= w; i += 8) {
-        const __m128 a = _mm_sub_ps(_mm_loadu_ps(x + i), _mm_loadu_ps(y + i));
-        const __m128 b = _mm_sub_ps(_mm_loadu_ps(x + i + 4), _mm_loadu_ps(y + i + 4));
+        __m128 a = _mm_loadu_ps(x + i), b = _mm_loadu_ps(x + i + 4);
+        if (y) a = _mm_sub_ps(a, _mm_loadu_ps(y + i)), b = _mm_sub_ps(b, _mm_loadu_ps(y + i + 4));
         lo = _mm_add_ps(lo, _mm_mul_ps(a, a));
         hi = _mm_add_ps(hi, _mm_mul_ps(b, b));
     }
@@ -34,24 +33,26 @@ double Difference(const float* x, unsigned w, unsigned lag) {
 #else
     for (; i + 8 <= w; i += 8) {
         for (int k = 0; k < 8; ++k) {
-            const float d = x[i + k] - y[i + k];
+            const float d = y ? x[i + k] - y[i + k] : x[i + k];
             lanes[k] += d * d;
         }
     }
 #endif
     double sum = 0;
-    for (; i < w; ++i) sum += double(x[i] - y[i]) * double(x[i] - y[i]);
+    for (; i < w; ++i) {
+        const double d = y ? double(x[i] - y[i]) : double(x[i]);
+        sum += d * d;
+    }
     for (float lane : lanes) sum += lane;
     return sum;
 }
 
+double Difference(const float* x, unsigned w, unsigned lag) { return SquareSum(x, x + lag, w); }
+
 // The energy of the compared samples and of those `lag` later: the window repeats itself where
 // their differences are small beside it.
 double Energy(const float* x, unsigned w, unsigned lag) {
-    double energy = 0;
-    for (unsigned i = 0; i < w; ++i)
-        energy += double(x[i]) * x[i] + double(x[i + lag]) * x[i + lag];
-    return energy;
+    return SquareSum(x, nullptr, w) + SquareSum(x + lag, nullptr, w);
 }
 
 // The differences at the lags lo .. hi (at most kMaxLags of them) of one search, each computed
@@ -120,19 +121,22 @@ double RefinePitch(const uint8_t* frames, SampleCoding coding, int channels, int
             x[i] = static_cast<float>(SampleValue(coding, p));
     }
 
-    // One period first, found within the detection's spread, over half the compared samples.
-    Lags first{x, std::max(w / 2, std::min(w, reach)), lo - 1, reach};
+    // A quarter window's samples are compared (at least a period's), half a window apart at
+    // most.
+    const unsigned compared = std::max(w / 2, std::min(w, reach));
+    // One period first, found within the detection's spread.
+    Lags first{x, compared, lo - 1, reach};
     const unsigned one = first.Least();
     const double single = first.Vertex(one);
     if (!std::isfinite(single) || !(first(one) < 0.25 * Energy(x, first.w, one))) return hz;
-    // Then as many whole periods as fit beside the compared half, where a sample's error is
+    // Then as many whole periods as fit beside the compared samples, where a sample's error is
     // that many times smaller; that lag lies within a few samples of the guess.
-    const unsigned periods = static_cast<unsigned>((n - w - 1) / single);
+    const unsigned periods = static_cast<unsigned>((n - compared - 1) / single);
     double lag = single;
     if (periods > 1) {
         const auto guess = static_cast<unsigned>(std::lround(periods * single));
         const unsigned spread = 2 + periods / 4;
-        Lags many{x, w, guess - spread, std::min(guess + spread, n - w)};
+        Lags many{x, compared, guess - spread, std::min(guess + spread, n - compared)};
         const double v = many.Vertex(many.Least());
         if (std::isfinite(v) && std::fabs(v - periods * single) < 0.5 * single) lag = v / periods;
     }

@@ -12,7 +12,7 @@ constexpr unsigned kMaxRefineFrames = 2048;
 
 // The pitch (Hz) of one window, refined from the detection's interpolated fundamental `hz`,
 // which fixes the octave: the lag near a whole number of its periods at which the window best
-// repeats itself, from the squared differences of the samples half a window long, located
+// repeats itself, from the squared differences of a quarter window's samples, located
 // first near one period and then near as many periods as fit, and interpolated between samples
 // by a parabola. Where the window holds fewer than about two periods, or does not repeat itself
 // near the detected period (noise, a detection of the wrong harmonic), `hz` is returned as it
