@@ -106,7 +106,7 @@ double RefinePitch(const uint8_t* frames, SampleCoding coding, int channels, int
     const unsigned w = std::min(n / 2, n - reach);
     const auto lo =
         static_cast<unsigned>(std::max(2.0, std::floor(period * (1 - kDetectedSpread))));
-    if (reach - lo >= kMaxLags) return hz;
+    if (reach < lo + 4 || reach - lo + 2 > kMaxLags) return hz;
 
     const size_t stride = static_cast<size_t>(channels) * coding.Bytes();
     const uint8_t* p = frames + static_cast<size_t>(channel) * coding.Bytes();
@@ -135,10 +135,14 @@ double RefinePitch(const uint8_t* frames, SampleCoding coding, int channels, int
     double lag = single;
     if (periods > 1) {
         const auto guess = static_cast<unsigned>(std::lround(periods * single));
-        const unsigned spread = 2 + periods / 4;
-        Lags many{x, compared, guess - spread, std::min(guess + spread, n - compared)};
-        const double v = many.Vertex(many.Least());
-        if (std::isfinite(v) && std::fabs(v - periods * single) < 0.5 * single) lag = v / periods;
+        const unsigned spread = std::min(2 + periods / 4, kMaxLags / 2 - 1);
+        const unsigned hi = std::min(guess + spread, n - compared);
+        if (guess > spread && hi >= guess - spread + 4) {
+            Lags many{x, compared, guess - spread, hi};
+            const double v = many.Vertex(many.Least());
+            if (std::isfinite(v) && std::fabs(v - periods * single) < 0.5 * single)
+                lag = v / periods;
+        }
     }
     const double pitch = rate / lag;
     // Never another harmonic than the one detected.
