@@ -132,6 +132,20 @@ LoadOutcome LoadForAnalysis(const std::string& file, const AnalysisOptions& opti
     return outcome;
 }
 
+std::string UnfitFile(const std::vector<std::string>& files, const AnalysisOptions& options) {
+    // Options that fit every file need no file opened for that.
+    if (PlanFitsEveryFile(options)) return "";
+    for (const std::string& file : files) {
+        WaveFileData headers;
+        headers.format = StartUpFormat();
+        AnalysisPlan plan;
+        if (!LoadSoundFile(file, headers, SoundPart::kFormat).empty()) continue;  // in turn
+        if (const std::string bad = PlanAnalysis(options, headers, plan); !bad.empty())
+            return bad + " for " + file;
+    }
+    return "";
+}
+
 int LoadOneFile(const std::string& file, const AnalysisOptions& options, WaveFileData& wave,
                 AnalysisPlan& plan, std::ostream& out, std::ostream& err) {
     const LoadOutcome loaded = LoadForAnalysis(file, options, wave, plan);

@@ -53,6 +53,11 @@ std::string PlanAnalysis(const AnalysisOptions& options, const sonabi::WaveFileD
 // align, so it is asked with the largest one a header can hold (65535).
 bool PlanFitsEveryFile(const AnalysisOptions& options);
 
+// The usage error ("... for FILE") of the first of several files whose format an option cannot
+// apply to, read from the formats alone; "" when the options fit them all. Files that cannot be
+// read are left to be refused in their turn.
+std::string UnfitFile(const std::vector<std::string>& files, const AnalysisOptions& options);
+
 // Windows of the loaded wave that the plan analyses: those that fit, at most --count.
 uint64_t PlannedWindows(const AnalysisOptions& options, const AnalysisPlan& plan,
                         const sonabi::WaveFileData& wave);

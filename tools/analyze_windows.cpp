@@ -106,19 +106,9 @@ OpenedJob<std::string> OpenOneOfMany(const std::string& path, const AnalysisOpti
 
 int RunManyFiles(const Args& files, const AnalysisOptions& options, bool csv, std::ostream& out,
                  std::ostream& err) {
-    // Every file's format first, so that an option that cannot apply to one of them is a
-    // usage error before anything is printed, as it is for a single file; options that fit
-    // every file need no file opened for that.
-    const bool mayNotFit = !PlanFitsEveryFile(options);
-    for (size_t i = 0; mayNotFit && i < files.size(); ++i) {
-        WaveFileData headers;
-        headers.format = StartUpFormat();
-        AnalysisPlan plan;
-        if (!LoadSoundFile(files[i], headers, SoundPart::kFormat).empty()) continue;  // in turn
-        if (const std::string bad = PlanAnalysis(options, headers, plan); !bad.empty()) {
-            return UsageError(err, bad + " for " + files[i]);
-        }
-    }
+    // An option that cannot apply to one of them is a usage error before anything is printed.
+    if (const std::string bad = UnfitFile(files, options); !bad.empty())
+        return UsageError(err, bad);
     if (csv) out << "file," << AnalysisCsvHeader();
     std::vector<char> refused(files.size(), 0);
     const Workspaces workspaces = MakeWorkspaces();

@@ -50,9 +50,10 @@ constexpr std::string_view kInfoSummary =
     "Exit status 2 when any file was refused.";
 constexpr std::string_view kProfileSynopsis =
     "--profile [--offset BYTES] [--step FRAMES] [--count N] [--fft-size N] [--span HZ] "
-    "[--low-cut HZ] [--threshold X] [--a4 HZ] FILE";
+    "[--low-cut HZ] [--threshold X] [--a4 HZ] FILE...";
 constexpr std::string_view kProfileSummary =
-    "Print the harmonic profile of FILE as a profile file the mixer loads (one line):\n"
+    "Print the harmonic profile of each FILE as a profile file the mixer loads (one line; with\n"
+    "several FILEs, in the order given, each line starting with \"file\":NAME):\n"
     "  {\"sonabi-profile\":1,\"fundamental\":440,\"volume\":10,\"length\":0.5,\n"
     "   \"levels\":[100,0,...],\"phases\":[0,...],\"pitch\":440.02} (20 levels 0..100, 20\n"
     "phases in radians)\n"

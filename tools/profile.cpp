@@ -45,17 +45,9 @@ Strongest FindStrongest(const WaveFileData& wave, const AnalysisPlan& plan, uint
     return best;
 }
 
-}  // namespace
-
-int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
-    const ParsedArgs parsed = ParseArgs(args, AnalysisOptionSpecs());
-    if (!parsed.error.empty()) return UsageError(err, parsed.error);
-    if (parsed.positional.size() != 1) return UsageError(err, "--profile needs exactly one FILE");
-    AnalysisOptions options;
-    if (const std::string error = ReadAnalysisOptions(parsed, options); !error.empty()) {
-        return UsageError(err, error);
-    }
-    const std::string& file = parsed.positional[0];
+// One file's profile, its members after `lead`; the file's status.
+int ProfileOfFile(const std::string& file, const AnalysisOptions& options, const std::string& lead,
+                  std::ostream& out, std::ostream& err) {
     WaveFileData wave;
     AnalysisPlan plan;
     if (const int status = LoadOneFile(file, options, wave, plan, out, err); status >= 0)
@@ -91,9 +83,35 @@ int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
     profile.pitch = best.result.pitch;
     profile.fundamental = std::clamp(static_cast<int>(std::lround(best.result.pitch)),
                                      kMinFundamental, kMaxFundamental);
-    out << ProfileToJson(profile);
+    out << '{' << lead << ProfileToJson(profile).substr(1);
     out.flush();
     return kExitOk;
+}
+
+}  // namespace
+
+int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
+    const ParsedArgs parsed = ParseArgs(args, AnalysisOptionSpecs());
+    if (!parsed.error.empty()) return UsageError(err, parsed.error);
+    const Args& files = parsed.positional;
+    if (files.empty()) return UsageError(err, "--profile needs a FILE");
+    AnalysisOptions options;
+    if (const std::string error = ReadAnalysisOptions(parsed, options); !error.empty()) {
+        return UsageError(err, error);
+    }
+    if (files.size() > 1) {
+        if (const std::string bad = UnfitFile(files, options); !bad.empty())
+            return UsageError(err, bad);
+    }
+    // One line a file, in the order given; with several, each names its file first.
+    int status = kExitOk;
+    for (const std::string& file : files) {
+        const std::string lead = files.size() > 1 ? "\"file\":" + JsonString(file) + "," : "";
+        const int one = ProfileOfFile(file, options, lead, out, err);
+        if (one == kExitUsage) return one;
+        status = std::max(status, one);
+    }
+    return status;
 }
 
 }  // namespace cli

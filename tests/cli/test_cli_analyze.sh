@@ -373,6 +373,13 @@ p = json.load(sys.stdin)
 print(p["fundamental"], p["levels"])')"
 expect_eq "--profile with options: the early, quiet part" "330" \
     "$("$bin" --profile --count 5 late.wav | grep -o '"fundamental":[0-9]*' | cut -d: -f2)"
+# Several files: one profile line each, in order, naming its file; a refused one in its place.
+several="$("$bin" --profile three.wav missing.wav late.wav)"
+expect_eq "--profile of several files: exit 2" 2 $?
+expect_eq "--profile of several files" \
+    "{\"file\":\"three.wav\",${profile#\{}
+{\"file\":\"missing.wav\",\"ok\":false,\"error\":\"No File\"}
+{\"file\":\"late.wav\",$("$bin" --profile late.wav | cut -c2-)" "$several"
 out="$("$bin" --profile silence.wav)"
 expect_eq "--profile of silence: exit 2" 2 $?
 expect_eq "--profile of silence" '{"file":"silence.wav","ok":false,"error":"No pitch"}' "$out"
