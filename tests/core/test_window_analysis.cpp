@@ -174,13 +174,9 @@ TEST(RefinedPitch, WithinTwoCentsOfEveryToneAndHalfACentInTheMedian) {
 // every window length and coding: the refined pitch reads only the window (AddressSanitizer
 // watches) and gives a positive frequency near the detected one, or the detected one itself.
 TEST(RefinedPitch, AnyWindowAndFrequencyStaysInsideTheWindow) {
-    auto Put16At = [](std::vector<uint8_t>& b, unsigned i, long s) {
-        b[2 * i] = static_cast<uint8_t>(s & 0xFF);
-        b[2 * i + 1] = static_cast<uint8_t>((s >> 8) & 0xFF);
-    };
     std::mt19937 rng(5);
-    std::vector<uint8_t> bytes(2048 * 8);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+    std::vector<uint8_t> noise(2048 * 8);
+    for (uint8_t& b : noise) b = static_cast<uint8_t>(rng());
     std::vector<float> scratch(kMaxRefineFrames);
     for (const SampleCoding coding : {SampleCoding(8), SampleCoding(16), SampleCoding(24),
                                       SampleCoding(32, true), SampleCoding(64, true)}) {
@@ -188,11 +184,14 @@ TEST(RefinedPitch, AnyWindowAndFrequencyStaysInsideTheWindow) {
             for (double hz = 5; hz < 30000; hz *= 1.07) {
                 // 16-bit windows hold a sine at hz, which repeats itself: the search goes on to
                 // as many periods as fit.
+                std::vector<uint8_t> sine;
                 if (coding.bits == 16)
                     for (unsigned i = 0; i < n; ++i)
-                        Put16At(bytes, i, std::lrint(9000 * std::sin(2 * M_PI * hz * i / 44100)));
+                        Put16(sine, static_cast<int>(
+                                        std::lrint(9000 * std::sin(2 * M_PI * hz * i / 44100))));
+                const uint8_t* window = coding.bits == 16 ? sine.data() : noise.data();
                 const double pitch =
-                    RefinePitch(bytes.data(), coding, 1, 0, n, 44100, hz, scratch.data());
+                    RefinePitch(window, coding, 1, 0, n, 44100, hz, scratch.data());
                 ASSERT_TRUE(pitch > 0 && std::fabs(std::log2(pitch / hz)) < 0.1)
                     << n << " frames, " << hz << " Hz: " << pitch;
             }

@@ -79,7 +79,7 @@ bool TFormMain::StartOutput(uint8_t* data, uint32_t start, uint32_t end) {
     if (Closing || !data || !WaveHeader || end < start) return false;
     // A cut-off recording may end in part of a frame: the device gets the whole frames only, so
     // that what it reports as heard reaches the block's end.
-    end -= (end - start) % std::max<uint32_t>(1, WaveFormat.nBlockAlign);
+    end = start + WholeFrame(end - start, WaveFormat.nBlockAlign);
     if (!OpenOutput()) return false;
     if (!PrepareOutput(data, start, end)) return false;
     PlayTime = MMTIME{};  // a position of an earlier block means nothing for this one

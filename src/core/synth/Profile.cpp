@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "analysis/AnalysisTable.h"
+
 namespace sonabi {
 
 namespace {
@@ -277,11 +279,7 @@ std::string ProfileToJson(const Profile& p) {
         AppendDouble(out, p.phases[k]);
     }
     out += ']';
-    if (p.pitch > 0 && std::isfinite(p.pitch)) {
-        char buf[400];  // %.2f of the largest double has 309 digits before the point
-        auto [end, ec] = std::to_chars(buf, buf + sizeof buf, p.pitch, std::chars_format::fixed, 2);
-        out += ",\"pitch\":" + std::string(buf, end);
-    }
+    if (p.pitch > 0 && std::isfinite(p.pitch)) out += ",\"pitch\":" + HzText(p.pitch);
     return out + "}\n";
 }
 
