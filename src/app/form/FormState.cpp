@@ -331,6 +331,8 @@ SampleCoding TFormMain::CodingFor(int bitsPerSample) const {
 void TFormMain::ShutdownAudio() {
     Closing = true;
     if (Recording && CaptureRunning) ToggleRecording();
+    // The returned blocks' messages will find the window gone: the take is completed now.
+    FinishTake();
     if (Playing) StopPlayback();
     if (CaptureOpen || WaveDataHeld) {
         if (WaveDataHeld) CloseOutput();

@@ -24,6 +24,7 @@
 #include "synth/Profile.h"
 #include "toolkit/Controls.h"
 #include "views/WaveLine.h"
+#include "wavfile/TakeFile.h"
 
 // How a sound is read: sample bits, rate (Hz) and channels.
 struct SoundShape {
@@ -328,6 +329,15 @@ class TFormMain : public QWidget {
     void CloseCapture();
     void ReleaseCaptureBlock2();
     void OnWaveInData(WAVEHDR* header);
+    // The take (FormTakes.cpp): every recording is also written to the takes folder as it is
+    // made, and completed when it stops or the window closes. A take that cannot be written is
+    // said once per recording and never stops it.
+    sonabi::TakeWriter Take;
+    bool TakeFailureShown = false;
+    void StartTake();
+    void AppendTake(const uint8_t* data, uint32_t bytes);
+    void FinishTake();
+    void TakeFailed(const std::string& reason);
 
     // ---- Playback ----
     void PlayButtonClick();
