@@ -325,6 +325,13 @@ TEST_F(FileCommandsTest, ExportIsTheAnalysersTableAndThePictureTheWindow) {
     form->ExportAnalysisClick();
     EXPECT_EQ(testwav::ReadAll(Path("note1024.csv")),
               AnalyserCsv({"--fft-size", "1024", Path("note.wav")}));
+    form->SetReferenceA4(442.5);  // the tuner's reference: notes and cents follow it
+    saveName = Path("note442.csv");
+    form->ExportAnalysisClick();
+    EXPECT_EQ(testwav::ReadAll(Path("note442.csv")),
+              AnalyserCsv({"--fft-size", "1024", "--a4", "442.5", Path("note.wav")}));
+    EXPECT_NE(testwav::ReadAll(Path("note442.csv")), testwav::ReadAll(Path("note1024.csv")));
+    form->SetReferenceA4(kDefaultA4);
 
     saveName = Path("window");
     form->SavePictureClick();

@@ -44,11 +44,11 @@ void TFormMain::BuildShortcuts() {
     const struct {
         QKeySequence keys;
         void (TFormMain::*run)();
-    } shortcuts[] = {
-        {QKeySequence(Qt::CTRL | Qt::Key_E), &TFormMain::ExportAnalysisClick},
-        {QKeySequence(Qt::CTRL | Qt::Key_I), &TFormMain::SavePictureClick},
-        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &TFormMain::SaveProfileClick},
-        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &TFormMain::LoadProfileClick}};
+    } shortcuts[] = {{QKeySequence(Qt::CTRL | Qt::Key_E), &TFormMain::ExportAnalysisClick},
+                     {QKeySequence(Qt::CTRL | Qt::Key_I), &TFormMain::SavePictureClick},
+                     {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &TFormMain::SaveProfileClick},
+                     {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &TFormMain::LoadProfileClick},
+                     {QKeySequence(Qt::CTRL | Qt::Key_T), &TFormMain::TunerClick}};
     for (const auto& s : shortcuts) {
         auto* shortcut = new QShortcut(s.keys, this);
         connect(shortcut, &QShortcut::activated, this, s.run);
@@ -71,6 +71,7 @@ void TFormMain::ExportAnalysisClick() {
     settings.peakThreshold = PeakThreshold;
     settings.harmonicsFromAnalysis = true;
     settings.freqPosition = 100;
+    settings.a4 = ReferenceA4;
     const uint64_t step = uint64_t{FftSize / 2} * WaveFormat.nBlockAlign;
     std::string csv;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);

@@ -72,6 +72,7 @@ void TFormMain::FormCreate() {
     PeakThreshold = 5.0;
     FftTimes = ScrollBarFftTimes->Max() - ScrollBarFftTimes->Position() + 1;
     FrequencySpan = 2000.0;
+    ReferenceA4 = SavedReferenceA4();
     LowCutHz = 30;
     LowCutBin = LowCutBinFor(LowCutHz, CurRate, FftSize);
     LowCutX = static_cast<int>(

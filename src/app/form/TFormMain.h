@@ -47,6 +47,9 @@ struct ParkedSound {
     uint32_t savedSize = 0;  // bytes
 };
 
+class ImageView;
+class QDoubleSpinBox;
+
 class TFormMain : public QWidget {
     Q_OBJECT
   public:
@@ -396,6 +399,18 @@ class TFormMain : public QWidget {
     // Ctrl+I: the window as a PNG picture. Ctrl+Shift+S / Ctrl+Shift+O: the mixer's settings
     // saved to / loaded from a profile file. Each asks for a file name; none runs while playing
     // or recording.
+    // Ctrl+T: the tuner, a window of its own (FormTuner.cpp) that follows each analysis: the
+    // note, a cents needle, the pitch and the reference A4, which it sets (kMinA4 .. kMaxA4 Hz)
+    // and the program keeps between runs.
+    QWidget* TunerWindow = nullptr;
+    ImageView* TunerView = nullptr;
+    QDoubleSpinBox* TunerReference = nullptr;
+    double TunerHz = 0.0;  // the pitch shown (Hz), 0 when the last analysis found none
+    void TunerClick();
+    void UpdateTuner(double hz);
+    void DrawTuner(QImage& image) const;
+    void SetReferenceA4(double hz);
+    static double SavedReferenceA4();
     void ExportAnalysisClick();
     void SavePictureClick();
     void SaveProfileClick();
