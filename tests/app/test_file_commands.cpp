@@ -44,7 +44,7 @@ TEST_F(FileCommandsTest, DialogsUseTheWavFilterAndCancelChangesNothing) {
     saveName.clear();
     form->Butsave->click();
     ASSERT_EQ(filters.size(), 2);
-    EXPECT_TRUE(filters[0].startsWith("wav|*.wav|all audio files|*.wav;"))
+    EXPECT_TRUE(filters[0].startsWith(QString::fromUtf8("wav|*.wav|すべての音声ファイル|*.wav;")))
         << filters[0].toStdString();
     EXPECT_EQ(filters[1], "wav|*.wav");
     EXPECT_EQ(form->WaveData, held);
@@ -393,8 +393,8 @@ TEST_F(FileCommandsTest, ShortcutsReachTheirCommandsAndNeverPlayANote) {
         const char* filter;
     } keys[] = {{Qt::Key_E, Qt::ControlModifier, "csv|*.csv"},
                 {Qt::Key_I, Qt::ControlModifier, "png|*.png"},
-                {Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier, "harmonic profile|*.json"},
-                {Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier, "harmonic profile|*.json"},
+                {Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier, "倍音プロファイル|*.json"},
+                {Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier, "倍音プロファイル|*.json"},
                 {Qt::Key_D, Qt::ControlModifier, nullptr}};
     for (const auto& k : keys) {
         filters.clear();
@@ -402,6 +402,12 @@ TEST_F(FileCommandsTest, ShortcutsReachTheirCommandsAndNeverPlayANote) {
         EXPECT_EQ(filters, k.filter ? QStringList{k.filter} : QStringList{}) << k.key;
         EXPECT_FALSE(form->Playing) << k.key;
     }
+    QTest::keyClick(form.get(), Qt::Key_T, Qt::ControlModifier);
+    ASSERT_NE(form->TunerWindow, nullptr);
+    EXPECT_TRUE(form->TunerWindow->isVisible());
+    EXPECT_FALSE(form->Playing);
+    form->TunerWindow->hide();
+    QApplication::setActiveWindow(form.get());
     QTest::keyClick(form.get(), Qt::Key_D);  // typed alone, d plays its note
     EXPECT_TRUE(form->Playing);
     audio->FinishOutput();
