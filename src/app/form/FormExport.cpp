@@ -48,7 +48,8 @@ void TFormMain::BuildShortcuts() {
                      {QKeySequence(Qt::CTRL | Qt::Key_I), &TFormMain::SavePictureClick},
                      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &TFormMain::SaveProfileClick},
                      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &TFormMain::LoadProfileClick},
-                     {QKeySequence(Qt::CTRL | Qt::Key_T), &TFormMain::TunerClick}};
+                     {QKeySequence(Qt::CTRL | Qt::Key_T), &TFormMain::TunerClick},
+                     {QKeySequence(Qt::CTRL | Qt::Key_R), &TFormMain::TakeReportClick}};
     for (const auto& s : shortcuts) {
         auto* shortcut = new QShortcut(s.keys, this);
         connect(shortcut, &QShortcut::activated, this, s.run);

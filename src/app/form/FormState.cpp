@@ -298,6 +298,8 @@ void TFormMain::UpdateStateTips() {
     else
         save = "Saves the start-up silence (nothing recorded or opened yet)";
     save += "\nCtrl+E: the analysis of every window as CSV; Ctrl+I: a picture of the window";
+    save +=
+        QString::fromUtf8("\nCtrl+R: テイクの報告 (the held notes, their intonation and vibrato)");
     if (Butsave->toolTip() != save) Butsave->setToolTip(save);
 
     QString noise = "No noise captured: press while recording to capture the background";
