@@ -66,6 +66,8 @@ TEST_F(TakeReportTest, ShowsTheNotesInTheirOwnWindowAndSavesTheAnalysersTable) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     Pump();
     const QImage before = form->grab().toImage();
+    EXPECT_TRUE(form->Butsave->toolTip().contains("Ctrl+R"))
+        << form->Butsave->toolTip().toStdString();
 
     QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier);
     ReportWindow* report = form->TakeReportWindow;
