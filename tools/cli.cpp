@@ -66,11 +66,36 @@ constexpr std::string_view kProfileSummary =
     "the mixer's start-up values. A file that cannot be loaded prints the --info error object,\n"
     "one without any detected window {\"file\":..,\"ok\":false,\"error\":\"No pitch\"}; exit 2.";
 
+constexpr std::string_view kNotesSynopsis =
+    "--notes [--offset BYTES] [--step FRAMES] [--count N] [--fft-size N] [--span HZ] "
+    "[--low-cut HZ] [--threshold X] [--a4 HZ] [--csv] FILE...";
+constexpr std::string_view kNotesSummary =
+    "Print the held notes of each FILE, the take report's table, one JSON object per note:\n"
+    "  {\"start\":1.097,\"end\":3.082,\"note\":\"A4\",\"cents\":0.7,\"spread\":20.9,\n"
+    "   \"rate\":5.50,\"depth\":29.5}\n"
+    "The windows are those of the default verb with the same options, but a quarter window\n"
+    "apart unless --step is given. A held note: windows with a pitch that stay within 60 cents\n"
+    "of the mean of the note's windows so far (one window without a pitch or outside that band\n"
+    "is bridged, two end the note), at least 150 ms long. start, end: seconds, from half a step\n"
+    "before the centre of its first window to half a step after that of its last. The rest is\n"
+    "taken from its inner windows, at least a window from its first and last: note: the note\n"
+    "nearest to their mean pitch (A4 = --a4 Hz); cents: their mean distance from it; spread:\n"
+    "the standard deviation of their cents; rate (Hz, 3 .. 9) and depth (cents, half the swing)\n"
+    "of a sine fitted to their cents beside a straight line, null when the depth is below 5\n"
+    "cents, the sine explains less than half of what the line leaves, or they span fewer than\n"
+    "two cycles. --csv prints a header and rows:\n"
+    "  start,end,note,cents,spread,rate,depth\n"
+    "(cents signed; rate and depth empty without vibrato). A sound without held notes prints\n"
+    "no rows. With several FILEs, in the order given, each line starting with \"file\":NAME or\n"
+    "each row with a first column file; a refused file prints the --info error object (on\n"
+    "standard error with --csv) and the others still run; exit status 2 if any was refused.";
+
 // Every verb, the default verb first and then by option, as --help and the usage list them.
 const Verb kVerbs[] = {
     {"", kAnalyzeSynopsis, kAnalyzeSummary, RunAnalyze},
     {"--help", "--help", "Show this text.", RunHelp},
     {"--info", "--info FILE...", kInfoSummary, RunInfo},
+    {"--notes", kNotesSynopsis, kNotesSummary, RunNotes},
     {"--profile", kProfileSynopsis, kProfileSummary, RunProfile},
     {"--version", "--version", "Print the program's name and version.", RunVersion},
 };

@@ -46,6 +46,7 @@ int UsageError(std::ostream& err, const std::string& message);
 int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err);  // the default verb
 int RunHelp(const Args& args, std::ostream& out, std::ostream& err);
 int RunInfo(const Args& args, std::ostream& out, std::ostream& err);
+int RunNotes(const Args& args, std::ostream& out, std::ostream& err);
 int RunProfile(const Args& args, std::ostream& out, std::ostream& err);
 int RunVersion(const Args& args, std::ostream& out, std::ostream& err);
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # sonabi-analyze FILE...: the window-by-window analysis, its options and output forms, several
-# files in one run, and --profile, against WAV files made here and the other formats
+# files in one run, --profile and --notes, against WAV files made here and the other formats
 # tests/data/make_format_files.sh writes.
 # Usage: test_cli_analyze.sh PATH/TO/sonabi-analyze
 set -u
@@ -388,6 +388,69 @@ expect_eq "--profile of a missing file: exit 2" 2 $?
 expect_eq "--profile of a missing file" '{"file":"missing.wav","ok":false,"error":"No File"}' "$out"
 for args in "--profile" "--profile --csv sine440.wav" \
     "--profile --info sine440.wav"; do
+    # shellcheck disable=SC2086
+    "$bin" $args >stdout.txt 2>stderr.txt
+    expect_eq "usage error '$args': exit 1" 1 $?
+    expect_eq "usage error '$args': no output" "" "$(cat stdout.txt)"
+done
+
+# --notes: the held notes, their intonation and vibrato. C4 and E4 steady (E4 8 cents flat),
+# then G4 with a 5.5 Hz vibrato of 30 cents, a tenth of a second of silence between them.
+python3 - <<'PY'
+import math, struct
+frames, phase = [], 0.0
+for seconds, hz, depth in [(0.6, 261.63, 0), (0.1, 0, 0), (0.6, 329.63 * 2 ** (-8 / 1200), 0),
+                           (0.1, 0, 0), (2.0, 392.0, 30)]:
+    for t in range(round(seconds * 44100)):
+        f = hz * 2 ** (depth * math.sin(2 * math.pi * 5.5 * t / 44100) / 1200)
+        phase += 2 * math.pi * f / 44100
+        frames.append(round(8000 * math.sin(phase)) if hz else 0)
+data = b''.join(struct.pack('<h', f) for f in frames)
+fmt = struct.pack('<HHIIHH', 1, 1, 44100, 88200, 2, 16)
+body = b'WAVE' + b'fmt ' + struct.pack('<I', 16) + fmt + b'data' + struct.pack('<I', len(data)) + data
+open('notes.wav', 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
+PY
+notes_csv="$("$bin" --notes --csv notes.wav)"
+expect_eq "--notes --csv: exit 0" 0 $?
+expect_eq "--notes --csv" "start,end,note,cents,spread,rate,depth
+C4 0.0 0.6 0 none
+E4 0.7 1.3 -8 none
+G4 1.4 3.4 0 5.5 30" "$(python3 -c '
+import csv, sys
+rows = list(csv.reader(sys.stdin.read().splitlines()))
+print(",".join(rows[0]))
+for start, end, note, cents, spread, rate, depth in rows[1:]:
+    assert cents[0] in "+-" or cents == "0.0", cents
+    steady = rate == "" and depth == ""
+    # Cents to within a cent or so (vibrato), rate to half a hertz, depth to 5 cents.
+    print(note, round(float(start), 1), round(float(end), 1), round(float(cents) / 2) * 2,
+          "none" if steady else "%.1f %d" % (round(float(rate) * 2) / 2, round(float(depth) / 5) * 5))
+' <<<"$notes_csv")"
+# The JSON lines hold the same numbers, members in the table's order.
+expect_eq "--notes JSON is the CSV" "$notes_csv" "$("$bin" --notes notes.wav | python3 -c '
+import json, sys
+print("start,end,note,cents,spread,rate,depth")
+for line in sys.stdin:
+    n = json.loads(line, parse_float=str)
+    assert list(n) == ["start", "end", "note", "cents", "spread", "rate", "depth"], list(n)
+    c = n["cents"]
+    c = c if c.startswith("-") or c == "0.0" else "+" + c
+    print(",".join([n["start"], n["end"], n["note"], c, n["spread"], n["rate"] or "", n["depth"] or ""]))')"
+# Against A4 = 446 Hz, C4 is 23 cents flat.
+expect_eq "--notes --a4 446" "C4,-23" \
+    "$("$bin" --notes --csv --a4 446 notes.wav | sed -n 2p | cut -d, -f3,4 | cut -d. -f1)"
+# Several files: each row names its file; silence has no rows; a refused file on stderr.
+"$bin" --notes --csv notes.wav silence.wav missing.wav >many.csv 2>many.err
+expect_eq "--notes of several files: exit 2" 2 $?
+expect_eq "--notes of several files" "file,$(sed -n 1p <<<"$notes_csv")
+$(tail -n +2 <<<"$notes_csv" | sed 's/^/notes.wav,/')" "$(cat many.csv)"
+expect_eq "--notes of several files: error on stderr" \
+    '{"file":"missing.wav","ok":false,"error":"No File"}' "$(cat many.err)"
+expect_eq "--notes of several files, JSON" \
+    "$("$bin" --notes notes.wav | sed 's/^{/{"file":"notes.wav",/')
+{\"file\":\"missing.wav\",\"ok\":false,\"error\":\"No File\"}" \
+    "$("$bin" --notes notes.wav silence.wav missing.wav)"
+for args in "--notes" "--notes --info notes.wav" "--notes --fft-size 100 notes.wav"; do
     # shellcheck disable=SC2086
     "$bin" $args >stdout.txt 2>stderr.txt
     expect_eq "usage error '$args': exit 1" 1 $?

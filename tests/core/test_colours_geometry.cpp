@@ -8,6 +8,7 @@
 
 #include "common/Round.h"
 #include "views/Colours.h"
+#include "views/ReportGeometry.h"
 #include "views/ScaleGeometry.h"
 
 using namespace sonabi;
@@ -165,4 +166,29 @@ TEST(ColourBarX, LevelsSpreadOverEveryColumn) {
         columns.insert(x);
     }
     EXPECT_EQ(columns.size(), 188u);  // no column of the box is left unpainted
+}
+
+// The take report's plot: the sound's start and end on its first and last columns, +50 cents on
+// its top row and -50 on its bottom one, cents beyond kept at the edges, and time labels at
+// least the asked gap apart on a 1-2-5 step.
+TEST(ReportGeometry, TimesAndCentsFillThePlotArea) {
+    const ReportGeometry g = ReportGeometryFor(640, 300, 40, 22, 3.2);
+    EXPECT_EQ(g.left, 40);
+    EXPECT_EQ(g.top, 8);
+    EXPECT_EQ(g.width, 592);
+    EXPECT_EQ(g.height, 270);
+    const struct {
+        double in;
+        int x, y;
+    } points[] = {{0.0, 40, 8}, {3.2, 631, 277}, {1.6, 336, 8}, {-1, 40, 8}, {9, 631, 8}};
+    for (const auto& p : points) EXPECT_EQ(g.X(p.in), p.x) << p.in;
+    const struct {
+        double cents;
+        int y;
+    } rows[] = {{50, 8}, {-50, 277}, {0, 142}, {25, 75}, {17, 97}, {80, 8}, {-120, 277}};
+    for (const auto& r : rows) EXPECT_EQ(g.Y(r.cents), r.y) << r.cents;
+    EXPECT_EQ(ReportTimeStep(g, 70), 0.5);  // 184 pixels a second
+    EXPECT_EQ(ReportTimeStep(g, 200), 2.0);
+    EXPECT_EQ(ReportGeometryFor(640, 300, 40, 22, 0).seconds, 1.0);
+    EXPECT_EQ(ReportGeometryFor(10, 10, 40, 22, 1).width, 1);
 }

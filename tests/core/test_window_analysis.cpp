@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "WindowHelpers.h"
+#include "analysis/HeldNotes.h"
 #include "analysis/RefinedPitch.h"
 #include "analysis/WindowAnalysis.h"
 
@@ -214,4 +215,123 @@ TEST(RefinedPitch, AnyWindowAndFrequencyStaysInsideTheWindow) {
             }
         }
     }
+}
+
+// A take made of held tones and silences: each part's pitch (Hz, 0 for silence) may swing by a
+// vibrato of `depth` cents at `rate` Hz; the phase runs on across the parts, as a voice's does,
+// and each tone fades in and out over 5 ms.
+struct TakePart {
+    double seconds, hz, rate = 0, depth = 0;
+};
+std::vector<uint8_t> Take(const std::vector<TakePart>& parts, uint32_t rate = 44100) {
+    std::vector<uint8_t> bytes;
+    double phase = 0;
+    for (const TakePart& part : parts) {
+        const auto frames = static_cast<uint32_t>(std::lrint(part.seconds * rate));
+        for (uint32_t t = 0; t < frames; ++t) {
+            const double s = double(t) / rate;
+            const double hz =
+                part.hz * std::exp2(part.depth * std::sin(2 * M_PI * part.rate * s) / 1200);
+            phase += 2 * M_PI * hz / rate;
+            const double fade = std::min({1.0, s / 0.005, (part.seconds - s) / 0.005});
+            const double v = part.hz > 0
+                                 ? fade * (8000 * std::sin(phase) + 2000 * std::sin(2 * phase + 1))
+                                 : 0.0;
+            Put16(bytes, static_cast<int>(std::lrint(v)));
+        }
+    }
+    return bytes;
+}
+
+// Held notes found in made takes: the notes, where they start and end (within a window), their
+// intonation, and the vibrato's rate and depth where there is one.
+TEST(HeldNotes, FindTheNotesOfATakeWithTheirIntonationAndVibrato) {
+    const double a4 = 440, c4 = 261.6256, e4 = 329.6276, g4 = 391.9954;
+    const double sharp17 = a4 * std::exp2(17.0 / 1200), as4 = a4 * std::exp2(1.0 / 12);
+    struct Expected {
+        const char* name;
+        double start, end, cents;
+        double rate = 0, depth = 0;  // 0: no vibrato
+    };
+    const struct {
+        const char* take;
+        std::vector<TakePart> parts;
+        std::vector<Expected> notes;
+    } cases[] = {
+        {"A4 vibrato", {{3.0, a4, 5.5, 30}}, {{"A4", 0, 3.0, 0, 5.5, 30}}},
+        {"C4 vibrato", {{0.2, 0}, {3.0, c4, 5.5, 30}}, {{"C4", 0.2, 3.2, 0, 5.5, 30}}},
+        {"G4 slow shallow vibrato", {{2.5, g4, 4.5, 12}}, {{"G4", 0, 2.5, 0, 4.5, 12}}},
+        {"A4 17 cents sharp", {{2.0, sharp17}}, {{"A4", 0, 2.0, 17}}},
+        {"steady C4", {{1.5, c4}}, {{"C4", 0, 1.5, 0}}},
+        {"C4 E4 G4 apart",
+         {{0.6, c4}, {0.1, 0}, {0.6, e4}, {0.1, 0}, {0.6, g4}},
+         {{"C4", 0, 0.6, 0}, {"E4", 0.7, 1.3, 0}, {"G4", 1.4, 2.0, 0}}},
+        {"C4 E4 G4 joined",
+         {{0.5, c4}, {0.5, e4}, {0.5, g4}},
+         {{"C4", 0, 0.5, 0}, {"E4", 0.5, 1.0, 0}, {"G4", 1.0, 1.5, 0}}},
+        // A semitone apart, each swinging 30 cents towards the other: still two notes.
+        {"A4 A#4 vibrato joined",
+         {{1.5, a4, 5.5, 30}, {1.5, as4, 5.5, 30}},
+         {{"A4", 0, 1.5, 0, 5.5, 30}, {"A#4", 1.5, 3.0, 0, 5.5, 30}}},
+    };
+    const WAVEFORMATEX format = MakePcmFormat(1, 16, 44100);
+    AnalysisSettings settings;
+    const double window = 2048 / 44100.0;
+    for (const auto& c : cases) {
+        const std::vector<uint8_t> bytes = Take(c.parts);
+        const TakeReport report =
+            MakeTakeReport(bytes.data(), bytes.size(), format, settings, nullptr, 0);
+        ASSERT_EQ(report.notes.size(), c.notes.size()) << c.take;
+        for (size_t k = 0; k < c.notes.size(); ++k) {
+            const HeldNote& got = report.notes[k];
+            const Expected& want = c.notes[k];
+            std::printf(
+                "[ measured ] %s: %s %.3f .. %.3f s (%+.3f, %+.3f), %+.2f cents, spread "
+                "%.2f, vibrato %s %.3f Hz %.2f cents\n",
+                c.take, got.name.c_str(), got.start, got.end, got.start - want.start,
+                got.end - want.end, got.cents, got.spread, got.vibrato ? "yes" : "no", got.rate,
+                got.depth);
+            EXPECT_EQ(got.name, want.name) << c.take;
+            EXPECT_NEAR(got.start, want.start, window) << c.take;
+            EXPECT_NEAR(got.end, want.end, window) << c.take;
+            EXPECT_NEAR(got.cents, want.cents, want.depth > 0 ? 2.0 : 1.0) << c.take;
+            EXPECT_EQ(got.vibrato, want.depth > 0) << c.take;
+            if (want.depth > 0) {
+                EXPECT_NEAR(got.rate, want.rate, 0.3) << c.take;
+                EXPECT_NEAR(got.depth, want.depth, 5.0) << c.take;
+                EXPECT_NEAR(got.spread, want.depth / std::sqrt(2.0), 3.0) << c.take;
+            } else {
+                EXPECT_LT(got.spread, 1.0) << c.take;
+            }
+        }
+        // The drawn contour is the notes' cents: a steady tone's points lie at its cents.
+        const std::vector<double> cents = ContourCents(report.contour, report.notes, a4);
+        ASSERT_EQ(cents.size(), report.contour.size());
+        for (size_t k = 0; k < c.notes.size(); ++k) {
+            if (c.notes[k].depth > 0) continue;
+            const HeldNote& n = report.notes[k];
+            for (size_t i = n.first + 4; i + 4 <= n.last; ++i)
+                ASSERT_NEAR(cents[i], c.notes[k].cents, 1.0) << c.take << " at " << i;
+        }
+    }
+}
+
+// The table's text: fixed decimals, signed cents, empty vibrato columns for a steady note, and
+// the lead before each row.
+TEST(HeldNotes, TableTextIsFixedAndLocaleFree) {
+    HeldNote vibrato{0.017, 2.983, 0, 0, 69, "A4", -0.04, 21.26, true, 5.504, 29.96};
+    HeldNote steady{3.1, 4.25, 0, 0, 61, "C#4", 17.05, 0.31, false, 0, 0};
+    std::string csv = HeldNotesCsvHeader();
+    AppendHeldNotesCsv(csv, "a.wav,", {vibrato, steady});
+    EXPECT_EQ(csv,
+              "start,end,note,cents,spread,rate,depth\n"
+              "a.wav,0.017,2.983,A4,0.0,21.3,5.50,30.0\n"
+              "a.wav,3.100,4.250,C#4,+17.1,0.3,,\n");
+    std::string json;
+    AppendHeldNotesJson(json, "\"file\":\"a.wav\",", {steady});
+    EXPECT_EQ(json,
+              "{\"file\":\"a.wav\",\"start\":3.100,\"end\":4.250,\"note\":\"C#4\",\"cents\":17.1,"
+              "\"spread\":0.3,\"rate\":null,\"depth\":null}\n");
+    EXPECT_EQ(FixedText(-3.26, 1, true), "-3.3");
+    EXPECT_EQ(FixedText(-0.04, 1, true), "0.0");
 }

@@ -4,7 +4,6 @@
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QPixmap>
-#include <QSaveFile>
 #include <QShortcut>
 #include <algorithm>
 #include <cmath>
@@ -15,30 +14,13 @@
 #include "form/TFormMain.h"
 #include "synth/ToneGenerator.h"
 #include "toolkit/AppServices.h"
+#include "toolkit/SaveFiles.h"
 
 using namespace sonabi;
 
 namespace {
 
 const char* const kProfileFilter = "倍音プロファイル|*.json";
-
-// A name from the save dialog with its extension, once the user agrees to replace a file that
-// is there; "" when cancelled.
-QString AskSavePath(const QString& filter, const QString& extension) {
-    AppServices& app = AppServices::Instance();
-    QString name = app.SaveFileName(filter);
-    if (name.isEmpty()) return {};
-    if (!name.endsWith(extension, Qt::CaseInsensitive)) name += extension;
-    if (app.FileExists(name) &&
-        app.Confirm(QString::fromUtf8("上書きしていいですか？ %1").arg(name)) != Answer::Yes)
-        return {};
-    return name;
-}
-
-bool WriteWhole(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);  // the old file stays until the new one is complete
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-}
 
 }  // namespace
 
@@ -50,7 +32,8 @@ void TFormMain::BuildShortcuts() {
                      {QKeySequence(Qt::CTRL | Qt::Key_I), &TFormMain::SavePictureClick},
                      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &TFormMain::SaveProfileClick},
                      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &TFormMain::LoadProfileClick},
-                     {QKeySequence(Qt::CTRL | Qt::Key_T), &TFormMain::TunerClick}};
+                     {QKeySequence(Qt::CTRL | Qt::Key_T), &TFormMain::TunerClick},
+                     {QKeySequence(Qt::CTRL | Qt::Key_R), &TFormMain::TakeReportClick}};
     for (const auto& s : shortcuts) {
         auto* shortcut = new QShortcut(s.keys, this);
         connect(shortcut, &QShortcut::activated, this, s.run);

@@ -291,6 +291,7 @@ void TFormMain::ClearAudioHandles() {
 const char* const kShortcutList =
     "\nCtrl+E: 全ウィンドウの分析を CSV に保存"
     "\nCtrl+I: ウィンドウの画像を PNG に保存"
+    "\nCtrl+R: テイクの報告（音ごとの音程とビブラート）"
     "\nCtrl+T: チューナー";
 
 void TFormMain::UpdateStateTips() {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "analysis/Fft.h"
+#include "analysis/HeldNotes.h"
 #include "analysis/NoteName.h"
 #include "analysis/PitchDetection.h"
 #include "analysis/RefinedPitch.h"
@@ -23,8 +24,11 @@
 #include "common/WaveTypes.h"
 #include "synth/Profile.h"
 #include "toolkit/Controls.h"
+#include "views/ReportGeometry.h"
 #include "views/WaveLine.h"
 #include "wavfile/TakeFile.h"
+
+class ReportWindow;
 
 // How a sound is read: sample bits, rate (Hz) and channels.
 struct SoundShape {
@@ -419,6 +423,23 @@ class TFormMain : public QWidget {
     // sliders follow it). ApplyProfile sets the mixer through its sliders' change rules.
     sonabi::Profile CurrentProfile() const;
     void ApplyProfile(const sonabi::Profile& profile);
+
+    // ---- Take report (FormReport.cpp) ----
+    // Ctrl+R: the held notes of the whole held sound (HeldNotes.h) with the window's settings
+    // and A4, in a window of its own: the pitch in cents against time, the table, and its PNG
+    // (the graph) and CSV (the analyser's --notes --csv table). Not while playing or recording.
+    ReportWindow* TakeReportWindow = nullptr;  // made at the first report, owned by the window
+    sonabi::TakeReport Report;                 // what the report shows
+    double ReportSeconds = 0.0;                // s, the reported sound's length
+    QString ReportSource;                      // where the reported sound came from
+    sonabi::ReportGeometry ReportPlot;         // where the last drawing put times and cents
+    void TakeReportClick();
+    void FillReportTable();
+    void DrawReportGraph();
+    void SaveReportPictureClick();
+    void SaveReportCsvClick();
+    sonabi::AnalysisSettings ReportSettings() const;
+    std::string ReportCsv() const;
 
   protected:
     bool event(QEvent* e) override;
