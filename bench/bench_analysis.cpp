@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/Fft.h"
+#include "analysis/RefinedPitch.h"
 #include "analysis/Spectrum.h"
 #include "analysis/WindowAnalysis.h"
 
@@ -97,5 +98,20 @@ void BM_AnalyzeWindow(benchmark::State& state) {
 }
 // The smallest window beside the default one: what the transform's vector paths buy depends on it.
 BENCHMARK(BM_AnalyzeWindow)->ArgsProduct({{1, 2}, {256, 2048}})->ArgNames({"channels", "frames"});
+
+// The refined pitch of one window, which each analysed window pays beside the transform: its
+// share of BM_AnalyzeWindow at the same length.
+void BM_RefinePitch(benchmark::State& state) {
+    const std::vector<uint8_t> bytes = Tone(1);
+    const auto n = static_cast<unsigned>(state.range(0));
+    std::vector<float> scratch(kMaxRefineFrames);
+    uint64_t offset = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(RefinePitch(bytes.data() + offset, SampleCoding(16), 1, 0, n,
+                                             44100, 219.5, scratch.data()));
+        offset = (offset + 2048) % (bytes.size() / 2);
+    }
+}
+BENCHMARK(BM_RefinePitch)->Arg(256)->Arg(2048)->ArgName("frames");
 
 }  // namespace

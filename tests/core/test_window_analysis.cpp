@@ -173,8 +173,8 @@ TEST(RefinedPitch, WithinTwoCentsOfEveryToneAndHalfACentInTheMedian) {
     }
 }
 
-// Both ways of summing the squared differences, the SSE2 one and the plain loop of other CPUs,
-// give the same bits, at every width and with a y or none.
+// Every way of summing the squared differences, AVX, SSE2 and the plain loop of other CPUs,
+// gives the same bits, at every width and with a y or none.
 TEST(RefinedPitch, PortableSumsEqualTheVectorOnesBitForBit) {
     std::mt19937 rng(9);
     std::uniform_real_distribution<float> value(-32768, 32767);
@@ -182,9 +182,12 @@ TEST(RefinedPitch, PortableSumsEqualTheVectorOnesBitForBit) {
     for (size_t i = 0; i < x.size(); ++i) x[i] = value(rng), y[i] = value(rng);
     for (unsigned w = 0; w <= 520; ++w)
         for (const float* other : {static_cast<const float*>(nullptr), std::as_const(y).data()}) {
-            const double vector = PitchSquareSum(x.data(), other, w);
-            const double portable = PitchSquareSum(x.data(), other, w, true);
-            ASSERT_EQ(std::memcmp(&vector, &portable, sizeof vector), 0) << w;
+            const double portable = PitchSquareSum(x.data(), other, w, SumPath::Portable);
+            for (const SumPath path : {SumPath::Fastest, SumPath::Avx, SumPath::Sse2}) {
+                const double sum = PitchSquareSum(x.data(), other, w, path);
+                ASSERT_EQ(std::memcmp(&sum, &portable, sizeof sum), 0)
+                    << w << " path " << static_cast<int>(path);
+            }
         }
 }
 

@@ -23,8 +23,10 @@ double RefinePitch(const uint8_t* frames, SampleCoding coding, int channels, int
                    unsigned n, uint32_t rate, double hz, float* scratch);
 
 // The sum over i < w of (x[i] - y[i])^2 (of x[i]^2 with y null) that the search compares, in
-// eight float lanes added in a fixed order. SSE2 takes it where the CPU has it; `portable` forces
-// the plain loop other CPUs run, which gives the same bits.
-double PitchSquareSum(const float* x, const float* y, unsigned w, bool portable = false);
+// sixteen float lanes added in a fixed order. Fastest takes AVX or SSE2 where the CPU has them;
+// the others force a path (Avx falls back to SSE2 without AVX; Portable is the plain loop of
+// other CPUs). Every path gives the same bits.
+enum class SumPath { Fastest, Avx, Sse2, Portable };
+double PitchSquareSum(const float* x, const float* y, unsigned w, SumPath path = SumPath::Fastest);
 
 }  // namespace sonabi
