@@ -11,6 +11,7 @@
 #include "common/Blocks.h"
 #include "common/Round.h"
 #include "form/TFormMain.h"
+#include "toolkit/ReportWindow.h"
 #include "synth/ToneGenerator.h"
 #include "toolkit/AppServices.h"
 #include "views/ScaleGeometry.h"
@@ -144,6 +145,13 @@ void TFormMain::RestartFresh() {
     Detection = {};
     DetectedFrequency = PeakLevel = 0;
     for (int i = 0; i <= 60; ++i) KeyFrequencies[i] = 0;
+    // The windows beside it are closed, as a new window has none open, and show nothing.
+    for (QWidget* beside : {TunerWindow, static_cast<QWidget*>(TakeReportWindow)})
+        if (beside) beside->hide();
+    TunerHz = 0.0;
+    Report = {};
+    ReportSeconds = 0.0;
+    ReportSource.clear();
     {
         // A new window's controls get their values before any handler is connected.
         std::vector<QSignalBlocker> quiet;
