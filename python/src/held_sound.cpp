@@ -83,8 +83,8 @@ std::vector<RowField> RowFields() {
                                     {"frequency", "<i4", offsetof(Row, frequency)},
                                     {"level", "<i4", offsetof(Row, level)}};
     for (size_t k = 0; k < 20; ++k)
-        fields.push_back({"h" + std::to_string(k + 1), "<i4",
-                          offsetof(Row, harmonics) + k * sizeof(int32_t)});
+        fields.push_back(
+            {"h" + std::to_string(k + 1), "<i4", offsetof(Row, harmonics) + k * sizeof(int32_t)});
     fields.push_back({"hz", "<f8", offsetof(Row, hz)});
     fields.push_back({"note", "<U6", offsetof(Row, note)});
     fields.push_back({"cents", "<i4", offsetof(Row, cents)});
@@ -115,8 +115,8 @@ StrongestWindow StrongestPlanned(const WaveFileData& wave, const AnalysisOptions
     std::vector<StrongestWindow> parts(BatchesOf(windows));
     ForEachBatch(parts.size(), threads, [&](uint64_t b, AnalysisWorkspace& ws) {
         const uint64_t first = b * kBatchWindows;
-        parts[b] = FindStrongestWindow(wave, plan, first, std::min(kBatchWindows, windows - first),
-                                       ws);
+        parts[b] =
+            FindStrongestWindow(wave, plan, first, std::min(kBatchWindows, windows - first), ws);
     });
     // In order: a later batch wins only with a higher level, as in the analyser.
     StrongestWindow best;

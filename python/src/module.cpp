@@ -102,12 +102,16 @@ std::shared_ptr<OwnedSound> ReadSound(const std::string& path, SoundPart part) {
 // The format a numpy array of this element is held in, as the WAV file of that coding: kind is
 // numpy's 'u', 'i' or 'f'. Throws std::invalid_argument for any other.
 WAVEFORMATEX FormatOfArray(char kind, size_t itemsize, size_t channels, uint64_t rate) {
-    const bool pcm = (kind == 'u' && itemsize == 1) || (kind == 'i' && (itemsize == 2 || itemsize == 4));
+    const bool pcm =
+        (kind == 'u' && itemsize == 1) || (kind == 'i' && (itemsize == 2 || itemsize == 4));
     const bool floating = kind == 'f' && (itemsize == 4 || itemsize == 8);
-    if (!pcm && !floating) throw std::invalid_argument("samples must be uint8, int16, int32, float32 or float64");
+    if (!pcm && !floating)
+        throw std::invalid_argument("samples must be uint8, int16, int32, float32 or float64");
     if (channels == 0 || channels * itemsize > UINT16_MAX)
-        throw std::invalid_argument("channels must be 1 .. " + std::to_string(UINT16_MAX / itemsize));
-    if (rate == 0 || rate > UINT32_MAX) throw std::invalid_argument("rate must be 1 .. 4294967295 Hz");
+        throw std::invalid_argument("channels must be 1 .. " +
+                                    std::to_string(UINT16_MAX / itemsize));
+    if (rate == 0 || rate > UINT32_MAX)
+        throw std::invalid_argument("rate must be 1 .. 4294967295 Hz");
     WAVEFORMATEX f{};
     f.wFormatTag = floating ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
     f.nChannels = static_cast<uint16_t>(channels);
@@ -132,15 +136,18 @@ bool AllFinite(const uint8_t* data, size_t bytes) {
 // channels) lent to the analysis as it is.
 SoundView ViewOfArray(const py::array& a, uint64_t rate) {
     if (a.ndim() < 1 || a.ndim() > 2) throw std::invalid_argument("samples must be 1-D or 2-D");
-    if (!(a.flags() & py::array::c_style)) throw std::invalid_argument("samples must be C-contiguous");
+    if (!(a.flags() & py::array::c_style))
+        throw std::invalid_argument("samples must be C-contiguous");
     const char order = a.dtype().attr("byteorder").cast<std::string>()[0];
     if (order == '>') throw std::invalid_argument("samples must be little-endian");
     const size_t channels = a.ndim() == 2 ? static_cast<size_t>(a.shape(1)) : 1;
     SoundView view;
-    view.wave.format = FormatOfArray(a.dtype().kind(), static_cast<size_t>(a.itemsize()), channels, rate);
+    view.wave.format =
+        FormatOfArray(a.dtype().kind(), static_cast<size_t>(a.itemsize()), channels, rate);
     const uint64_t bytes = static_cast<uint64_t>(a.nbytes());
     if (bytes == 0) throw std::invalid_argument("samples are empty");
-    if (bytes > UINT32_MAX) throw std::invalid_argument("samples take more than 4 GiB, beyond a WAV file");
+    if (bytes > UINT32_MAX)
+        throw std::invalid_argument("samples take more than 4 GiB, beyond a WAV file");
     view.wave.data = static_cast<uint8_t*>(const_cast<void*>(a.data()));
     view.wave.size = static_cast<uint32_t>(bytes);
     view.wave.encoding = "array";
@@ -278,7 +285,8 @@ PYBIND11_MODULE(_sonabi, m) {
     // OSError as the file could not be used, ValueError as its contents are wrong, like
     // io.UnsupportedOperation.
     static py::exception<SoundFileFailure> soundFileError(
-        m, "SoundFileError", py::make_tuple(py::handle(PyExc_OSError), py::handle(PyExc_ValueError)).ptr());
+        m, "SoundFileError",
+        py::make_tuple(py::handle(PyExc_OSError), py::handle(PyExc_ValueError)).ptr());
     static py::exception<ProfileFailure> profileError(m, "ProfileError", PyExc_ValueError);
     py::register_exception_translator([](std::exception_ptr p) {
         try {
@@ -291,13 +299,17 @@ PYBIND11_MODULE(_sonabi, m) {
     });
 
     py::class_<OwnedSound, std::shared_ptr<OwnedSound>>(m, "Sound", "A sound read by sonabi.read.")
-        .def_property_readonly("rate", [](const OwnedSound& s) { return s.wave.format.nSamplesPerSec; },
-                               "Frames per second (Hz).")
-        .def_property_readonly("channels", [](const OwnedSound& s) { return s.wave.format.nChannels; })
-        .def_property_readonly("bits", [](const OwnedSound& s) { return s.wave.format.wBitsPerSample; },
-                               "Bits per held sample: 8, 16, 24, 32 or 64.")
-        .def_property_readonly("encoding", [](const OwnedSound& s) { return std::string(s.wave.encoding); },
-                               "How the file stored its sound: pcm16, float32, flac, mp3, ...")
+        .def_property_readonly(
+            "rate", [](const OwnedSound& s) { return s.wave.format.nSamplesPerSec; },
+            "Frames per second (Hz).")
+        .def_property_readonly("channels",
+                               [](const OwnedSound& s) { return s.wave.format.nChannels; })
+        .def_property_readonly(
+            "bits", [](const OwnedSound& s) { return s.wave.format.wBitsPerSample; },
+            "Bits per held sample: 8, 16, 24, 32 or 64.")
+        .def_property_readonly(
+            "encoding", [](const OwnedSound& s) { return std::string(s.wave.encoding); },
+            "How the file stored its sound: pcm16, float32, flac, mp3, ...")
         .def_property_readonly(
             "frames",
             [](const OwnedSound& s) {
@@ -321,37 +333,43 @@ PYBIND11_MODULE(_sonabi, m) {
     m.def("analyze_path", [](const std::string& path, const py::dict& o, unsigned threads) {
         return AnalyzeView(LoadFile(path, o), o, threads);
     });
-    m.def("analyze_sound", [](const std::shared_ptr<OwnedSound>& s, const py::dict& o,
-                              unsigned threads) { return AnalyzeView(ViewOfSound(s), o, threads); });
-    m.def("analyze_array", [](const py::array& a, uint64_t rate, const py::dict& o, unsigned threads) {
-        return AnalyzeView(ViewOfArray(a, rate), o, threads);
-    });
+    m.def("analyze_sound",
+          [](const std::shared_ptr<OwnedSound>& s, const py::dict& o, unsigned threads) {
+              return AnalyzeView(ViewOfSound(s), o, threads);
+          });
+    m.def("analyze_array",
+          [](const py::array& a, uint64_t rate, const py::dict& o, unsigned threads) {
+              return AnalyzeView(ViewOfArray(a, rate), o, threads);
+          });
     m.def("profile_path", [](const std::string& path, const py::dict& o, unsigned threads) {
         return ProfileOfView(LoadFile(path, o), o, threads);
     });
-    m.def("profile_sound", [](const std::shared_ptr<OwnedSound>& s, const py::dict& o,
-                              unsigned threads) { return ProfileOfView(ViewOfSound(s), o, threads); });
-    m.def("profile_array", [](const py::array& a, uint64_t rate, const py::dict& o, unsigned threads) {
-        return ProfileOfView(ViewOfArray(a, rate), o, threads);
-    });
-    m.def("analyze_files", [](const std::vector<std::string>& paths, const py::dict& o,
-                              unsigned threads) {
-        const AnalysisOptions options = OptionsOf(o);
-        std::vector<pysonabi::FileRows> files;
-        {
-            py::gil_scoped_release unlocked;
-            files = pysonabi::AnalyzeFiles(paths, options, pysonabi::ThreadsFor(threads));
-        }
-        py::list out;
-        for (pysonabi::FileRows& f : files) {
-            if (f.error.empty()) {
-                out.append(RowArray(std::move(f.rows)));
-            } else {
-                out.append(py::str(f.error));
-            }
-        }
-        return out;
-    });
+    m.def("profile_sound",
+          [](const std::shared_ptr<OwnedSound>& s, const py::dict& o, unsigned threads) {
+              return ProfileOfView(ViewOfSound(s), o, threads);
+          });
+    m.def("profile_array",
+          [](const py::array& a, uint64_t rate, const py::dict& o, unsigned threads) {
+              return ProfileOfView(ViewOfArray(a, rate), o, threads);
+          });
+    m.def("analyze_files",
+          [](const std::vector<std::string>& paths, const py::dict& o, unsigned threads) {
+              const AnalysisOptions options = OptionsOf(o);
+              std::vector<pysonabi::FileRows> files;
+              {
+                  py::gil_scoped_release unlocked;
+                  files = pysonabi::AnalyzeFiles(paths, options, pysonabi::ThreadsFor(threads));
+              }
+              py::list out;
+              for (pysonabi::FileRows& f : files) {
+                  if (f.error.empty()) {
+                      out.append(RowArray(std::move(f.rows)));
+                  } else {
+                      out.append(py::str(f.error));
+                  }
+              }
+              return out;
+          });
     m.def("load_profile", [](const std::string& path) {
         Profile profile;
         std::string error = LoadProfileFile(path, profile);
@@ -359,7 +377,8 @@ PYBIND11_MODULE(_sonabi, m) {
         if (!error.empty()) throw ProfileFailure(error);
         return ProfileToJson(profile);
     });
-    m.def("profile_text", [](const std::string& text) { return ProfileToJson(ParsedProfile(text)); });
+    m.def("profile_text",
+          [](const std::string& text) { return ProfileToJson(ParsedProfile(text)); });
     m.def("tone", &ToneOf);
     m.def("note", &NoteOf);
     m.attr("row_dtype") = RowDtype();
