@@ -7,8 +7,8 @@ arrays; reading, decoding and analysing run without the interpreter's lock, so P
 (and Dask workers) run them side by side.
 
     import sonabi
-    rows = sonabi.analyze("a4.wav")                  # one row per window
-    print(rows["note"][0], rows["pitch"][0])         # A4 440.0
+    rows = sonabi.analyze("a4.wav")  # one row per window, the columns of --csv
+    print(len(rows), rows["note"][0], f"{rows['pitch'][0]:.2f}")  # 42 A4 440.00
 """
 
 import math

@@ -318,10 +318,14 @@ PYBIND11_MODULE(_sonabi, m) {
         .def_property_readonly(
             "samples",
             [](py::object self) {
-                return SamplesOf(self.cast<std::shared_ptr<OwnedSound>>(), self);
+                py::array samples = SamplesOf(self.cast<std::shared_ptr<OwnedSound>>(), self);
+                // What was read stays as it was read: analyze(sound) reads the same bytes.
+                samples.attr("flags").attr("writeable") = false;
+                return samples;
             },
             "The held samples, frames x channels, without a copy: uint8, int16, int32 or float32/"
-            "float64; 24-bit samples are a copy in int32 with each sample in the top 24 bits.")
+            "float64, read-only; 24-bit samples are a copy in int32 with each sample in the top 24 "
+            "bits.")
         .def("__repr__", [](const OwnedSound& s) {
             const WAVEFORMATEX& f = s.wave.format;
             return "<sonabi.Sound " + std::to_string(f.nChannels) + " ch " +

@@ -113,3 +113,20 @@ def notes(tmp_path):
         write_wav(tmp_path / "c.wav", coded(note_samples(98, 1.2, 48000), 24), 48000, bits=24),
     ]
     return files
+
+
+def readme_example():
+    """The README's Python example: its code, and the output its last line's comment gives."""
+    readme = os.path.join(HERE, "..", "..", "README.md")
+    with open(readme, encoding="utf-8") as f:
+        text = f.read()
+    code = text.split("```python\nimport sonabi\n", 1)[1].split("```", 1)[0]
+    code = "import sonabi\n" + code
+    return code, code.rstrip().rsplit("# ", 1)[1]
+
+
+def write_a4(path):
+    """The README's a4.wav: one second of a 440 Hz sine of amplitude 10000, 16-bit mono."""
+    t = np.arange(44100)
+    return write_wav(path, np.round(10000 * np.sin(2 * np.pi * 440 * t / 44100)).astype(np.int16),
+                     44100)
