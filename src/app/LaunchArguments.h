@@ -1,6 +1,6 @@
 // The program's command line: the only argument taken is the path of one WAV file, as the
 // desktop passes it for "Open with" (Exec=sonabi %f). Everything else is reported and ignored;
-// nothing configures the program.
+// no argument configures the program.
 #pragma once
 #include <QString>
 #include <QStringList>

@@ -310,13 +310,14 @@ TEST_F(NoiseCaptureTest, StereoCaptureTakesTheFirstChannel) {
 // frequency there): it is subtracted again only at the length and rate it was captured at.
 TEST_F(NoiseCaptureTest, CapturedNoiseIsSubtractedOnlyAtItsOwnWindowLengthAndRate) {
     StartRecording(1);
-    EXPECT_TRUE(form->Butfftampfilset->toolTip().startsWith("No noise captured"));
+    EXPECT_TRUE(form->Butfftampfilset->toolTip().startsWith(
+        QString::fromUtf8("雑音は取り込まれていません")));
     signal = [](uint64_t frame, int) { return Hum(frame); };
     form->Butfftampfilset->click();
     AnalyseNextBlock();
     ASSERT_EQ(form->NoiseFftSize, 2048u);
     EXPECT_EQ(form->Butfftampfilset->toolTip(),
-              "Subtracting the noise captured at 2048 frames (44100 Hz)");
+              QString::fromUtf8("2048 フレーム（44100 Hz）で取り込んだ雑音を差し引いています"));
     signal = [](uint64_t frame, int) {
         return Hum(frame) + static_cast<int>(std::lrint(
                                 3000 * std::sin(6.283185307179586 * 220 * frame / 44100)));
@@ -332,8 +333,8 @@ TEST_F(NoiseCaptureTest, CapturedNoiseIsSubtractedOnlyAtItsOwnWindowLengthAndRat
     form->UpDownChoicedata->Click(btNext);
     ASSERT_EQ(form->FftSize, 512u);
     EXPECT_EQ(form->Butfftampfilset->toolTip(),
-              "The noise captured at 2048 frames (44100 Hz) is not subtracted at 512 frames "
-              "(44100 Hz)");
+              QString::fromUtf8("2048 フレーム（44100 Hz）で取り込んだ雑音は 512 フレーム"
+                                "（44100 Hz）では差し引きません"));
     const auto withCapture = shown();
     const uint32_t captured = form->NoiseFftSize;
     form->NoiseFftSize = 0;  // as if nothing had been captured
@@ -344,33 +345,36 @@ TEST_F(NoiseCaptureTest, CapturedNoiseIsSubtractedOnlyAtItsOwnWindowLengthAndRat
     form->NoiseFftSize = captured;
     form->UpDownChoicedata->Click(btPrev);
     form->UpDownChoicedata->Click(btPrev);
-    EXPECT_TRUE(form->Butfftampfilset->toolTip().startsWith("Subtracting"));
+    EXPECT_TRUE(form->Butfftampfilset->toolTip().endsWith(QString::fromUtf8("差し引いています")));
 }
 
 // What the views do not show is one hover away: the sound 保存 saves, and the threshold and
 // low cut-off once they are not the start-up ones.
 TEST_F(AnalysisControlsTest, TipsFollowTheHeldSoundAndTheSpectrumSettings) {
-    EXPECT_TRUE(form->Butsave->toolTip().startsWith("Saves the start-up silence"));
+    EXPECT_TRUE(form->Butsave->toolTip().startsWith(QString::fromUtf8("起動時の無音を保存します")));
+    EXPECT_TRUE(form->Butsave->toolTip().endsWith(QString::fromUtf8("\nCtrl+T: チューナー")));
     EXPECT_EQ(form->PaintBoxFft->toolTip(), "");
     OpenTone(44100, 44100);
-    EXPECT_TRUE(form->Butsave->toolTip().startsWith("Saves tone.wav\nCtrl+E"));
+    EXPECT_TRUE(
+        form->Butsave->toolTip().startsWith(QString::fromUtf8("tone.wav を保存します\nCtrl+E")));
     form->Transmit->click();
     EXPECT_TRUE(form->Butsave->toolTip().startsWith(
-        QString::fromUtf8("Saves the mixer's tone (再生 brings your sound back)\n")));
+        QString::fromUtf8("ミキサーの音を保存します（再生 で元の音に戻ります）\n")));
     audio->FinishOutput();
     Pump();
     form->PlayButtonClick();  // the user's sound comes back
-    EXPECT_TRUE(form->Butsave->toolTip().startsWith("Saves tone.wav\nCtrl+E"));
+    EXPECT_TRUE(
+        form->Butsave->toolTip().startsWith(QString::fromUtf8("tone.wav を保存します\nCtrl+E")));
     audio->FinishOutput();
     Pump();
 
     form->PaintBoxFftMouseDown(Qt::RightButton, Qt::ShiftModifier, 150, 20);
     EXPECT_EQ(form->PaintBoxFft->toolTip(),
-              QString("Low cut-off %1 Hz (Shift + right click)").arg(form->LowCutHz));
+              QString::fromUtf8("低域カット %1 Hz（Shift + 右クリック）").arg(form->LowCutHz));
     form->PaintBoxFftMouseDown(Qt::LeftButton, Qt::ShiftModifier, 150, 100);
-    EXPECT_TRUE(form->PaintBoxFft->toolTip().endsWith("(Shift + left click)"));
+    EXPECT_TRUE(form->PaintBoxFft->toolTip().endsWith(QString::fromUtf8("（Shift + 左クリック）")));
     EXPECT_TRUE(form->PaintBoxFft->toolTip().contains(
-        "Threshold " + QString::number(form->PeakThreshold, 'g', 6)));
+        QString::fromUtf8("しきい値 ") + QString::number(form->PeakThreshold, 'g', 6)));
 }
 
 // The note of the last analysis, each key's note and what lies under the pointer are tooltips:
@@ -385,7 +389,7 @@ TEST_F(AnalysisControlsTest, ReadoutsNameTheNoteAndWhatLiesUnderThePointer) {
     const NearestNote note = NearestNoteOf(r.pitch);
     ASSERT_EQ(note.name, "A4");
     const QString sign = note.cents < 0 ? QString::fromUtf8("−") : note.cents > 0 ? "+" : "";
-    EXPECT_EQ(form->LbfftValue->toolTip(), QString("A4 %1%2 cents (%3 Hz)")
+    EXPECT_EQ(form->LbfftValue->toolTip(), QString::fromUtf8("A4 %1%2 セント (%3 Hz)")
                                                .arg(sign)
                                                .arg(std::abs(note.cents))
                                                .arg(QString::fromStdString(HzText(r.pitch))));
@@ -397,8 +401,9 @@ TEST_F(AnalysisControlsTest, ReadoutsNameTheNoteAndWhatLiesUnderThePointer) {
     const QString fft = form->PaintBoxFft->HoverText(x, 50);
     const int bin = static_cast<int>(std::lround(440.0 * 2047 / 44100));
     EXPECT_TRUE(fft.startsWith("44")) << fft.toStdString();
-    EXPECT_TRUE(fft.endsWith(
-        QString("bin %1: level %2").arg(bin).arg(form->SpectrumMagnitudes[bin], 0, 'f', 1)))
+    EXPECT_TRUE(fft.endsWith(QString::fromUtf8("ビン %1: レベル %2")
+                                 .arg(bin)
+                                 .arg(form->SpectrumMagnitudes[bin], 0, 'f', 1)))
         << fft.toStdString();
     form->PaintBoxFftMouseDown(Qt::RightButton, Qt::ShiftModifier, 150, 20);
     EXPECT_TRUE(form->PaintBoxFft->HoverText(x, 50).endsWith("\n" + form->PaintBoxFft->toolTip()));

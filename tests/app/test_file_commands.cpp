@@ -44,7 +44,7 @@ TEST_F(FileCommandsTest, DialogsUseTheWavFilterAndCancelChangesNothing) {
     saveName.clear();
     form->Butsave->click();
     ASSERT_EQ(filters.size(), 2);
-    EXPECT_TRUE(filters[0].startsWith("wav|*.wav|all audio files|*.wav;"))
+    EXPECT_TRUE(filters[0].startsWith(QString::fromUtf8("wav|*.wav|すべての音声ファイル|*.wav;")))
         << filters[0].toStdString();
     EXPECT_EQ(filters[1], "wav|*.wav");
     EXPECT_EQ(form->WaveData, held);
@@ -325,6 +325,13 @@ TEST_F(FileCommandsTest, ExportIsTheAnalysersTableAndThePictureTheWindow) {
     form->ExportAnalysisClick();
     EXPECT_EQ(testwav::ReadAll(Path("note1024.csv")),
               AnalyserCsv({"--fft-size", "1024", Path("note.wav")}));
+    form->SetReferenceA4(442.5);  // the tuner's reference: notes and cents follow it
+    saveName = Path("note442.csv");
+    form->ExportAnalysisClick();
+    EXPECT_EQ(testwav::ReadAll(Path("note442.csv")),
+              AnalyserCsv({"--fft-size", "1024", "--a4", "442.5", Path("note.wav")}));
+    EXPECT_NE(testwav::ReadAll(Path("note442.csv")), testwav::ReadAll(Path("note1024.csv")));
+    form->SetReferenceA4(kDefaultA4);
 
     saveName = Path("window");
     form->SavePictureClick();
@@ -411,8 +418,8 @@ TEST_F(FileCommandsTest, ShortcutsReachTheirCommandsAndNeverPlayANote) {
         const char* filter;
     } keys[] = {{Qt::Key_E, Qt::ControlModifier, "csv|*.csv"},
                 {Qt::Key_I, Qt::ControlModifier, "png|*.png"},
-                {Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier, "harmonic profile|*.json"},
-                {Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier, "harmonic profile|*.json"},
+                {Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier, "倍音プロファイル|*.json"},
+                {Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier, "倍音プロファイル|*.json"},
                 {Qt::Key_D, Qt::ControlModifier, nullptr}};
     for (const auto& k : keys) {
         filters.clear();
@@ -420,6 +427,12 @@ TEST_F(FileCommandsTest, ShortcutsReachTheirCommandsAndNeverPlayANote) {
         EXPECT_EQ(filters, k.filter ? QStringList{k.filter} : QStringList{}) << k.key;
         EXPECT_FALSE(form->Playing) << k.key;
     }
+    QTest::keyClick(form.get(), Qt::Key_T, Qt::ControlModifier);
+    ASSERT_NE(form->TunerWindow, nullptr);
+    EXPECT_TRUE(form->TunerWindow->isVisible());
+    EXPECT_FALSE(form->Playing);
+    form->TunerWindow->hide();
+    QApplication::setActiveWindow(form.get());
     QTest::keyClick(form.get(), Qt::Key_D);  // typed alone, d plays its note
     EXPECT_TRUE(form->Playing);
     audio->FinishOutput();

@@ -1,6 +1,7 @@
 // Renders the whole window to PNGs beside the test binary, so a person can look at it: at
 // start-up, and after scrolling through a played note (a 262 Hz tone with a falling series of
-// harmonics), which lights a key, fills the harmonic sliders and draws the voiceprint.
+// harmonics), which lights a key, fills the harmonic sliders and draws the voiceprint, and the
+// tuner's window for that note.
 #include <QDir>
 #include <QPixmap>
 #include <QTemporaryDir>
@@ -55,4 +56,7 @@ TEST_F(FormTest, AnalysedNoteRendersToPng) {
     EXPECT_NEAR(form->DetectedFrequency, 262, 1);
     EXPECT_EQ(form->KeyPanels[25]->Colour(), 0xFF0000u);  // C4
     EXPECT_TRUE(Save(*form, "sonabi-analysis.png"));
+    form->TunerClick();
+    Pump();
+    EXPECT_TRUE(form->TunerWindow->grab().save(QDir::current().filePath("sonabi-tuner.png")));
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <random>
@@ -168,6 +169,21 @@ TEST(RefinedPitch, WithinTwoCentsOfEveryToneAndHalfACentInTheMedian) {
             EXPECT_LT(median(tally.refined), 0.5);
         }
     }
+}
+
+// Both ways of summing the squared differences, the SSE2 one and the plain loop of other CPUs,
+// give the same bits, at every width and with a y or none.
+TEST(RefinedPitch, PortableSumsEqualTheVectorOnesBitForBit) {
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> value(-32768, 32767);
+    std::vector<float> x(600), y(600);
+    for (size_t i = 0; i < x.size(); ++i) x[i] = value(rng), y[i] = value(rng);
+    for (unsigned w = 0; w <= 520; ++w)
+        for (const float* other : {static_cast<const float*>(nullptr), y.data()}) {
+            const double vector = PitchSquareSum(x.data(), other, w);
+            const double portable = PitchSquareSum(x.data(), other, w, true);
+            ASSERT_EQ(std::memcmp(&vector, &portable, sizeof vector), 0) << w;
+        }
 }
 
 // Noise, any detected frequency from below one period per window to the top of the spectrum,

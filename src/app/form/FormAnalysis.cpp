@@ -81,6 +81,7 @@ void TFormMain::LiveRefresh(uint32_t count, const uint8_t* data, PaintBox* spect
         TCanvas& c = waveformView->Canvas();
         c.FontColor = kRed;
         c.TextOut(c.Width() / 2, c.Height() / 2, QString::fromUtf8("音を小さくしてください。"));
+        UpdateTuner(0);  // a clipped window has no pitch to trust
         return;
     }
     ClearWithGrid(spectrumView, FreqGridKept, FreqGridFineHz, FreqGridCoarseHz, FrequencySpan);
@@ -110,6 +111,7 @@ void TFormMain::RunDetection() {
         Label21->setText("");
         ResetHarmonicSliders();
     }
+    UpdateTuner(RefinedHz);
 }
 
 bool TFormMain::DetectPitch() {

@@ -20,6 +20,8 @@ using namespace sonabi;
 
 namespace {
 
+const char* const kProfileFilter = "倍音プロファイル|*.json";
+
 // A name from the save dialog with its extension, once the user agrees to replace a file that
 // is there; "" when cancelled.
 QString AskSavePath(const QString& filter, const QString& extension) {
@@ -44,11 +46,11 @@ void TFormMain::BuildShortcuts() {
     const struct {
         QKeySequence keys;
         void (TFormMain::*run)();
-    } shortcuts[] = {
-        {QKeySequence(Qt::CTRL | Qt::Key_E), &TFormMain::ExportAnalysisClick},
-        {QKeySequence(Qt::CTRL | Qt::Key_I), &TFormMain::SavePictureClick},
-        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &TFormMain::SaveProfileClick},
-        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &TFormMain::LoadProfileClick}};
+    } shortcuts[] = {{QKeySequence(Qt::CTRL | Qt::Key_E), &TFormMain::ExportAnalysisClick},
+                     {QKeySequence(Qt::CTRL | Qt::Key_I), &TFormMain::SavePictureClick},
+                     {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &TFormMain::SaveProfileClick},
+                     {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &TFormMain::LoadProfileClick},
+                     {QKeySequence(Qt::CTRL | Qt::Key_T), &TFormMain::TunerClick}};
     for (const auto& s : shortcuts) {
         auto* shortcut = new QShortcut(s.keys, this);
         connect(shortcut, &QShortcut::activated, this, s.run);
@@ -71,6 +73,7 @@ void TFormMain::ExportAnalysisClick() {
     settings.peakThreshold = PeakThreshold;
     settings.harmonicsFromAnalysis = true;
     settings.freqPosition = 100;
+    settings.a4 = ReferenceA4;
     const uint64_t step = uint64_t{FftSize / 2} * WaveFormat.nBlockAlign;
     std::string csv;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
@@ -120,10 +123,13 @@ Profile TFormMain::CurrentProfile() const {
 
 void TFormMain::SaveProfileClick() {
     if (Playing || Recording) return;
-    const QString path = AskSavePath("harmonic profile|*.json", ".json");
+    const QString path = AskSavePath(QString::fromUtf8(kProfileFilter), ".json");
     if (path.isEmpty()) return;
     const std::string error = SaveProfileFile(NativePath(path), CurrentProfile());
-    if (!error.empty()) ShowMessage(QString::fromStdString(error), path);
+    if (!error.empty())
+        ShowMessage(QString::fromUtf8("倍音プロファイルを保存できません。\n") +
+                        QString::fromStdString(error),
+                    path);
 }
 
 void TFormMain::ApplyProfile(const Profile& profile) {
@@ -143,20 +149,22 @@ void TFormMain::ApplyProfile(const Profile& profile) {
 
 void TFormMain::LoadProfileClick() {
     if (Playing || Recording) return;
-    const QString path = AppServices::Instance().OpenFileName("harmonic profile|*.json");
+    const QString path = AppServices::Instance().OpenFileName(QString::fromUtf8(kProfileFilter));
     if (path.isEmpty()) return;
     Profile profile;
     std::string error = LoadProfileFile(NativePath(path), profile);
     // The frequency slider reaches only as far as the spectrum's span.
     if (error.empty() && profile.fundamental > freq->maximum())
-        error = QString(
-                    "The profile's fundamental, %1 Hz, lies beyond the frequency slider "
-                    "(1 .. %2 Hz): widen the spectrum's span first")
+        error = QString::fromUtf8(
+                    "基音 %1 Hz は周波数スライダー（1 .. %2 Hz）の外です。先にスペクトルの範囲を"
+                    "広げてください")
                     .arg(profile.fundamental)
                     .arg(freq->maximum())
                     .toStdString();
     if (!error.empty()) {
-        ShowMessage(QString::fromStdString(error), path);
+        ShowMessage(QString::fromUtf8("倍音プロファイルを読み込めません。\n") +
+                        QString::fromStdString(error),
+                    path);
         return;
     }
     ApplyProfile(profile);

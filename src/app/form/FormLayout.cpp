@@ -262,7 +262,8 @@ void TFormMain::BuildLayout() {
     PaintBoxSeimon->OnPaint = [this] { PaintBoxSeimonPaint(); };
     PaintBoxSeimon->OnClick = [this] { PaintBoxSeimonClick(); };
     Transmit->setToolTip(
-        "Ctrl+Shift+S saves the mixer as a harmonic profile; Ctrl+Shift+O loads one");
+        QString::fromUtf8("Ctrl+Shift+S: ミキサーを倍音プロファイルに保存\n"
+                          "Ctrl+Shift+O: 倍音プロファイルを読み込む"));
     // Read-outs under the pointer, as tooltips.
     PaintBoxGra->OnHover = [this](int x, int y) { return WaveReadout(x, y); };
     PaintBoxFft->OnHover = [this](int x, int y) { return SpectrumReadout(x, y); };

@@ -17,10 +17,10 @@ namespace {
 
 QString HzString(double hz) { return QString::fromStdString(HzText(hz)); }
 
-// "A4 −3 cents", "C#5 +12 cents", "E2 0 cents"; a true minus sign, as typeset.
+// "A4 −3 セント", "C#5 +12 セント", "E2 0 セント"; a true minus sign, as typeset.
 QString NoteAndCents(const NearestNote& note) {
     const QString sign = note.cents < 0 ? QString::fromUtf8("−") : note.cents > 0 ? "+" : "";
-    return QString("%1 %2%3 cents")
+    return QString::fromUtf8("%1 %2%3 セント")
         .arg(QString::fromStdString(note.name), sign)
         .arg(std::abs(note.cents));
 }
@@ -58,7 +58,7 @@ QString TFormMain::SpectrumReadout(int x, int) const {
     if (SpectrumMagnitudes && n > 0 && readable > 0) {
         const int bin = std::min(static_cast<int>(std::lround(x * n / (2.0 * width))), readable);
         const double level = SpectrumMagnitudes[bin] - NoiseInForce()[bin];
-        text += QString("\nbin %1: level %2").arg(bin).arg(level, 0, 'f', 1);
+        text += QString::fromUtf8("\nビン %1: レベル %2").arg(bin).arg(level, 0, 'f', 1);
     }
     return text;
 }

@@ -1,5 +1,6 @@
 // The recording engine: two circulating capture blocks of 0.1 s, the live analysis of every
-// second block, the growing recording, and the hand-over of the recording as the held sound.
+// second block, the growing recording and its take, and the hand-over of the recording as the
+// held sound.
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
@@ -127,6 +128,7 @@ void TFormMain::ToggleRecording() {
         // Cleared only now, so that a failed start keeps the history. No block has been
         // handled yet: they arrive as posted events.
         ResetVoiceprint();
+        StartTake();
         HeldFrom = HeldSource::Recording;
         RecButton->show();
         // The user's sound (behind a mixer tone, if one was held) is replaced by the recording.
@@ -264,6 +266,7 @@ void TFormMain::OnWaveInData(WAVEHDR* header) {
             if (WaveData) std::memset(WaveData, 0, WaveDataSize);
         }
         RecordBuffer = nullptr;
+        FinishTake();
         if (!WaveHeader) WaveHeader = blocks::AllocateArray<WAVEHDR>(1);
         WaveDataHeld = WaveData != nullptr;
         RecButton->show();
@@ -285,8 +288,10 @@ void TFormMain::OnWaveInData(WAVEHDR* header) {
     if (header == WaveHeader)
         LiveRefresh(FftSize, reinterpret_cast<uint8_t*>(header->lpData), PaintBoxFft, PaintBoxGra,
                     WaveFormat.wBitsPerSample, WaveFormat.nChannels, 0);
-    // A full block's bytes go after what is recorded (the buffer starts afresh once full).
+    // A full block's bytes go after what is recorded (the buffer starts afresh once full), and
+    // to the take, which keeps everything however long the recording runs.
     auto keep = [this](const WAVEHDR* block) {
+        AppendTake(reinterpret_cast<const uint8_t*>(block->lpData), WaveDataSize);
         bool append = true;
         if (RecordedBytes == 0 || RecordedBytes >= RecordCapacity) {
             RecordedBytes = 0;

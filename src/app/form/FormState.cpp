@@ -72,6 +72,7 @@ void TFormMain::FormCreate() {
     PeakThreshold = 5.0;
     FftTimes = ScrollBarFftTimes->Max() - ScrollBarFftTimes->Position() + 1;
     FrequencySpan = 2000.0;
+    ReferenceA4 = SavedReferenceA4();
     LowCutHz = 30;
     LowCutBin = LowCutBinFor(LowCutHz, CurRate, FftSize);
     LowCutX = static_cast<int>(
@@ -286,26 +287,34 @@ void TFormMain::ClearAudioHandles() {
     WaveData = nullptr;
 }
 
+// The commands that have no button, listed under 保存's tip.
+const char* const kShortcutList =
+    "\nCtrl+E: 全ウィンドウの分析を CSV に保存"
+    "\nCtrl+I: ウィンドウの画像を PNG に保存"
+    "\nCtrl+T: チューナー";
+
 void TFormMain::UpdateStateTips() {
     QString save;
     if (SynthActive)
-        save = QString::fromUtf8("Saves the mixer's tone (再生 brings your sound back)");
+        save = QString::fromUtf8("ミキサーの音を保存します（再生 で元の音に戻ります）");
     else if (HeldFrom == HeldSource::File)
-        save = "Saves " + HeldFileName;
+        save = HeldFileName + QString::fromUtf8(" を保存します");
     else if (HeldFrom == HeldSource::Recording)
-        save = "Saves the recording";
+        save = QString::fromUtf8("録音を保存します");
     else
-        save = "Saves the start-up silence (nothing recorded or opened yet)";
-    save += "\nCtrl+E: the analysis of every window as CSV; Ctrl+I: a picture of the window";
+        save = QString::fromUtf8("起動時の無音を保存します（まだ録音も読み込みもしていません）");
+    save += QString::fromUtf8(kShortcutList);
     if (Butsave->toolTip() != save) Butsave->setToolTip(save);
 
-    QString noise = "No noise captured: press while recording to capture the background";
+    QString noise =
+        QString::fromUtf8("雑音は取り込まれていません。録音中に押すと背景の雑音を取り込みます");
     if (NoiseFftSize != 0) {
-        const QString taken =
-            QString("noise captured at %1 frames (%2 Hz)").arg(NoiseFftSize).arg(NoiseRate);
+        const QString taken = QString::fromUtf8("%1 フレーム（%2 Hz）で取り込んだ雑音")
+                                  .arg(NoiseFftSize)
+                                  .arg(NoiseRate);
         noise = NoiseInForce() == NoiseSpectrum
-                    ? "Subtracting the " + taken
-                    : QString("The %1 is not subtracted at %2 frames (%3 Hz)")
+                    ? taken + QString::fromUtf8("を差し引いています")
+                    : QString::fromUtf8("%1は %2 フレーム（%3 Hz）では差し引きません")
                           .arg(taken)
                           .arg(FftSize)
                           .arg(CurRate);
@@ -314,10 +323,11 @@ void TFormMain::UpdateStateTips() {
 
     QStringList settings;
     if (LowCutHz != 30)
-        settings << QString("Low cut-off %1 Hz (Shift + right click)").arg(LowCutHz);
+        settings << QString::fromUtf8("低域カット %1 Hz（Shift + 右クリック）").arg(LowCutHz);
     // Only a threshold the user set: an 8-bit sound's own default is none.
     if (PeakThreshold != PeakThresholdFor(CodingOf(WaveFormat)))
-        settings << QString("Threshold %1 (Shift + left click)").arg(PeakThreshold, 0, 'g', 6);
+        settings
+            << QString::fromUtf8("しきい値 %1（Shift + 左クリック）").arg(PeakThreshold, 0, 'g', 6);
     const QString spectrum = settings.join('\n');
     if (PaintBoxFft->toolTip() != spectrum) PaintBoxFft->setToolTip(spectrum);
 }
@@ -331,6 +341,8 @@ SampleCoding TFormMain::CodingFor(int bitsPerSample) const {
 void TFormMain::ShutdownAudio() {
     Closing = true;
     if (Recording && CaptureRunning) ToggleRecording();
+    // The returned blocks' messages will find the window gone: the take is completed now.
+    FinishTake();
     if (Playing) StopPlayback();
     if (CaptureOpen || WaveDataHeld) {
         if (WaveDataHeld) CloseOutput();

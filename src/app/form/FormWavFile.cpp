@@ -14,7 +14,7 @@ using namespace sonabi;
 namespace {
 // WAV first, as ever; then every file libsndfile decodes for the open command.
 const char* const kOpenFilter =
-    "wav|*.wav|all audio files|*.wav;*.WAV;*.flac;*.FLAC;*.ogg;*.oga;*.opus;*.mp3;*.MP3;*.aif;"
+    "wav|*.wav|すべての音声ファイル|*.wav;*.WAV;*.flac;*.FLAC;*.ogg;*.oga;*.opus;*.mp3;*.MP3;*.aif;"
     "*.aiff;*.aifc;*.AIF;*.AIFF;*.caf;*.w64;*.rf64;*.au;*.snd";
 }  // namespace
 

@@ -24,6 +24,7 @@
 #include "synth/Profile.h"
 #include "toolkit/Controls.h"
 #include "views/WaveLine.h"
+#include "wavfile/TakeFile.h"
 
 // How a sound is read: sample bits, rate (Hz) and channels.
 struct SoundShape {
@@ -45,6 +46,9 @@ struct ParkedSound {
     uint8_t* savedData = nullptr;
     uint32_t savedSize = 0;  // bytes
 };
+
+class ImageView;
+class QDoubleSpinBox;
 
 class TFormMain : public QWidget {
     Q_OBJECT
@@ -328,6 +332,15 @@ class TFormMain : public QWidget {
     void CloseCapture();
     void ReleaseCaptureBlock2();
     void OnWaveInData(WAVEHDR* header);
+    // The take (FormTakes.cpp): every recording is also written to the takes folder as it is
+    // made, and completed when it stops or the window closes. A take that cannot be written is
+    // said once per recording and never stops it.
+    sonabi::TakeWriter Take;
+    bool TakeFailureShown = false;
+    void StartTake();
+    void AppendTake(const uint8_t* data, uint32_t bytes);
+    void FinishTake();
+    void TakeFailed(const std::string& reason);
 
     // ---- Playback ----
     void PlayButtonClick();
@@ -386,6 +399,18 @@ class TFormMain : public QWidget {
     // Ctrl+I: the window as a PNG picture. Ctrl+Shift+S / Ctrl+Shift+O: the mixer's settings
     // saved to / loaded from a profile file. Each asks for a file name; none runs while playing
     // or recording.
+    // Ctrl+T: the tuner, a window of its own (FormTuner.cpp) that follows each analysis: the
+    // note, a cents needle, the pitch and the reference A4, which it sets (kMinA4 .. kMaxA4 Hz)
+    // and the program keeps between runs.
+    QWidget* TunerWindow = nullptr;
+    ImageView* TunerView = nullptr;
+    QDoubleSpinBox* TunerReference = nullptr;
+    double TunerHz = 0.0;  // the pitch shown (Hz), 0 when the last analysis found none
+    void TunerClick();
+    void UpdateTuner(double hz);
+    void DrawTuner(QImage& image) const;
+    void SetReferenceA4(double hz);
+    static double SavedReferenceA4();
     void ExportAnalysisClick();
     void SavePictureClick();
     void SaveProfileClick();

@@ -15,29 +15,33 @@ namespace {
 // within about 70 cents, and 6 % is 100 cents.
 constexpr double kDetectedSpread = 0.06;
 
-// The sum over i < w of (x[i] - y[i])^2 (or of x[i]^2 with y null), in eight float lanes added
-// in a fixed order, so that the SSE and the portable code give the same bits.
-double SquareSum(const float* x, const float* y, unsigned w) {
+}  // namespace
+
+double PitchSquareSum(const float* x, const float* y, unsigned w, bool portable) {
     float lanes[8] = {};
     unsigned i = 0;
 #ifdef __SSE2__
-    __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
-    for (; i + 8 <= w; i += 8) {
-        __m128 a = _mm_loadu_ps(x + i), b = _mm_loadu_ps(x + i + 4);
-        if (y) a = _mm_sub_ps(a, _mm_loadu_ps(y + i)), b = _mm_sub_ps(b, _mm_loadu_ps(y + i + 4));
-        lo = _mm_add_ps(lo, _mm_mul_ps(a, a));
-        hi = _mm_add_ps(hi, _mm_mul_ps(b, b));
+    if (!portable) {
+        __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
+        for (; i + 8 <= w; i += 8) {
+            __m128 a = _mm_loadu_ps(x + i), b = _mm_loadu_ps(x + i + 4);
+            if (y)
+                a = _mm_sub_ps(a, _mm_loadu_ps(y + i)), b = _mm_sub_ps(b, _mm_loadu_ps(y + i + 4));
+            lo = _mm_add_ps(lo, _mm_mul_ps(a, a));
+            hi = _mm_add_ps(hi, _mm_mul_ps(b, b));
+        }
+        _mm_storeu_ps(lanes, lo);
+        _mm_storeu_ps(lanes + 4, hi);
     }
-    _mm_storeu_ps(lanes, lo);
-    _mm_storeu_ps(lanes + 4, hi);
 #else
+    (void)portable;
+#endif
     for (; i + 8 <= w; i += 8) {
         for (int k = 0; k < 8; ++k) {
             const float d = y ? x[i + k] - y[i + k] : x[i + k];
             lanes[k] += d * d;
         }
     }
-#endif
     double sum = 0;
     for (; i < w; ++i) {
         const double d = y ? double(x[i] - y[i]) : double(x[i]);
@@ -46,6 +50,10 @@ double SquareSum(const float* x, const float* y, unsigned w) {
     for (float lane : lanes) sum += lane;
     return sum;
 }
+
+namespace {
+
+double SquareSum(const float* x, const float* y, unsigned w) { return PitchSquareSum(x, y, w); }
 
 double Difference(const float* x, unsigned w, unsigned lag) { return SquareSum(x, x + lag, w); }
 
@@ -59,9 +67,10 @@ double Energy(const float* x, unsigned w, unsigned lag) {
 // once.
 constexpr unsigned kMaxLags = 160;
 struct Lags {
+    Lags(const float* x, unsigned w, unsigned lo, unsigned hi) : x(x), w(w), lo(lo), hi(hi) {}
     const float* x;
     unsigned w, lo, hi;
-    double known[kMaxLags];
+    double known[kMaxLags];  // only where `has` says
     bool has[kMaxLags] = {};
 
     double operator()(unsigned lag) {

@@ -22,4 +22,9 @@ constexpr unsigned kMaxRefineFrames = 2048;
 double RefinePitch(const uint8_t* frames, SampleCoding coding, int channels, int channel,
                    unsigned n, uint32_t rate, double hz, float* scratch);
 
+// The sum over i < w of (x[i] - y[i])^2 (of x[i]^2 with y null) that the search compares, in
+// eight float lanes added in a fixed order. SSE2 takes it where the CPU has it; `portable` forces
+// the plain loop other CPUs run, which gives the same bits.
+double PitchSquareSum(const float* x, const float* y, unsigned w, bool portable = false);
+
 }  // namespace sonabi

@@ -223,7 +223,8 @@ std::string ReadWave(ByteSource& src, WaveFileData& out, bool samples) {
     return "";
 }
 
-// The 46 bytes before the samples; false when the RIFF size would not fit in 32 bits.
+}  // namespace
+
 bool WaveHeaderBytes(const WAVEFORMATEX& format, uint32_t byteCount, std::array<uint8_t, 46>& h) {
     const uint64_t riffSize = 38ull + byteCount + (byteCount & 1u);
     if (riffSize > 0xFFFFFFFFull) return false;
@@ -236,6 +237,8 @@ bool WaveHeaderBytes(const WAVEFORMATEX& format, uint32_t byteCount, std::array<
     PutLe32(h.data() + 42, byteCount);
     return true;
 }
+
+namespace {
 
 bool PathTooLong(const std::string& path) { return path.size() > kMaxWavePathLength; }
 

@@ -4,6 +4,7 @@
 // "ERROR" box ("No File", "No Wave", "No fmt", ...). No Qt here: the window, the command-line
 // analyser, the tests and the fuzzers all call these same functions.
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -64,6 +65,10 @@ std::string WriteWaveFile(const std::string& path, const WAVEFORMATEX& format, c
 // Empty when the RIFF size would not fit in 32 bits.
 std::vector<uint8_t> WaveFileBytes(const WAVEFORMATEX& format, const uint8_t* data,
                                    uint32_t byteCount);
+
+// The 46 bytes of that file before its samples; false when the RIFF size would not fit in 32
+// bits.
+bool WaveHeaderBytes(const WAVEFORMATEX& format, uint32_t byteCount, std::array<uint8_t, 46>& h);
 
 // The save command's name rule: name unchanged when its last four characters are exactly
 // ".wav" or ".WAV" (case included), else name + ".wav".
