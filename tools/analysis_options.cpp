@@ -5,10 +5,7 @@
 #include <cmath>
 #include <thread>
 
-#include "analysis/AnalysisTable.h"
 #include "analysis/NoteName.h"
-#include "common/Blocks.h"
-#include "wavfile/SoundFile.h"
 
 using namespace sonabi;
 

@@ -179,7 +179,8 @@ TEST(RefinedPitch, PortableSumsEqualTheVectorOnesBitForBit) {
     std::vector<float> x(600), y(600);
     for (size_t i = 0; i < x.size(); ++i) x[i] = value(rng), y[i] = value(rng);
     for (unsigned w = 0; w <= 520; ++w)
-        for (const float* other : {static_cast<const float*>(nullptr), y.data()}) {
+        for (const float* other :
+             {static_cast<const float*>(nullptr), static_cast<const float*>(y.data())}) {
             const double vector = PitchSquareSum(x.data(), other, w);
             const double portable = PitchSquareSum(x.data(), other, w, true);
             ASSERT_EQ(std::memcmp(&vector, &portable, sizeof vector), 0) << w;
