@@ -382,6 +382,31 @@ TEST_F(FileCommandsTest, LoadedProfilePlaysTheSameSamples) {
     EXPECT_EQ(form->HarmonicLevels[1], level);
 }
 
+// The saved mixer tones in tests/data/tones, which the Python module's tone() is checked
+// against, are what ミキサー plays from each profile loaded into a fresh window.
+// SONABI_WRITE_TONES=1 writes them anew from the window.
+TEST_F(FileCommandsTest, SavedMixerTonesAreWhatTheMixerPlaysFromTheirProfiles) {
+    const QDir tones(SONABI_TEST_DATA_DIR "/tones");
+    const QStringList profiles = tones.entryList({"*.json"}, QDir::Files, QDir::Name);
+    ASSERT_GE(profiles.size(), 3);
+    for (const QString& name : profiles) {
+        form.reset();
+        form = std::make_unique<TFormMain>(audio.get());
+        openName = tones.filePath(name);
+        form->LoadProfileClick();
+        ASSERT_TRUE(messages.empty()) << name.toStdString();
+        form->Transmit->click();
+        const QByteArray played = testwav::WaveFile(
+            MakePcmFormat(1, 16, 44100), testwav::Bytes(form->WaveData, form->WaveDataSize));
+        audio->FinishOutput();
+        Pump();
+        const QString wav = tones.filePath(QFileInfo(name).completeBaseName() + ".wav");
+        if (qEnvironmentVariableIsSet("SONABI_WRITE_TONES"))
+            ASSERT_TRUE(testwav::WriteBytes(wav, played));
+        EXPECT_EQ(testwav::ReadAll(wav), played) << name.toStdString();
+    }
+}
+
 // Ctrl with a letter runs its command or nothing: never the note that letter types.
 TEST_F(FileCommandsTest, ShortcutsReachTheirCommandsAndNeverPlayANote) {
     form->show();

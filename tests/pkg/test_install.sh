@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a staging root (DESTDIR) and checks the installed tree: the two
-# programs, the desktop entry, the icons, the AppStream metainfo and the man pages, and that the
-# installed programs run.
+# programs, the desktop entry, the icons, the AppStream metainfo, the man pages and the Python
+# module, and that the installed programs run.
 # Usage: test_install.sh BUILD_DIR
 set -u
 if [[ $# -ne 1 || ! -d "$1" ]]; then
@@ -128,6 +128,20 @@ if [[ -x "$root/bin/sonabi" ]]; then
     [[ $status -eq 124 ]] || fail "sonabi ended with status $status before it was stopped"
     grep -q '^sonabi: ignored "--no-such-option"' "$stage/sonabi.err" ||
         fail "sonabi did not report the ignored option: $(cat "$stage/sonabi.err")"
+fi
+
+# -- The Python module, when built: where Debian's python3 looks for each prefix, and importable
+if [[ -d "$build/python/sonabi" ]]; then
+    site="$root/lib/python3/dist-packages"
+    [[ -f "$site/sonabi/__init__.py" ]] || fail "lib/python3/dist-packages/sonabi missing"
+    got=$(cd "$stage" && PYTHONPATH="$site" /usr/bin/python3 -c \
+        'import sonabi; print(sonabi.__file__.startswith("'"$site"'"), sonabi.note(440.0))')
+    [[ "$got" == "True ('A4', 0)" ]] || fail "the installed module printed: $got"
+    minor=$(/usr/bin/python3 -c 'import sys; print(sys.version_info[1])')
+    local_stage="$stage/local"
+    DESTDIR="$local_stage" cmake --install "$build" --prefix /usr/local >/dev/null 2>&1
+    [[ -f "$local_stage/usr/local/lib/python3.$minor/dist-packages/sonabi/__init__.py" ]] ||
+        fail "under /usr/local the module is not in lib/python3.$minor/dist-packages"
 fi
 
 if [[ $failures -ne 0 ]]; then
