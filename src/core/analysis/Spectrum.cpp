@@ -121,39 +121,108 @@ __attribute__((target("avx512f"))) void WeightSamples512(unsigned count, const W
     }
 }
 
-// Channel `channel` of 16-bit frames of `channels` channels (1 or 2) at `data` as doubles, eight
-// at a time; frames of two channels are read whole, so nothing past the window is touched.
-__attribute__((target("avx512f,avx2"))) void ReadSamples16x8(unsigned count, const uint8_t* data,
-                                                             int channels, int channel,
-                                                             double* input) {
-    for (unsigned n = 0; n < count; n += 8) {
-        __m256i v;
-        if (channels == 1) {
-            v = _mm256_cvtepi16_epi32(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 2 * size_t{n})));
-        } else {
-            const __m256i frames =
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + 4 * size_t{n}));
-            v = _mm256_srai_epi32(channel == 0 ? _mm256_slli_epi32(frames, 16) : frames, 16);
+// The same operations in the same order as WeightSamples512, four lanes at a time, so the same
+// argument holds lane by lane; no fused multiply-add, which would round differently.
+__attribute__((target("avx2"))) void WeightSamples256(unsigned count, const WeightTable& w,
+                                                      double* input) {
+    const __m256d exponent = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FF0000000000000));
+    const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
+    const __m256d nearMiddle = _mm256_set1_pd(0x1p-53 - 0x1p-64);
+    const __m256d zero = _mm256_setzero_pd();
+    for (unsigned n = 0; n < count; n += 4) {
+        const __m256d s = _mm256_loadu_pd(input + n);
+        const __m256d a = _mm256_mul_pd(s, _mm256_loadu_pd(&w.hi[n]));
+        const __m256d b =
+            _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(s, _mm256_loadu_pd(&w.hiHigh[n])), a),
+                          _mm256_mul_pd(s, _mm256_loadu_pd(&w.hiLow[n])));
+        const __m256d d = _mm256_add_pd(b, _mm256_mul_pd(s, _mm256_loadu_pd(&w.lo[n])));
+        const __m256d r = _mm256_add_pd(a, d);
+        const __m256d res = _mm256_sub_pd(d, _mm256_sub_pd(r, a));
+        _mm256_storeu_pd(input + n, r);
+        const __m256d power = _mm256_and_pd(r, exponent);
+        const __m256d inexact = _mm256_cmp_pd(res, zero, _CMP_NEQ_OQ);
+        const __m256d close =
+            _mm256_or_pd(_mm256_cmp_pd(_mm256_and_pd(res, magnitude),
+                                       _mm256_mul_pd(power, nearMiddle), _CMP_GE_OQ),
+                         _mm256_cmp_pd(_mm256_and_pd(r, magnitude), power, _CMP_EQ_OQ));
+        if (const int redo = _mm256_movemask_pd(_mm256_and_pd(inexact, close))) {
+            double samples[4];
+            _mm256_storeu_pd(samples, s);
+            for (unsigned k = 0; k < 4; ++k) {
+                if (redo & (1 << k)) {
+                    input[n + k] = static_cast<double>(samples[k] * TableWeight(w, n + k));
+                }
+            }
         }
-        _mm512_storeu_pd(input + n, _mm512_cvtepi32_pd(v));
     }
 }
 
+// Eight 16-bit samples of channel `channel` of frames of `channels` channels (1 or 2) at `data`
+// as 32-bit integers; frames of two channels are read whole, so nothing past the window is
+// touched.
+__attribute__((target("avx2"))) inline __m256i Read16x8(const uint8_t* data, int channels,
+                                                        int channel) {
+    if (channels == 1)
+        return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data)));
+    const __m256i frames = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data));
+    return _mm256_srai_epi32(channel == 0 ? _mm256_slli_epi32(frames, 16) : frames, 16);
+}
+
+__attribute__((target("avx512f,avx2"))) void ReadSamples512(unsigned count, const uint8_t* data,
+                                                            int channels, int channel,
+                                                            double* input) {
+    const size_t frame = 2 * static_cast<size_t>(channels);
+    for (unsigned n = 0; n < count; n += 8) {
+        _mm512_storeu_pd(input + n,
+                         _mm512_cvtepi32_pd(Read16x8(data + frame * n, channels, channel)));
+    }
+}
+
+__attribute__((target("avx2"))) void ReadSamples256(unsigned count, const uint8_t* data,
+                                                    int channels, int channel, double* input) {
+    const size_t frame = 2 * static_cast<size_t>(channels);
+    for (unsigned n = 0; n < count; n += 8) {
+        const __m256i v = Read16x8(data + frame * n, channels, channel);
+        _mm256_storeu_pd(input + n, _mm256_cvtepi32_pd(_mm256_castsi256_si128(v)));
+        _mm256_storeu_pd(input + n + 4, _mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1)));
+    }
+}
+
+// The vector paths this machine runs. SONABI_FFT_NO_AVX512 keeps the weighting off AVX-512 as
+// well, and SONABI_FFT_NO_AVX, SONABI_FFT_SCALAR or SONABI_WEIGHTING_SCALAR on the scalar path,
+// so that a build can run as a CPU without them would.
+bool HasAvx2() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+
 bool HasAvx512() {
-    static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2");
+    static const bool avx512 = __builtin_cpu_supports("avx512f") && HasAvx2();
     return avx512;
 }
 
-// The weighted input of 8- and 16-bit samples on the vector path; false where it does not apply.
-bool FillWeightedFast(unsigned count, const uint8_t* data, int bits, int channels, int channel,
-                      double* input) {
+#if defined(SONABI_FFT_NO_AVX) || defined(SONABI_FFT_SCALAR) || defined(SONABI_WEIGHTING_SCALAR)
+WeightingPath WidestPath() { return WeightingPath::kScalar; }
+#elif defined(SONABI_FFT_NO_AVX512)
+WeightingPath WidestPath() { return HasAvx2() ? WeightingPath::kAvx2 : WeightingPath::kScalar; }
+#else
+WeightingPath WidestPath() {
+    return HasAvx512() ? WeightingPath::kAvx512
+           : HasAvx2() ? WeightingPath::kAvx2
+                       : WeightingPath::kScalar;
+}
+#endif
+
+// The weighted input of 8- and 16-bit samples on a vector path; false where it does not apply.
+bool FillWeightedFast(WeightingPath path, unsigned count, const uint8_t* data, int bits,
+                      int channels, int channel, double* input) {
     const WeightTable* w = HammingTable(count);
-    if (!w || count < 8 || !HasAvx512()) return false;
+    if (!w || count < 8 || path == WeightingPath::kScalar) return false;
+    const bool wide = path == WeightingPath::kAvx512;
     const size_t stride = static_cast<size_t>(bits / 8) * static_cast<size_t>(channels);
     const uint8_t* first = data + static_cast<size_t>(bits / 8) * static_cast<size_t>(channel);
     if (bits == 16 && channels <= 2) {
-        ReadSamples16x8(count, data, channels, channel, input);
+        (wide ? ReadSamples512 : ReadSamples256)(count, data, channels, channel, input);
     } else if (bits == 16) {
         for (unsigned n = 0; n < count; ++n) {
             const uint8_t* p = first + n * stride;
@@ -162,17 +231,51 @@ bool FillWeightedFast(unsigned count, const uint8_t* data, int bits, int channel
     } else {
         for (unsigned n = 0; n < count; ++n) input[n] = first[n * stride] - 128;
     }
-    WeightSamples512(count, *w, input);
+    (wide ? WeightSamples512 : WeightSamples256)(count, *w, input);
     return true;
 }
 #else
-bool FillWeightedFast(unsigned, const uint8_t*, int, int, int, double*) { return false; }
+bool HasAvx2() { return false; }
+bool HasAvx512() { return false; }
+WeightingPath WidestPath() { return WeightingPath::kScalar; }
+bool FillWeightedFast(WeightingPath, unsigned, const uint8_t*, int, int, int, double*) {
+    return false;
+}
 #endif
 
 }  // namespace
 
+bool CanRunWeightingPath(WeightingPath path) {
+    switch (path) {
+        case WeightingPath::kAvx512:
+            return HasAvx512();
+        case WeightingPath::kAvx2:
+            return HasAvx2();
+        default:
+            return true;
+    }
+}
+
+const char* WeightingPathName(WeightingPath path) {
+    return path == WeightingPath::kAvx512 ? "avx512"
+           : path == WeightingPath::kAvx2 ? "avx2"
+                                          : "scalar";
+}
+
+WeightingPath DefaultWeightingPath() {
+    static const WeightingPath path = WidestPath();
+    return path;
+}
+
 bool FillWindowedInput(unsigned count, const uint8_t* data, SampleCoding coding, int channels,
                        int channel, double* input) {
+    return FillWindowedInputOn(DefaultWeightingPath(), count, data, coding, channels, channel,
+                               input);
+}
+
+bool FillWindowedInputOn(WeightingPath path, unsigned count, const uint8_t* data,
+                         SampleCoding coding, int channels, int channel, double* input) {
+    if (!CanRunWeightingPath(path)) return false;
     if (count < 2 || channel < 0 || channel > 1 || channel >= channels || !coding.Readable())
         return false;
     const size_t bytes = static_cast<size_t>(coding.Bytes());
@@ -188,7 +291,7 @@ bool FillWindowedInput(unsigned count, const uint8_t* data, SampleCoding coding,
     using Int = integral_constant<bool, false>;
     using Float = integral_constant<bool, true>;
     if (!coding.floating && coding.bits <= 16 &&
-        FillWeightedFast(count, data, coding.bits, channels, channel, input)) {
+        FillWeightedFast(path, count, data, coding.bits, channels, channel, input)) {
         return true;
     }
     if (coding.floating) {
