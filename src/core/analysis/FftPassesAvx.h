@@ -1,5 +1,5 @@
 // The AVX passes of ComputeFft, for Fft.cpp only: two complex values per register
-// [re0, im0, re1, im1], two or three stages per pass over work, the last two stages together
+// [re0, im0, re1, im1], two stages per pass over work where it can, the last two stages together
 // with the magnitudes.
 #pragma once
 #include "analysis/FftPasses.h"  // also turns off contraction for what follows
@@ -33,17 +33,25 @@ SONABI_AVX inline __m256d ButterflyAvx(__m256d lo, AvxHi hi, const AvxTwiddle& w
                          _mm256_mul_pd(hi.im, w.turned));
 }
 
-// Two real samples as complex values [x0, 0, x1, 0].
-SONABI_AVX inline __m256d LoadRealAvx(const double* x) {
-    const __m128d v = _mm_loadu_pd(x), zero = _mm_setzero_pd();
-    return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_unpacklo_pd(v, zero)),
-                                _mm_unpackhi_pd(v, zero), 1);
+// Two real samples x0, x1 as [x0, x0, x1, x1], the real parts of a hi operand (its imaginary
+// parts are all +0).
+SONABI_AVX inline __m256d LoadRealPairAvx(const double* x) {
+    return _mm256_permute_pd(_mm256_broadcast_pd(reinterpret_cast<const __m128d*>(x)), 0b1100);
 }
 
-// Two values of work at p, or with kReal the real samples x[i], x[i + 1].
+// A lo operand: two values of work at p, or with kReal the real samples x[i], x[i + 1] as complex
+// values [x0, 0, x1, 0].
 template <bool kReal>
 SONABI_AVX inline __m256d LoadAvx(const double* x, unsigned i, const double* p) {
-    return kReal ? LoadRealAvx(x + i) : _mm256_loadu_pd(p);
+    if (!kReal) return _mm256_loadu_pd(p);
+    return _mm256_blend_pd(LoadRealPairAvx(x + i), _mm256_setzero_pd(), 0b1010);
+}
+
+// A hi operand split as SplitAvx does, from work at p or (kReal) from real samples.
+template <bool kReal>
+SONABI_AVX inline AvxHi LoadHiAvx(const double* x, unsigned i, const double* p) {
+    if (!kReal) return SplitAvx(_mm256_loadu_pd(p));
+    return {LoadRealPairAvx(x + i), _mm256_setzero_pd()};
 }
 
 // Stages f and f + 1 in one pass, in place: a group of 2m values (m = n >> f) is four quarters
@@ -69,8 +77,8 @@ SONABI_AVX void RunStagePairAvx(unsigned n, unsigned m, const Twiddle* tf, const
             double* p3 = p2 + 2 * h;
             const __m256d x0 = LoadAvx<kReal>(x, r, p0);
             const __m256d x1 = LoadAvx<kReal>(x, h + r, p1);
-            const AvxHi x2 = SplitAvx(LoadAvx<kReal>(x, m + r, p2));
-            const AvxHi x3 = SplitAvx(LoadAvx<kReal>(x, m + h + r, p3));
+            const AvxHi x2 = LoadHiAvx<kReal>(x, m + r, p2);
+            const AvxHi x3 = LoadHiAvx<kReal>(x, m + h + r, p3);
             const __m256d y0 = ButterflyAvx(x0, x2, a), y2 = ButterflyAvx(x0, x2, b);
             const AvxHi y1 = SplitAvx(ButterflyAvx(x1, x3, a));
             const AvxHi y3 = SplitAvx(ButterflyAvx(x1, x3, b));
@@ -82,43 +90,17 @@ SONABI_AVX void RunStagePairAvx(unsigned n, unsigned m, const Twiddle* tf, const
     }
 }
 
-// Stages f, f + 1 and f + 2 in one pass, in place, as RunStagePairAvx with a third stage: a
-// group of 2m values is eight eighths x0 .. x7; stage f pairs x_k with x_k+4, stage f + 1 the
-// results two apart within each half, stage f + 2 neighbouring ones, each with its own factors.
-template <bool kReal>
-SONABI_AVX void RunStageTripleAvx(unsigned n, unsigned m, const Twiddle* tf, const Twiddle* tg,
-                                  const Twiddle* th, const double* input, Complex* work) {
-    const unsigned e = m / 4;  // values per eighth, at least 2
-    for (unsigned g = 0; g < n; g += 2 * m) {
-        const unsigned q = g / m;
-        const AvxTwiddle a = BroadcastAvx(tf[q]), b = BroadcastAvx(tf[q + 1]);
-        double* p = &work[g].re;
-        const double* x = kReal ? input + g : nullptr;
-        for (unsigned r = 0; r < e; r += 2) {
-            double* at[8];
-            for (unsigned k = 0; k < 8; ++k) at[k] = p + 2 * (k * e + r);
-            __m256d y[8];
-            for (unsigned k = 0; k < 4; ++k) {
-                const __m256d lo = LoadAvx<kReal>(x, k * e + r, at[k]);
-                const AvxHi hi = SplitAvx(LoadAvx<kReal>(x, (k + 4) * e + r, at[k + 4]));
-                y[k] = ButterflyAvx(lo, hi, a);
-                y[k + 4] = ButterflyAvx(lo, hi, b);
-            }
-            // Each half of eight: z0 .. z3 from y0 .. y3 with two factors, then u from z.
-            for (unsigned half = 0; half < 2; ++half) {
-                const __m256d* yh = y + 4 * half;
-                const unsigned qg = 2 * q + 2 * half, qh = 4 * q + 4 * half;
-                const AvxTwiddle c = BroadcastAvx(tg[qg]), d = BroadcastAvx(tg[qg + 1]);
-                const AvxHi y2 = SplitAvx(yh[2]), y3 = SplitAvx(yh[3]);
-                const __m256d z0 = ButterflyAvx(yh[0], y2, c), z2 = ButterflyAvx(yh[0], y2, d);
-                const AvxHi z1 = SplitAvx(ButterflyAvx(yh[1], y3, c));
-                const AvxHi z3 = SplitAvx(ButterflyAvx(yh[1], y3, d));
-                double* const* out = at + 4 * half;
-                _mm256_storeu_pd(out[0], ButterflyAvx(z0, z1, BroadcastAvx(th[qh])));
-                _mm256_storeu_pd(out[1], ButterflyAvx(z0, z1, BroadcastAvx(th[qh + 1])));
-                _mm256_storeu_pd(out[2], ButterflyAvx(z2, z3, BroadcastAvx(th[qh + 2])));
-                _mm256_storeu_pd(out[3], ButterflyAvx(z2, z3, BroadcastAvx(th[qh + 3])));
-            }
+// One stage in place, blocks of m >= 2 values.
+SONABI_AVX void RunStageAvx(unsigned n, unsigned m, const Twiddle* t, Complex* work) {
+    for (unsigned q = 0; q < n / m; q += 2) {
+        const AvxTwiddle a = BroadcastAvx(t[q]), b = BroadcastAvx(t[q + 1]);
+        double* lo = &work[size_t{q} * m].re;
+        double* hi = lo + size_t{m} * 2;
+        for (unsigned r = 0; r < 2 * m; r += 4) {
+            const __m256d l = _mm256_loadu_pd(lo + r);
+            const AvxHi x = SplitAvx(_mm256_loadu_pd(hi + r));
+            _mm256_storeu_pd(lo + r, ButterflyAvx(l, x, a));
+            _mm256_storeu_pd(hi + r, ButterflyAvx(l, x, b));
         }
     }
 }
@@ -180,18 +162,17 @@ SONABI_AVX void RunLastStagesAvx(unsigned n, const FftPlan& plan, Complex* work,
     }
 }
 
-// The whole transform for b >= 4: the stages before the last two in pairs from the real input,
-// the first three together when their count is odd, then the last two with the magnitudes.
+// The whole transform for b >= 4: stages in pairs from the real input, a lone stage when their
+// count is odd (early, where its blocks are long), then the last two with the magnitudes. Three
+// stages in one pass ran slower than a pair and a lone stage: each stage here is bound by its
+// arithmetic rather than by memory.
 SONABI_AVX void RunAvx(unsigned n, int b, const FftPlan& plan, const double* input, Complex* work,
                        Complex* output, double* magnitudes) {
-    int f = 1;
+    RunStagePairAvx<true>(n, n >> 1, plan.Stage(1), plan.Stage(2), input, work);
+    int f = 3;
     if ((b - 2) % 2 == 1) {
-        RunStageTripleAvx<true>(n, n >> 1, plan.Stage(1), plan.Stage(2), plan.Stage(3), input,
-                                work);
-        f = 4;
-    } else {
-        RunStagePairAvx<true>(n, n >> 1, plan.Stage(1), plan.Stage(2), input, work);
-        f = 3;
+        RunStageAvx(n, n >> f, plan.Stage(f), work);
+        ++f;
     }
     for (; f + 1 <= b - 2; f += 2) {
         RunStagePairAvx<false>(n, n >> f, plan.Stage(f), plan.Stage(f + 1), nullptr, work);
