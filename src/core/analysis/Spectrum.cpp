@@ -1,7 +1,6 @@
 #include "analysis/Spectrum.h"
 
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <type_traits>
