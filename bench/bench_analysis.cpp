@@ -3,6 +3,7 @@
 // Run with --benchmark_repetitions=5 --benchmark_report_aggregates_only=true for medians.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -59,6 +60,45 @@ void BM_FillWindowedInput(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_FillWindowedInput);
+
+// One 2048-frame window of 16-bit samples weighted on each path in turn within every iteration,
+// so that their ratios see the same machine load: the time is that of path range(0) (manual
+// time), counters vs_scalar and vs_avx512 its time over theirs. The label names the path.
+void BM_WeightingPaths(benchmark::State& state) {
+    const WeightingPath paths[] = {WeightingPath::kScalar, WeightingPath::kAvx2,
+                                   WeightingPath::kAvx512};
+    const WeightingPath mine = paths[state.range(0)];
+    const int channels = static_cast<int>(state.range(1));
+    if (!CanRunWeightingPath(mine)) {
+        state.SkipWithError("this machine cannot run the path");
+        return;
+    }
+    const std::vector<uint8_t> bytes = Tone(channels);
+    std::vector<double> input(2048);
+    using Clock = std::chrono::steady_clock;
+    double total[3] = {};
+    for (auto _ : state) {
+        for (int p = 0; p < 3; ++p) {
+            if (!CanRunWeightingPath(paths[p])) continue;
+            const auto t0 = Clock::now();
+            FillWindowedInputOn(paths[p], 2048, bytes.data(), 16, channels, channels - 1,
+                                input.data());
+            benchmark::DoNotOptimize(input.data());
+            benchmark::ClobberMemory();
+            const double t = std::chrono::duration<double>(Clock::now() - t0).count();
+            total[p] += t;
+            if (paths[p] == mine) state.SetIterationTime(t);
+        }
+    }
+    const double own = total[state.range(0)];
+    state.counters["vs_scalar"] = own / total[0];
+    if (CanRunWeightingPath(WeightingPath::kAvx512)) state.counters["vs_avx512"] = own / total[2];
+    state.SetLabel(WeightingPathName(mine));
+}
+BENCHMARK(BM_WeightingPaths)
+    ->ArgsProduct({{0, 1, 2}, {1, 2}})
+    ->ArgNames({"path", "channels"})
+    ->UseManualTime();
 
 // Windowing, transform and peak pass of each channel of one 2048-frame window.
 void BM_Spectrum(benchmark::State& state) {

@@ -251,34 +251,72 @@ TEST(FillWindowedInput, ProductsAreRoundedOnceFromExtendedPrecision) {
     }
 }
 
-// The vector path rounds the exact product once and redoes the lanes where the extended product's
-// two roundings could differ (about one in 4000 here): every 8- and 16-bit value must agree.
-TEST(FillWindowedInput, EveryEightAndSixteenBitValueGivesTheExtendedProduct) {
-    const unsigned n = 256;
-    std::vector<long double> weights(n);
-    for (unsigned k = 0; k < n; ++k) {
-        weights[k] =
-            0.54L - 0.46L * std::cos(2 * 3.141592653589793238462643383279502884L * k / (n - 1));
-    }
-    std::vector<double> input(n);
-    size_t differing = 0;
-    for (int v = -32768; v <= 32767; ++v) {
-        ASSERT_TRUE(
-            FillWindowedInput(n, Pcm16(std::vector<int>(n, v)).data(), 16, 1, 0, input.data()));
+// The vector paths round the exact product once and redo the lanes where the extended product's
+// two roundings could differ (about one in 4000 here): on each path, forced whatever this build
+// and machine would choose, every 8- and 16-bit value must agree, mono and in either channel of
+// stereo frames.
+TEST(FillWindowedInput, EveryEightAndSixteenBitValueGivesTheExtendedProductOnEveryPath) {
+    for (const unsigned n : {256u, 2048u}) {
+        SCOPED_TRACE(n);
+        std::vector<long double> weights(n);
         for (unsigned k = 0; k < n; ++k) {
-            const double expected = static_cast<double>(v * weights[k]);
-            differing += !SameBits(&input[k], &expected, sizeof expected);
+            weights[k] =
+                0.54L - 0.46L * std::cos(2 * 3.141592653589793238462643383279502884L * k / (n - 1));
+        }
+        // A window of n frames of v, or of v in channel `channel` beside -1 - v.
+        const auto frames16 = [n](int v, int channels, int channel) {
+            std::vector<int> samples;
+            for (unsigned k = 0; k < n; ++k) {
+                for (int c = 0; c < channels; ++c) samples.push_back(c == channel ? v : -1 - v);
+            }
+            return Pcm16(samples);
+        };
+        std::vector<double> input(n);
+        for (WeightingPath path :
+             {WeightingPath::kScalar, WeightingPath::kAvx2, WeightingPath::kAvx512}) {
+            SCOPED_TRACE(WeightingPathName(path));
+            if (!CanRunWeightingPath(path)) {
+                EXPECT_FALSE(
+                    FillWindowedInputOn(path, n, frames16(0, 1, 0).data(), 16, 1, 0, input.data()));
+                continue;
+            }
+            size_t differing = 0;
+            const auto check = [&](int value) {
+                for (unsigned k = 0; k < n; ++k) {
+                    const double expected = static_cast<double>(value * weights[k]);
+                    differing += !SameBits(&input[k], &expected, sizeof expected);
+                }
+            };
+            for (int v = -32768; v <= 32767; ++v) {
+                ASSERT_TRUE(
+                    FillWindowedInputOn(path, n, frames16(v, 1, 0).data(), 16, 1, 0, input.data()));
+                check(v);
+                if (v % 61 == 0) {  // stereo only reads its frames otherwise: a sample suffices
+                    for (int channel : {0, 1}) {
+                        ASSERT_TRUE(FillWindowedInputOn(path, n, frames16(v, 2, channel).data(), 16,
+                                                        2, channel, input.data()));
+                        check(v);
+                    }
+                }
+            }
+            for (int byte = 0; byte < 256; ++byte) {
+                ASSERT_TRUE(FillWindowedInputOn(
+                    path, n, std::vector<uint8_t>(n, static_cast<uint8_t>(byte)).data(), 8, 1, 0,
+                    input.data()));
+                check(byte - 128);
+            }
+            EXPECT_EQ(differing, 0u);
         }
     }
-    for (int byte = 0; byte < 256; ++byte) {
-        ASSERT_TRUE(FillWindowedInput(n, std::vector<uint8_t>(n, static_cast<uint8_t>(byte)).data(),
-                                      8, 1, 0, input.data()));
-        for (unsigned k = 0; k < n; ++k) {
-            const double expected = static_cast<double>((byte - 128) * weights[k]);
-            differing += !SameBits(&input[k], &expected, sizeof expected);
-        }
-    }
-    EXPECT_EQ(differing, 0u);
+#if defined(SONABI_FFT_NO_AVX) || defined(SONABI_FFT_SCALAR) || !defined(__x86_64__)
+    EXPECT_EQ(DefaultWeightingPath(), WeightingPath::kScalar);
+#elif defined(SONABI_FFT_NO_AVX512)
+    EXPECT_NE(DefaultWeightingPath(), WeightingPath::kAvx512);
+#else
+    EXPECT_TRUE(CanRunWeightingPath(DefaultWeightingPath()));
+    EXPECT_EQ(DefaultWeightingPath() == WeightingPath::kAvx512,
+              CanRunWeightingPath(WeightingPath::kAvx512));
+#endif
 }
 
 TEST(FillWindowedInput, ReadsOneUnsignedByteOrTwoSignedBytesPerSampleOfTheChosenChannel) {

@@ -7,6 +7,8 @@
 
 #include "analysis/Extended.h"
 #include "analysis/FftPasses.h"
+#include "analysis/FftPassesAvx.h"
+#include "analysis/FftPassesAvx512.h"
 
 namespace sonabi {
 
@@ -88,6 +90,50 @@ void RunLastStageScalar(unsigned n, const FftPlan& plan, const Complex* work, Co
         output[plan.lastTargets[j]] = {v.re * scale, v.im * scale};
     }
 }
+
+#if defined(SONABI_FFT_X86)
+// SONABI_FFT_NO_AVX forces the SSE2 paths, to check them on a machine that has AVX.
+bool HasAvx() {
+#if defined(SONABI_FFT_NO_AVX)
+    return false;
+#else
+    static const bool avx = __builtin_cpu_supports("avx");
+    return avx;
+#endif
+}
+
+// SONABI_FFT_NO_AVX512 forces the AVX paths, to check them on a machine that has AVX-512.
+bool HasAvx512() {
+#if defined(SONABI_FFT_NO_AVX) || defined(SONABI_FFT_NO_AVX512)
+    return false;
+#else
+    static const bool avx512 =
+        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+    return avx512;
+#endif
+}
+
+const char* VectorPathName() { return HasAvx512() ? "avx512" : HasAvx() ? "avx" : "sse2"; }
+
+// The transform on this machine's widest path; false for n = 2, which the portable path does.
+bool RunVector(unsigned n, int b, const FftPlan& plan, const double* input, Complex* work,
+               Complex* output, double* magnitudes) {
+    if (b >= 4 && HasAvx512()) {
+        Run512(n, b, plan, input, work, output, magnitudes);
+        return true;
+    }
+    if (b >= 4 && HasAvx()) {
+        RunAvx(n, b, plan, input, work, output, magnitudes);
+        return true;
+    }
+    if (b < 2) return false;
+    FillWorkSse(n, input, work);
+    RunStagesSse(n, b, plan, work);
+    RunLastStageSse(n, plan, work, output);
+    FillMagnitudesSse(n, output, magnitudes);
+    return true;
+}
+#endif
 
 }  // namespace
 

@@ -1,7 +1,6 @@
 #include "analysis/Spectrum.h"
 
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <type_traits>
@@ -23,12 +22,16 @@ long double HammingWeight(unsigned n, unsigned count) {
 }
 
 // Extended-precision weights held as two doubles each whose sum is exactly the weight: loading
-// them costs far less than loading an 80-bit value, and the sum restores every bit. hiHigh and
-// hiLow split hi into parts of at most 26 and 27 bits, so that a sample of up to 16 bits times
-// either part is exact in double (see WeightSamples512).
+// them costs far less than loading an 80-bit value, and the sum restores every bit.
 struct WeightTable {
-    std::unique_ptr<double[]> hi, lo, hiHigh, hiLow;
+    std::unique_ptr<double[]> hi, lo;
 };
+
+// The top 26 bits of a double's significand (with its sign and exponent): hi splits into
+// hi & kHighBits and the rest, parts of at most 26 and 27 bits, so that a sample of up to 16 bits
+// times either part is exact in double (see WeightSamples512). The vector paths split on the
+// spot: reading two more tables cost more than the two operations.
+constexpr uint64_t kHighBits = ~((uint64_t{1} << 27) - 1);
 
 // The weights of every power-of-two window length up to the largest transform, built on first
 // use (one cosine per frame would cost more than the transform itself).
@@ -41,19 +44,12 @@ const WeightTable* HammingTable(unsigned count) {
     while ((1u << index) < count) ++index;
     std::call_once(built[index], [index, count] {
         WeightTable& t = tables[index];
-        for (auto* part : {&t.hi, &t.lo, &t.hiHigh, &t.hiLow}) part->reset(new double[count]);
+        t.hi.reset(new double[count]);
+        t.lo.reset(new double[count]);
         for (unsigned n = 0; n < count; ++n) {
             const long double w = HammingWeight(n, count);
-            const double hi = static_cast<double>(w);
-            uint64_t bits;
-            std::memcpy(&bits, &hi, sizeof bits);
-            bits &= ~((uint64_t{1} << 27) - 1);  // the top 26 bits of the significand
-            double hiHigh;
-            std::memcpy(&hiHigh, &bits, sizeof bits);
-            t.hi[n] = hi;
-            t.lo[n] = static_cast<double>(w - hi);
-            t.hiHigh[n] = hiHigh;
-            t.hiLow[n] = hi - hiHigh;
+            t.hi[n] = static_cast<double>(w);
+            t.lo[n] = static_cast<double>(w - t.hi[n]);
         }
     });
     return &tables[index];
@@ -89,13 +85,16 @@ __attribute__((target("avx512f"))) void WeightSamples512(unsigned count, const W
     const __m512i exponent = _mm512_set1_epi64(0x7FF0000000000000);
     const __m512i magnitude = _mm512_set1_epi64(0x7FFFFFFFFFFFFFFF);
     const __m512d nearMiddle = _mm512_set1_pd(0x1p-53 - 0x1p-64);  // (1/2 - 2^-12) units of R
+    const __m512i highBits = _mm512_set1_epi64(static_cast<int64_t>(kHighBits));
     const __m512d zero = _mm512_setzero_pd();
     for (unsigned n = 0; n < count; n += 8) {
         const __m512d s = _mm512_loadu_pd(input + n);
-        const __m512d a = _mm512_mul_pd(s, _mm512_loadu_pd(&w.hi[n]));
-        const __m512d b =
-            _mm512_add_pd(_mm512_sub_pd(_mm512_mul_pd(s, _mm512_loadu_pd(&w.hiHigh[n])), a),
-                          _mm512_mul_pd(s, _mm512_loadu_pd(&w.hiLow[n])));
+        const __m512d hi = _mm512_loadu_pd(&w.hi[n]);
+        const __m512d hiHigh =
+            _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(hi), highBits));
+        const __m512d a = _mm512_mul_pd(s, hi);
+        const __m512d b = _mm512_add_pd(_mm512_sub_pd(_mm512_mul_pd(s, hiHigh), a),
+                                        _mm512_mul_pd(s, _mm512_sub_pd(hi, hiHigh)));
         const __m512d d = _mm512_add_pd(b, _mm512_mul_pd(s, _mm512_loadu_pd(&w.lo[n])));
         const __m512d r = _mm512_add_pd(a, d);
         const __m512d res = _mm512_sub_pd(d, _mm512_sub_pd(r, a));
@@ -121,39 +120,124 @@ __attribute__((target("avx512f"))) void WeightSamples512(unsigned count, const W
     }
 }
 
-// Channel `channel` of 16-bit frames of `channels` channels (1 or 2) at `data` as doubles, eight
-// at a time; frames of two channels are read whole, so nothing past the window is touched.
-__attribute__((target("avx512f,avx2"))) void ReadSamples16x8(unsigned count, const uint8_t* data,
-                                                             int channels, int channel,
-                                                             double* input) {
+// The same operations in the same order as WeightSamples512 for four lanes, so the same argument
+// holds lane by lane (no fused multiply-add, which would round differently): the rounded product
+// r of samples s, and the mask of the lanes to redo.
+struct Weighted4 {
+    __m256d r;
+    int redo;
+};
+
+__attribute__((target("avx2"))) inline Weighted4 Weight4(__m256d s, const WeightTable& w,
+                                                         unsigned n) {
+    const __m256d highBits =
+        _mm256_castsi256_pd(_mm256_set1_epi64x(static_cast<int64_t>(kHighBits)));
+    const __m256d exponent = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FF0000000000000));
+    const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
+    const __m256d nearMiddle = _mm256_set1_pd(0x1p-53 - 0x1p-64);
+    const __m256d hi = _mm256_loadu_pd(&w.hi[n]);
+    const __m256d hiHigh = _mm256_and_pd(hi, highBits);
+    const __m256d a = _mm256_mul_pd(s, hi);
+    const __m256d b = _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(s, hiHigh), a),
+                                    _mm256_mul_pd(s, _mm256_sub_pd(hi, hiHigh)));
+    const __m256d d = _mm256_add_pd(b, _mm256_mul_pd(s, _mm256_loadu_pd(&w.lo[n])));
+    const __m256d r = _mm256_add_pd(a, d);
+    const __m256d res = _mm256_sub_pd(d, _mm256_sub_pd(r, a));
+    const __m256d power = _mm256_and_pd(r, exponent);
+    const __m256d inexact = _mm256_cmp_pd(res, _mm256_setzero_pd(), _CMP_NEQ_OQ);
+    const __m256d close = _mm256_or_pd(
+        _mm256_cmp_pd(_mm256_and_pd(res, magnitude), _mm256_mul_pd(power, nearMiddle), _CMP_GE_OQ),
+        _mm256_cmp_pd(_mm256_and_pd(r, magnitude), power, _CMP_EQ_OQ));
+    return {r, _mm256_movemask_pd(_mm256_and_pd(inexact, close))};
+}
+
+// WeightSamples512 in four lanes, eight samples per step so that one branch covers them.
+__attribute__((target("avx2"))) void WeightSamples256(unsigned count, const WeightTable& w,
+                                                      double* input) {
     for (unsigned n = 0; n < count; n += 8) {
-        __m256i v;
-        if (channels == 1) {
-            v = _mm256_cvtepi16_epi32(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 2 * size_t{n})));
-        } else {
-            const __m256i frames =
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + 4 * size_t{n}));
-            v = _mm256_srai_epi32(channel == 0 ? _mm256_slli_epi32(frames, 16) : frames, 16);
+        const __m256d s0 = _mm256_loadu_pd(input + n), s1 = _mm256_loadu_pd(input + n + 4);
+        const Weighted4 v0 = Weight4(s0, w, n), v1 = Weight4(s1, w, n + 4);
+        _mm256_storeu_pd(input + n, v0.r);
+        _mm256_storeu_pd(input + n + 4, v1.r);
+        if (const int redo = v0.redo | v1.redo << 4) {
+            double samples[8];
+            _mm256_storeu_pd(samples, s0);
+            _mm256_storeu_pd(samples + 4, s1);
+            for (unsigned k = 0; k < 8; ++k) {
+                if (redo & (1 << k)) {
+                    input[n + k] = static_cast<double>(samples[k] * TableWeight(w, n + k));
+                }
+            }
         }
-        _mm512_storeu_pd(input + n, _mm512_cvtepi32_pd(v));
     }
 }
 
+// Eight 16-bit samples of channel `channel` of frames of `channels` channels (1 or 2) at `data`
+// as 32-bit integers; frames of two channels are read whole, so nothing past the window is
+// touched.
+__attribute__((target("avx2"))) inline __m256i Read16x8(const uint8_t* data, int channels,
+                                                        int channel) {
+    if (channels == 1)
+        return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data)));
+    const __m256i frames = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data));
+    return _mm256_srai_epi32(channel == 0 ? _mm256_slli_epi32(frames, 16) : frames, 16);
+}
+
+__attribute__((target("avx512f,avx2"))) void ReadSamples512(unsigned count, const uint8_t* data,
+                                                            int channels, int channel,
+                                                            double* input) {
+    const size_t frame = 2 * static_cast<size_t>(channels);
+    for (unsigned n = 0; n < count; n += 8) {
+        _mm512_storeu_pd(input + n,
+                         _mm512_cvtepi32_pd(Read16x8(data + frame * n, channels, channel)));
+    }
+}
+
+__attribute__((target("avx2"))) void ReadSamples256(unsigned count, const uint8_t* data,
+                                                    int channels, int channel, double* input) {
+    const size_t frame = 2 * static_cast<size_t>(channels);
+    for (unsigned n = 0; n < count; n += 8) {
+        const __m256i v = Read16x8(data + frame * n, channels, channel);
+        _mm256_storeu_pd(input + n, _mm256_cvtepi32_pd(_mm256_castsi256_si128(v)));
+        _mm256_storeu_pd(input + n + 4, _mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1)));
+    }
+}
+
+// The vector paths this machine runs. SONABI_FFT_NO_AVX512 keeps the weighting off AVX-512 as
+// well, and SONABI_FFT_NO_AVX, SONABI_FFT_SCALAR or SONABI_WEIGHTING_SCALAR on the scalar path,
+// so that a build can run as a CPU without them would.
+bool HasAvx2() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+
 bool HasAvx512() {
-    static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2");
+    static const bool avx512 = __builtin_cpu_supports("avx512f") && HasAvx2();
     return avx512;
 }
 
-// The weighted input of 8- and 16-bit samples on the vector path; false where it does not apply.
-bool FillWeightedFast(unsigned count, const uint8_t* data, int bits, int channels, int channel,
-                      double* input) {
+#if defined(SONABI_FFT_NO_AVX) || defined(SONABI_FFT_SCALAR) || defined(SONABI_WEIGHTING_SCALAR)
+WeightingPath WidestPath() { return WeightingPath::kScalar; }
+#elif defined(SONABI_FFT_NO_AVX512)
+WeightingPath WidestPath() { return HasAvx2() ? WeightingPath::kAvx2 : WeightingPath::kScalar; }
+#else
+WeightingPath WidestPath() {
+    return HasAvx512() ? WeightingPath::kAvx512
+           : HasAvx2() ? WeightingPath::kAvx2
+                       : WeightingPath::kScalar;
+}
+#endif
+
+// The weighted input of 8- and 16-bit samples on a vector path; false where it does not apply.
+bool FillWeightedFast(WeightingPath path, unsigned count, const uint8_t* data, int bits,
+                      int channels, int channel, double* input) {
     const WeightTable* w = HammingTable(count);
-    if (!w || count < 8 || !HasAvx512()) return false;
+    if (!w || count < 8 || path == WeightingPath::kScalar) return false;
+    const bool wide = path == WeightingPath::kAvx512;
     const size_t stride = static_cast<size_t>(bits / 8) * static_cast<size_t>(channels);
     const uint8_t* first = data + static_cast<size_t>(bits / 8) * static_cast<size_t>(channel);
     if (bits == 16 && channels <= 2) {
-        ReadSamples16x8(count, data, channels, channel, input);
+        (wide ? ReadSamples512 : ReadSamples256)(count, data, channels, channel, input);
     } else if (bits == 16) {
         for (unsigned n = 0; n < count; ++n) {
             const uint8_t* p = first + n * stride;
@@ -162,17 +246,51 @@ bool FillWeightedFast(unsigned count, const uint8_t* data, int bits, int channel
     } else {
         for (unsigned n = 0; n < count; ++n) input[n] = first[n * stride] - 128;
     }
-    WeightSamples512(count, *w, input);
+    (wide ? WeightSamples512 : WeightSamples256)(count, *w, input);
     return true;
 }
 #else
-bool FillWeightedFast(unsigned, const uint8_t*, int, int, int, double*) { return false; }
+bool HasAvx2() { return false; }
+bool HasAvx512() { return false; }
+WeightingPath WidestPath() { return WeightingPath::kScalar; }
+bool FillWeightedFast(WeightingPath, unsigned, const uint8_t*, int, int, int, double*) {
+    return false;
+}
 #endif
 
 }  // namespace
 
+bool CanRunWeightingPath(WeightingPath path) {
+    switch (path) {
+        case WeightingPath::kAvx512:
+            return HasAvx512();
+        case WeightingPath::kAvx2:
+            return HasAvx2();
+        default:
+            return true;
+    }
+}
+
+const char* WeightingPathName(WeightingPath path) {
+    return path == WeightingPath::kAvx512 ? "avx512"
+           : path == WeightingPath::kAvx2 ? "avx2"
+                                          : "scalar";
+}
+
+WeightingPath DefaultWeightingPath() {
+    static const WeightingPath path = WidestPath();
+    return path;
+}
+
 bool FillWindowedInput(unsigned count, const uint8_t* data, SampleCoding coding, int channels,
                        int channel, double* input) {
+    return FillWindowedInputOn(DefaultWeightingPath(), count, data, coding, channels, channel,
+                               input);
+}
+
+bool FillWindowedInputOn(WeightingPath path, unsigned count, const uint8_t* data,
+                         SampleCoding coding, int channels, int channel, double* input) {
+    if (!CanRunWeightingPath(path)) return false;
     if (count < 2 || channel < 0 || channel > 1 || channel >= channels || !coding.Readable())
         return false;
     const size_t bytes = static_cast<size_t>(coding.Bytes());
@@ -188,7 +306,7 @@ bool FillWindowedInput(unsigned count, const uint8_t* data, SampleCoding coding,
     using Int = integral_constant<bool, false>;
     using Float = integral_constant<bool, true>;
     if (!coding.floating && coding.bits <= 16 &&
-        FillWeightedFast(count, data, coding.bits, channels, channel, input)) {
+        FillWeightedFast(path, count, data, coding.bits, channels, channel, input)) {
         return true;
     }
     if (coding.floating) {

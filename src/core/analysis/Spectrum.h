@@ -20,6 +20,27 @@ namespace sonabi {
 bool FillWindowedInput(unsigned count, const uint8_t* data, SampleCoding coding, int channels,
                        int channel, double* input);
 
+// The code paths of the 8- and 16-bit weighting, each giving the same bits: eight lanes of
+// AVX-512F, four of AVX2, or extended precision one sample at a time (every other coding, and
+// every machine).
+enum class WeightingPath { kScalar, kAvx2, kAvx512 };
+
+// Whether this machine can run `path` (kScalar always can).
+bool CanRunWeightingPath(WeightingPath path);
+
+// "scalar", "avx2" or "avx512".
+const char* WeightingPathName(WeightingPath path);
+
+// The path FillWindowedInput takes: the widest this machine runs, unless the build was told to
+// stay narrower (SONABI_FFT_NO_AVX512 leaves out AVX-512; SONABI_FFT_NO_AVX, SONABI_FFT_SCALAR and
+// SONABI_WEIGHTING_SCALAR keep to the scalar path).
+WeightingPath DefaultWeightingPath();
+
+// FillWindowedInput on the given path, so that tests and benchmarks can reach each one; also
+// false, touching nothing, when this machine cannot run the path.
+bool FillWindowedInputOn(WeightingPath path, unsigned count, const uint8_t* data,
+                         SampleCoding coding, int channels, int channel, double* input);
+
 // Round(fftSize / (rate / 2 / frequencySpan)): bins 0 .. result - 1 cover twice the frequency
 // span (186 for 2048 frames at 44100 Hz and 2000 Hz). rate in frames per second, span in Hz.
 // A quotient that is not finite or below 0 gives 0; one above 2^30 gives 2^30.
