@@ -240,7 +240,7 @@ py::array SamplesOf(const std::shared_ptr<OwnedSound>& sound, py::handle owner) 
             for (py::ssize_t i = 0; i < frames * channels; ++i, in += 3)
                 p[i] = static_cast<int32_t>(uint32_t(in[0]) << 8 | uint32_t(in[1]) << 16 |
                                             uint32_t(in[2]) << 24);
-            return std::move(out);
+            return out;
         }
         default:
             throw std::invalid_argument("samples of " + std::to_string(coding.bits) +
@@ -269,7 +269,7 @@ py::array ToneOf(const std::string& profileText, int rate) {
         std::memset(out, 0, size_t{samples} * 2);
         GenerateTone(out, samples * 2, rate, settings);
     }
-    return std::move(tone);
+    return tone;
 }
 
 py::tuple NoteOf(double hz, double a4) {

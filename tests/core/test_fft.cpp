@@ -118,7 +118,7 @@ TEST(ComputeFft, TakesThePathThisBuildAndMachineSelect) {
 #if defined(SONABI_FFT_SCALAR) || !(defined(__x86_64__) || defined(__SSE2__))
     EXPECT_STREQ(FftPath(), "scalar");
 #else
-    const char* avx = __builtin_cpu_supports("avx") ? "avx" : "sse2";
+    [[maybe_unused]] const char* avx = __builtin_cpu_supports("avx") ? "avx" : "sse2";
 #if defined(SONABI_FFT_NO_AVX)
     EXPECT_STREQ(FftPath(), "sse2");
 #elif defined(SONABI_FFT_NO_AVX512)

@@ -11,9 +11,9 @@
 #include "common/Blocks.h"
 #include "common/Round.h"
 #include "form/TFormMain.h"
-#include "toolkit/ReportWindow.h"
 #include "synth/ToneGenerator.h"
 #include "toolkit/AppServices.h"
+#include "toolkit/ReportWindow.h"
 #include "views/ScaleGeometry.h"
 
 using namespace sonabi;

@@ -10,7 +10,7 @@
 // SONABI_FFT_SCALAR builds the portable paths only, to check them against the vector ones.
 #if (defined(__x86_64__) || defined(__SSE2__)) && !defined(SONABI_FFT_SCALAR)
 #define SONABI_FFT_X86 1
-#include <immintrin.h>
+#include "common/Simd.h"
 #endif
 
 // Every butterfly rounds its products and sums to double one by one. The general rule would keep

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 #ifdef __SSE2__
-#include <immintrin.h>
+#include "common/Simd.h"
 #endif
 
 namespace sonabi {

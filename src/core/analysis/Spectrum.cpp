@@ -6,7 +6,7 @@
 #include <type_traits>
 
 #if defined(__x86_64__)
-#include <immintrin.h>
+#include "common/Simd.h"
 #endif
 
 #include "analysis/Extended.h"
