@@ -11,6 +11,7 @@
 
 #include "analysis/Fft.h"
 #include "analysis/Spectrum.h"
+#include "common/Samples.h"
 
 using namespace sonabi;
 
@@ -317,6 +318,56 @@ TEST(FillWindowedInput, EveryEightAndSixteenBitValueGivesTheExtendedProductOnEve
     EXPECT_EQ(DefaultWeightingPath() == WeightingPath::kAvx512,
               CanRunWeightingPath(WeightingPath::kAvx512));
 #endif
+}
+
+// 24-bit samples (x / 256) and floats (x 32768, clamped) have at most 24 bits of significand,
+// which the vector paths' argument still covers: random 24-bit values, random floats of every
+// exponent and of the usual -1 .. 1, and the odd ones (not a number, infinities, -0, values
+// beyond the clamp, the smallest float) give the extended product on every path.
+TEST(FillWindowedInput, TwentyFourBitAndFloatSamplesGiveTheExtendedProductOnEveryPath) {
+    constexpr unsigned n = 2048;
+    std::vector<long double> weights(n);
+    for (unsigned k = 0; k < n; ++k)
+        weights[k] =
+            0.54L - 0.46L * std::cos(2 * 3.141592653589793238462643383279502884L * k / (n - 1));
+    std::mt19937 rng(11);
+    std::vector<std::vector<uint8_t>> pcm24, floats;
+    for (int window = 0; window < 64; ++window) {
+        std::vector<uint8_t> a(n * 3), b(n * 4);
+        for (unsigned k = 0; k < n; ++k) {
+            const uint32_t v = rng();
+            a[3 * k] = uint8_t(v), a[3 * k + 1] = uint8_t(v >> 8), a[3 * k + 2] = uint8_t(v >> 16);
+            float f = std::uniform_real_distribution<float>(-1, 1)(rng);
+            if (window % 2) {
+                const uint32_t bits = rng();
+                std::memcpy(&f, &bits, 4);  // any exponent, and some not-a-numbers
+            }
+            const float odd[] = {NAN, INFINITY, -INFINITY, -0.0f, 0.0f, 300.0f, -257.5f, 1e-45f};
+            if (k < 8) f = odd[k];
+            std::memcpy(&b[4 * k], &f, 4);
+        }
+        pcm24.push_back(a);
+        floats.push_back(b);
+    }
+    std::vector<double> input(n);
+    for (WeightingPath path :
+         {WeightingPath::kScalar, WeightingPath::kAvx2, WeightingPath::kAvx512}) {
+        SCOPED_TRACE(WeightingPathName(path));
+        if (!CanRunWeightingPath(path)) continue;
+        size_t differing = 0;
+        for (const SampleCoding coding : {SampleCoding(24), SampleCoding(32, true)}) {
+            for (const auto& window : coding.floating ? floats : pcm24) {
+                ASSERT_TRUE(
+                    FillWindowedInputOn(path, n, window.data(), coding, 1, 0, input.data()));
+                for (unsigned k = 0; k < n; ++k) {
+                    const double expected = static_cast<double>(
+                        SampleValue(coding, window.data() + k * coding.Bytes()) * weights[k]);
+                    differing += !SameBits(&input[k], &expected, sizeof expected);
+                }
+            }
+        }
+        EXPECT_EQ(differing, 0u);
+    }
 }
 
 TEST(FillWindowedInput, ReadsOneUnsignedByteOrTwoSignedBytesPerSampleOfTheChosenChannel) {

@@ -1,6 +1,7 @@
 #include "analysis/Spectrum.h"
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <type_traits>
@@ -228,14 +229,20 @@ WeightingPath WidestPath() {
 }
 #endif
 
-// The weighted input of 8- and 16-bit samples on a vector path; false where it does not apply.
-bool FillWeightedFast(WeightingPath path, unsigned count, const uint8_t* data, int bits,
+// The weighted input of 8-, 16- and 24-bit and 32-bit float samples on a vector path; false
+// where it does not apply. The argument of WeightSamples512 needs samples of at most 24 bits of
+// significand: a 24-bit sample x / 256 and a float x 32768 (clamped, as SampleValue does) have
+// that many, so every product there is still exact (24 x 27 = 51 bits at most).
+bool FillWeightedFast(WeightingPath path, unsigned count, const uint8_t* data, SampleCoding coding,
                       int channels, int channel, double* input) {
     const WeightTable* w = HammingTable(count);
     if (!w || count < 8 || path == WeightingPath::kScalar) return false;
+    if (coding.floating ? coding.bits != 32 : coding.bits > 24) return false;
+    const int bits = coding.bits;
     const bool wide = path == WeightingPath::kAvx512;
     const size_t stride = static_cast<size_t>(bits / 8) * static_cast<size_t>(channels);
     const uint8_t* first = data + static_cast<size_t>(bits / 8) * static_cast<size_t>(channel);
+    bool negativeZero = false;
     if (bits == 16 && channels <= 2) {
         (wide ? ReadSamples512 : ReadSamples256)(count, data, channels, channel, input);
     } else if (bits == 16) {
@@ -243,17 +250,36 @@ bool FillWeightedFast(WeightingPath path, unsigned count, const uint8_t* data, i
             const uint8_t* p = first + n * stride;
             input[n] = static_cast<int16_t>(p[0] | (p[1] << 8));
         }
+    } else if (coding.floating) {
+        // SampleValue's rule in double, where it is exact: not-a-number as 0, x 32768, clamped.
+        constexpr double kLimit = 256.0 * 32768;
+        for (unsigned n = 0; n < count; ++n) {
+            float f;
+            std::memcpy(&f, first + n * stride, 4);
+            const double x = std::isnan(f) ? 0.0 : f * 32768.0;
+            input[n] = x > kLimit ? kLimit : x < -kLimit ? -kLimit : x;
+            negativeZero |= x == 0 && std::signbit(x);
+        }
+    } else if (bits == 24) {
+        for (unsigned n = 0; n < count; ++n)
+            input[n] = static_cast<double>(SampleValue(coding, first + n * stride));  // exact
     } else {
         for (unsigned n = 0; n < count; ++n) input[n] = first[n * stride] - 128;
     }
     (wide ? WeightSamples512 : WeightSamples256)(count, *w, input);
+    // -0 x weight is -0, which the vector sums give as +0: those few lanes are put right.
+    for (unsigned n = 0; negativeZero && n < count; ++n) {
+        float f;
+        std::memcpy(&f, first + n * stride, 4);
+        if (f == 0 && std::signbit(f)) input[n] = -0.0;
+    }
     return true;
 }
 #else
 bool HasAvx2() { return false; }
 bool HasAvx512() { return false; }
 WeightingPath WidestPath() { return WeightingPath::kScalar; }
-bool FillWeightedFast(WeightingPath, unsigned, const uint8_t*, int, int, int, double*) {
+bool FillWeightedFast(WeightingPath, unsigned, const uint8_t*, SampleCoding, int, int, double*) {
     return false;
 }
 #endif
@@ -305,8 +331,7 @@ bool FillWindowedInputOn(WeightingPath path, unsigned count, const uint8_t* data
     using std::integral_constant;
     using Int = integral_constant<bool, false>;
     using Float = integral_constant<bool, true>;
-    if (!coding.floating && coding.bits <= 16 &&
-        FillWeightedFast(path, count, data, coding.bits, channels, channel, input)) {
+    if (FillWeightedFast(path, count, data, coding, channels, channel, input)) {
         return true;
     }
     if (coding.floating) {

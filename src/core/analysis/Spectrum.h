@@ -20,9 +20,9 @@ namespace sonabi {
 bool FillWindowedInput(unsigned count, const uint8_t* data, SampleCoding coding, int channels,
                        int channel, double* input);
 
-// The code paths of the 8- and 16-bit weighting, each giving the same bits: eight lanes of
-// AVX-512F, four of AVX2, or extended precision one sample at a time (every other coding, and
-// every machine).
+// The code paths of the weighting of 8-, 16- and 24-bit and 32-bit float samples, each giving the
+// same bits: eight lanes of AVX-512F, four of AVX2, or extended precision one sample at a time
+// (every other coding, and every machine).
 enum class WeightingPath { kScalar, kAvx2, kAvx512 };
 
 // Whether this machine can run `path` (kScalar always can).
