@@ -323,7 +323,8 @@ TEST(FillWindowedInput, EveryEightAndSixteenBitValueGivesTheExtendedProductOnEve
 // 24-bit samples (x / 256) and floats (x 32768, clamped) have at most 24 bits of significand,
 // which the vector paths' argument still covers: random 24-bit values, random floats of every
 // exponent and of the usual -1 .. 1, and the odd ones (not a number, infinities, -0, values
-// beyond the clamp, the smallest float) give the extended product on every path.
+// beyond the clamp, the smallest float) give the extended product on every path, and
+// FloatSampleValue is SampleValue's float rule.
 TEST(FillWindowedInput, TwentyFourBitAndFloatSamplesGiveTheExtendedProductOnEveryPath) {
     constexpr unsigned n = 2048;
     std::vector<long double> weights(n);
@@ -360,9 +361,14 @@ TEST(FillWindowedInput, TwentyFourBitAndFloatSamplesGiveTheExtendedProductOnEver
                 ASSERT_TRUE(
                     FillWindowedInputOn(path, n, window.data(), coding, 1, 0, input.data()));
                 for (unsigned k = 0; k < n; ++k) {
-                    const double expected = static_cast<double>(
-                        SampleValue(coding, window.data() + k * coding.Bytes()) * weights[k]);
+                    const uint8_t* sample = window.data() + k * coding.Bytes();
+                    const double expected =
+                        static_cast<double>(SampleValue(coding, sample) * weights[k]);
                     differing += !SameBits(&input[k], &expected, sizeof expected);
+                    if (!coding.floating) continue;
+                    float f;  // the double rule the refined pitch reads floats by, too
+                    std::memcpy(&f, sample, 4);
+                    differing += FloatSampleValue(f) != SampleValue(coding, sample);
                 }
             }
         }

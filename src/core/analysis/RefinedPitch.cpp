@@ -175,6 +175,12 @@ double RefinePitch(const uint8_t* frames, SampleCoding coding, int channels, int
             std::memcpy(&v, p, 2);
             x[i] = v;
         }
+    } else if (coding.floating && coding.bits == 32) {
+        for (unsigned i = 0; i < n; ++i, p += stride) {
+            float f;
+            std::memcpy(&f, p, 4);
+            x[i] = static_cast<float>(FloatSampleValue(f));
+        }
     } else {
         for (unsigned i = 0; i < n; ++i, p += stride)
             x[i] = static_cast<float>(SampleValue(coding, p));

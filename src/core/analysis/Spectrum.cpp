@@ -251,14 +251,11 @@ bool FillWeightedFast(WeightingPath path, unsigned count, const uint8_t* data, S
             input[n] = static_cast<int16_t>(p[0] | (p[1] << 8));
         }
     } else if (coding.floating) {
-        // SampleValue's rule in double, where it is exact: not-a-number as 0, x 32768, clamped.
-        constexpr double kLimit = 256.0 * 32768;
         for (unsigned n = 0; n < count; ++n) {
             float f;
             std::memcpy(&f, first + n * stride, 4);
-            const double x = std::isnan(f) ? 0.0 : f * 32768.0;
-            input[n] = x > kLimit ? kLimit : x < -kLimit ? -kLimit : x;
-            negativeZero |= x == 0 && std::signbit(x);
+            input[n] = FloatSampleValue(f);
+            negativeZero |= input[n] == 0 && std::signbit(input[n]);
         }
     } else if (bits == 24) {
         for (unsigned n = 0; n < count; ++n)

@@ -38,6 +38,14 @@ inline SampleCoding CodingOf(const WAVEFORMATEX& f) {
 }
 
 // The value of the sample at p, as described above. The coding must be Readable().
+// SampleValue of a 32-bit float, in double, where it is exact (24 bits of significand): not a
+// number as 0, x 32768, clamped to +-256 x 32768.
+inline double FloatSampleValue(float f) {
+    constexpr double kLimit = 256.0 * 32768;
+    const double x = std::isnan(f) ? 0.0 : f * 32768.0;
+    return x > kLimit ? kLimit : x < -kLimit ? -kLimit : x;
+}
+
 inline long double SampleValue(SampleCoding coding, const uint8_t* p) {
     constexpr long double kFloatLimit = 256.0L * 32768;
     auto fromFloat = [&](long double x) -> long double {
