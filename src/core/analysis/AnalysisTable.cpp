@@ -47,79 +47,65 @@ std::string HzText(double hz) {
     return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
-void AppendAnalysisCsvRow(std::string& out, const std::string& lead, uint64_t offset,
-                          uint64_t bytesPerSecond, const WindowResult& r, double a4) {
-    out += lead;
-    AppendInt(out, static_cast<long long>(offset));
-    out += ',';
-    out += MillisecondsText(offset, bytesPerSecond);
-    if (!r.detected) {
-        // frequency, level, h1..h20, hz, note, cents, pitch: 26 empty columns.
-        out += ",false";
-        out.append(26, ',');
-        out += '\n';
-        return;
-    }
-    out += ",true,";
-    AppendInt(out, r.frequency);
-    out += ',';
-    AppendInt(out, r.level);
-    for (int k = 1; k <= 20; ++k) {
-        out += ',';
-        AppendInt(out, r.harmonicLevels[k]);
-    }
-    const NearestNote note = NearestNoteOf(r.pitch, a4);
-    out += ',';
-    out += HzText(r.hz);
-    out += ',';
-    if (note.valid) {
-        out += note.name;
-        out += ',';
-        AppendInt(out, note.cents);
-    } else {
-        out += ',';
-    }
-    out += ',';
-    out += HzText(r.pitch);
-    out += '\n';
-}
+namespace {
 
-void AppendAnalysisJsonLine(std::string& out, const std::string& lead, uint64_t offset,
-                            uint64_t bytesPerSecond, const WindowResult& r, double a4) {
-    out += '{';
+// One window's CSV row or JSON line: the two forms put the same values in the same order.
+void AppendWindowRow(std::string& out, TableForm form, const std::string& lead, uint64_t offset,
+                     uint64_t bytesPerSecond, const WindowResult& r, double a4) {
+    const bool json = form == TableForm::JsonLines;
+    // A field's separator and, in JSON, its name; a missing value is JSON's null or left empty.
+    const auto field = [&](const char* name) {
+        out += ',';
+        if (json) out.append("\"").append(name).append("\":");
+    };
+    const auto text = [&](const std::string& v) { out += json && v.empty() ? "null" : v.c_str(); };
+    if (json) out += '{';
     out += lead;
-    out += "\"offset\":";
+    if (json) out += "\"offset\":";
     AppendInt(out, static_cast<long long>(offset));
-    out += ",\"time\":";
+    field("time");
     // Milliseconds are enough to tell windows apart; the offset is exact.
     out += MillisecondsText(offset, bytesPerSecond);
+    field("detected");
     if (!r.detected) {
-        out += ",\"detected\":false}\n";
+        // CSV: frequency, level, h1..h20, hz, note, cents, pitch: 26 empty columns.
+        out += json ? "false}\n" : "false" + std::string(26, ',') + "\n";
         return;
     }
-    out += ",\"detected\":true,\"frequency\":";
+    out += "true";
+    field("frequency");
     AppendInt(out, r.frequency);
-    out += ",\"level\":";
+    field("level");
     AppendInt(out, r.level);
-    out += ",\"harmonics\":[";
+    field("harmonics");
+    if (json) out += '[';
     for (int k = 1; k <= 20; ++k) {
         if (k > 1) out += ',';
         AppendInt(out, r.harmonicLevels[k]);
     }
-    const std::string hz = HzText(r.hz);
-    out += "],\"hz\":";
-    out += hz.empty() ? "null" : hz;
+    if (json) out += ']';
+    field("hz");
+    text(HzText(r.hz));
     const NearestNote note = NearestNoteOf(r.pitch, a4);
-    if (note.valid) {
-        out += ",\"note\":\"" + note.name + "\",\"cents\":";  // names need no JSON escapes
-        AppendInt(out, note.cents);
-    } else {
-        out += ",\"note\":null,\"cents\":null";
-    }
-    const std::string pitch = HzText(r.pitch);
-    out += ",\"pitch\":";
-    out += pitch.empty() ? "null" : pitch;
-    out += "}\n";
+    field("note");
+    text(note.valid && json ? '"' + note.name + '"' : note.name);  // names need no JSON escapes
+    field("cents");
+    text(note.valid ? std::to_string(note.cents) : "");
+    field("pitch");
+    text(HzText(r.pitch));
+    out += json ? "}\n" : "\n";
+}
+
+}  // namespace
+
+void AppendAnalysisCsvRow(std::string& out, const std::string& lead, uint64_t offset,
+                          uint64_t bytesPerSecond, const WindowResult& r, double a4) {
+    AppendWindowRow(out, TableForm::Csv, lead, offset, bytesPerSecond, r, a4);
+}
+
+void AppendAnalysisJsonLine(std::string& out, const std::string& lead, uint64_t offset,
+                            uint64_t bytesPerSecond, const WindowResult& r, double a4) {
+    AppendWindowRow(out, TableForm::JsonLines, lead, offset, bytesPerSecond, r, a4);
 }
 
 uint64_t WindowCountOf(uint64_t dataSize, const WAVEFORMATEX& format, unsigned fftSize,
@@ -144,11 +130,7 @@ void AppendWindowTable(std::string& out, TableForm form, const std::string& lead
     for (uint64_t i = range.first; i < range.first + range.count; ++i) {
         const uint64_t offset = range.startOffset + i * range.stepBytes;
         AnalyzeWindow(data, dataSize, format, offset, settings, ws, result);
-        if (form == TableForm::Csv) {
-            AppendAnalysisCsvRow(out, lead, offset, bytesPerSecond, result, settings.a4);
-        } else {
-            AppendAnalysisJsonLine(out, lead, offset, bytesPerSecond, result, settings.a4);
-        }
+        AppendWindowRow(out, form, lead, offset, bytesPerSecond, result, settings.a4);
     }
 }
 
