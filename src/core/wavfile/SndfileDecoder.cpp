@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "common/Blocks.h"
@@ -164,76 +165,30 @@ struct Source {
     }
 };
 
-// One open libsndfile handle.
-class Handle {
-  public:
-    static std::unique_ptr<Handle> Open(const Source& src, SF_INFO& info) {
-        auto h = std::unique_ptr<Handle>(new Handle);
+// One open libsndfile handle, on a path or on a file image in memory; file is null when
+// libsndfile does not open it.
+struct Handle {
+    MemoryCursor cursor;  // libsndfile keeps a pointer to it
+    SNDFILE* file = nullptr;
+    Handle(const Source& src, SF_INFO& info) {
         info = SF_INFO{};
         if (src.path) {
-            h->file_ = sf_open(src.path->c_str(), SFM_READ, &info);
+            file = sf_open(src.path->c_str(), SFM_READ, &info);
         } else {
-            h->cursor_.bytes = src.bytes;
-            h->cursor_.size = src.bytes ? static_cast<sf_count_t>(src.n) : 0;
+            cursor = {src.bytes, src.bytes ? static_cast<sf_count_t>(src.n) : 0, 0};
             SF_VIRTUAL_IO io{MemoryLength, MemorySeek, MemoryRead, MemoryWrite, MemoryTell};
-            h->file_ = sf_open_virtual(&io, SFM_READ, &info, &h->cursor_);
+            file = sf_open_virtual(&io, SFM_READ, &info, &cursor);
         }
-        if (!h->file_) return nullptr;
-        return h;
     }
-    ~Handle() { sf_close(file_); }
+    ~Handle() { sf_close(file); }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
-    SNDFILE* file() const { return file_; }
-
-  private:
-    Handle() = default;
-    SNDFILE* file_ = nullptr;
-    MemoryCursor cursor_;  // the handle keeps a pointer to it
 };
 
 sf_count_t ReadFrames(SNDFILE* f, short* p, sf_count_t n) { return sf_readf_short(f, p, n); }
 sf_count_t ReadFrames(SNDFILE* f, int* p, sf_count_t n) { return sf_readf_int(f, p, n); }
 sf_count_t ReadFrames(SNDFILE* f, float* p, sf_count_t n) { return sf_readf_float(f, p, n); }
 sf_count_t ReadFrames(SNDFILE* f, double* p, sf_count_t n) { return sf_readf_double(f, p, n); }
-
-template <Store S>
-struct StoreTraits;
-template <>
-struct StoreTraits<Store::kU8FromShort> {
-    using Sample = short;
-    static void Put(short v, uint8_t* out) { out[0] = static_cast<uint8_t>((v >> 8) + 128); }
-};
-template <>
-struct StoreTraits<Store::kS16> {
-    using Sample = short;
-    static void Put(short v, uint8_t* out) { std::memcpy(out, &v, 2); }
-};
-template <>
-struct StoreTraits<Store::kS24FromInt> {
-    using Sample = int;
-    static void Put(int v, uint8_t* out) {
-        const auto u = static_cast<uint32_t>(v);
-        out[0] = static_cast<uint8_t>(u >> 8);
-        out[1] = static_cast<uint8_t>(u >> 16);
-        out[2] = static_cast<uint8_t>(u >> 24);
-    }
-};
-template <>
-struct StoreTraits<Store::kS32> {
-    using Sample = int;
-    static void Put(int v, uint8_t* out) { std::memcpy(out, &v, 4); }
-};
-template <>
-struct StoreTraits<Store::kF32> {
-    using Sample = float;
-    static void Put(float v, uint8_t* out) { std::memcpy(out, &v, 4); }
-};
-template <>
-struct StoreTraits<Store::kF64> {
-    using Sample = double;
-    static void Put(double v, uint8_t* out) { std::memcpy(out, &v, 8); }
-};
 
 // Reads frames of one handle in the held coding, every channel of them. Its scratch is
 // allocated up front, so Read itself never allocates and never throws.
@@ -256,38 +211,45 @@ class FrameReader {
     sf_count_t Read(uint8_t* dst, sf_count_t frames) {
         switch (store_) {
             case Store::kU8FromShort:
-                return ReadAs<Store::kU8FromShort>(dst, frames);
-            case Store::kS16:
-                return ReadAs<Store::kS16>(dst, frames);
+                return Convert<short>(dst, frames, [](short v, uint8_t* out) {
+                    out[0] = static_cast<uint8_t>((v >> 8) + 128);
+                });
             case Store::kS24FromInt:
-                return ReadAs<Store::kS24FromInt>(dst, frames);
+                return Convert<int>(dst, frames, [](int v, uint8_t* out) {
+                    const auto u = static_cast<uint32_t>(v);
+                    out[0] = static_cast<uint8_t>(u >> 8);
+                    out[1] = static_cast<uint8_t>(u >> 16);
+                    out[2] = static_cast<uint8_t>(u >> 24);
+                });
+            // The block comes from calloc and frames are whole samples, so dst is aligned.
+            case Store::kS16:
+                return Direct(reinterpret_cast<short*>(dst), frames);
             case Store::kS32:
-                return ReadAs<Store::kS32>(dst, frames);
+                return Direct(reinterpret_cast<int*>(dst), frames);
             case Store::kF32:
-                return ReadAs<Store::kF32>(dst, frames);
+                return Direct(reinterpret_cast<float*>(dst), frames);
             case Store::kF64:
-                return ReadAs<Store::kF64>(dst, frames);
+                return Direct(reinterpret_cast<double*>(dst), frames);
         }
         return 0;
     }
 
   private:
-    template <Store S>
-    sf_count_t ReadAs(uint8_t* dst, sf_count_t frames) {
-        using T = typename StoreTraits<S>::Sample;
-        // The block comes from calloc and frames are whole samples, so dst is aligned for T.
-        if (scratch_.empty()) {
-            return std::max<sf_count_t>(0, ReadFrames(file_, reinterpret_cast<T*>(dst), frames));
-        }
+    template <typename T>
+    sf_count_t Direct(T* dst, sf_count_t frames) {
+        return std::max<sf_count_t>(0, ReadFrames(file_, dst, frames));
+    }
+
+    template <typename T, typename Put>
+    sf_count_t Convert(uint8_t* dst, sf_count_t frames, Put put) {
         T* chunk = reinterpret_cast<T*>(scratch_.data());
         sf_count_t done = 0;
         while (done < frames) {
             const sf_count_t got = ReadFrames(file_, chunk, std::min(frames - done, chunkFrames_));
             if (got <= 0) break;
             uint8_t* out = dst + static_cast<size_t>(done) * frameBytes_;
-            for (sf_count_t i = 0; i < got * channels_; ++i, out += sampleBytes_) {
-                StoreTraits<S>::Put(chunk[i], out);
-            }
+            for (sf_count_t i = 0; i < got * channels_; ++i, out += sampleBytes_)
+                put(chunk[i], out);
             done += got;
         }
         return done;
@@ -350,28 +312,12 @@ std::string ReadToEnd(Reader& reader, Block& block, sf_count_t& count) {
 // Uncompressed samples, whose length libsndfile takes from the bytes the file holds: the frames
 // it announces are the frames it delivers.
 bool LengthIsExact(int format) {
-    switch (format & SF_FORMAT_TYPEMASK) {
-        case SF_FORMAT_FLAC:
-        case SF_FORMAT_OGG:
-        case SF_FORMAT_MPEG:
-            return false;
-        default:
-            break;
-    }
-    switch (format & SF_FORMAT_SUBMASK) {
-        case SF_FORMAT_PCM_S8:
-        case SF_FORMAT_PCM_U8:
-        case SF_FORMAT_PCM_16:
-        case SF_FORMAT_PCM_24:
-        case SF_FORMAT_PCM_32:
-        case SF_FORMAT_FLOAT:
-        case SF_FORMAT_DOUBLE:
-        case SF_FORMAT_ULAW:
-        case SF_FORMAT_ALAW:
-            return true;
-        default:
-            return false;
-    }
+    const int type = format & SF_FORMAT_TYPEMASK;
+    if (type == SF_FORMAT_FLAC || type == SF_FORMAT_OGG || type == SF_FORMAT_MPEG) return false;
+    static constexpr int kExact[] = {SF_FORMAT_PCM_S8, SF_FORMAT_PCM_U8, SF_FORMAT_PCM_16,
+                                     SF_FORMAT_PCM_24, SF_FORMAT_PCM_32, SF_FORMAT_FLOAT,
+                                     SF_FORMAT_DOUBLE, SF_FORMAT_ULAW,   SF_FORMAT_ALAW};
+    return std::ranges::find(kExact, format & SF_FORMAT_SUBMASK) != std::end(kExact);
 }
 
 // The format alone (the size as known without decoding: exactFrames, 0 when only decoding
@@ -422,12 +368,8 @@ std::string DecodeAll(Reader& reader, const WAVEFORMATEX& format, const char* en
     if (block.bytes && count < block.capacity) {
         block.bytes = blocks::Shrink(block.bytes, static_cast<size_t>(count) * frameBytes);
     }
-    out.format = format;
-    out.data = block.bytes;
-    block.bytes = nullptr;
-    out.size = static_cast<uint32_t>(count * static_cast<sf_count_t>(frameBytes));
-    out.encoding = encoding;
-    return "";
+    out.data = std::exchange(block.bytes, nullptr);
+    return TakeFormat(format, count, encoding, out);
 }
 
 std::string DecodeMpeg(MpegStream& mpeg, const Source& src, WaveFileData& out, SoundPart part) {
@@ -446,8 +388,8 @@ std::string Decode(const Source& src, WaveFileData& out, SoundPart part) {
             return DecodeMpeg(*mpeg, src, out, part);
     }
     SF_INFO info;
-    std::unique_ptr<Handle> handle = Handle::Open(src, info);
-    if (!handle || info.channels < 1) return kNoAudio;
+    auto handle = std::make_unique<Handle>(src, info);
+    if (!handle->file || info.channels < 1) return kNoAudio;
     if (info.samplerate <= 0) return kNoRate;
     if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
         handle.reset();
@@ -471,7 +413,7 @@ std::string Decode(const Source& src, WaveFileData& out, SoundPart part) {
     if (exact && info.frames > maxFrames) return "No pwavedata";  // no need to decode 4 GiB
     if (exact && part != SoundPart::kSamples) return TakeFormat(format, info.frames, encoding, out);
     if (part == SoundPart::kFormat) return TakeFormat(format, 0, encoding, out);
-    FrameReader reader(handle->file(), coding, info.channels);
+    FrameReader reader(handle->file, coding, info.channels);
     const sf_count_t first =
         FirstBlockFrames(lengthKnown ? info.frames : 0, exact, src, format.nBlockAlign);
     return DecodeAll(reader, format, encoding, first, part, out);
