@@ -23,44 +23,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Random access to a file image. ReadAt returns the number of bytes actually copied, which is
-// short only at the end of the image or on a read error.
+// Random access to a file image, in memory or in a file. ReadAt returns the number of bytes
+// actually copied, which is short only at the end of the image or on a read error.
 class ByteSource {
   public:
-    virtual ~ByteSource() = default;
-    virtual uint64_t Size() const = 0;
-    virtual size_t ReadAt(uint64_t offset, uint8_t* dst, size_t n) = 0;
-};
-
-class MemorySource : public ByteSource {
-  public:
-    MemorySource(const uint8_t* bytes, size_t n) : bytes_(bytes), n_(bytes ? n : 0) {}
-    uint64_t Size() const override { return n_; }
-    size_t ReadAt(uint64_t offset, uint8_t* dst, size_t n) override {
-        if (offset >= n_) return 0;
-        size_t count = static_cast<size_t>(std::min<uint64_t>(n, n_ - offset));
-        std::memcpy(dst, bytes_ + offset, count);
-        return count;
-    }
-
-  private:
-    const uint8_t* bytes_;
-    size_t n_;
-};
-
-class FileSource : public ByteSource {
-  public:
-    explicit FileSource(const std::string& path) : in_(path, std::ios::binary) {
+    ByteSource(const uint8_t* bytes, size_t n) : bytes_(bytes), size_(bytes ? n : 0) {}
+    explicit ByteSource(const std::string& path) : in_(path, std::ios::binary) {
         if (!in_) return;
         in_.seekg(0, std::ios::end);
         std::streamoff end = in_.tellg();
         ok_ = in_.good() && end >= 0;
         size_ = ok_ ? static_cast<uint64_t>(end) : 0;
     }
-    bool ok() const { return ok_; }
-    uint64_t Size() const override { return size_; }
-    size_t ReadAt(uint64_t offset, uint8_t* dst, size_t n) override {
+    bool ok() const { return ok_; }  // the file opened
+    uint64_t Size() const { return size_; }
+    size_t ReadAt(uint64_t offset, uint8_t* dst, size_t n) {
         if (offset >= size_) return 0;
+        if (bytes_) {
+            size_t count = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset));
+            std::memcpy(dst, bytes_ + offset, count);
+            return count;
+        }
         in_.clear();
         in_.seekg(static_cast<std::streamoff>(offset));
         if (!in_) return 0;
@@ -69,6 +52,7 @@ class FileSource : public ByteSource {
     }
 
   private:
+    const uint8_t* bytes_ = nullptr;  // the image in memory, or null for the file
     std::ifstream in_;
     bool ok_ = false;
     uint64_t size_ = 0;
@@ -133,18 +117,9 @@ const char* CheckFormat(const WAVEFORMATEX& f) {
 // silence) and 32- or 64-bit IEEE floats.
 const char* HeldEncoding(const WAVEFORMATEX& f) {
     if (f.wFormatTag == WAVE_FORMAT_PCM) {
-        switch (f.wBitsPerSample) {
-            case 8:
-                return "pcm8";
-            case 16:
-                return "pcm16";
-            case 24:
-                return "pcm24";
-            case 32:
-                return "pcm32";
-            default:
-                return "pcm";
-        }
+        static constexpr const char* kPcm[] = {"pcm", "pcm8", "pcm16", "pcm24", "pcm32"};
+        const unsigned bits = f.wBitsPerSample;
+        return kPcm[bits % 8 == 0 && bits <= 32 ? bits / 8 : 0];
     }
     if (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
         if (f.wBitsPerSample == 32) return "float32";
@@ -288,7 +263,7 @@ std::string WriteSteps(FILE* f, const std::array<uint8_t, 46>& h, const uint8_t*
 }  // namespace
 
 std::string ReadWaveBytes(const uint8_t* bytes, size_t n, WaveFileData& out) {
-    MemorySource src(bytes, n);
+    ByteSource src(bytes, n);
     return ReadWave(src, out, true);
 }
 
@@ -297,7 +272,7 @@ std::string ReadWaveFile(const std::string& path, WaveFileData& out, bool sample
     // Only regular files: a directory, a pipe or a device could never be a WAV file and a
     // pipe could block the window.
     if (path.empty() || PathTooLong(path) || !fs::is_regular_file(path, ec)) return "No File";
-    FileSource src(path);
+    ByteSource src(path);
     if (!src.ok()) return "No File";
     return ReadWave(src, out, samples);
 }
