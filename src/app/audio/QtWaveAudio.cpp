@@ -48,7 +48,6 @@ class QtWaveAudio final : public WaveAudio {
         return Find(outs_, handle) == nullptr ? MMSYSERR_INVALHANDLE : UnprepareHeader(header);
     }
     MMRESULT waveOutClose(HWAVEOUT handle) override { return Close(outs_, handle); }
-    std::string waveOutGetErrorText(MMRESULT code) override { return WaveErrorText(code, false); }
 
     MMRESULT waveInOpen(HWAVEIN* handle, const WAVEFORMATEX& format, QObject* notify) override {
         return Open(ins_, handle, format, notify, &QMediaDevices::defaultAudioInput);
@@ -72,7 +71,6 @@ class QtWaveAudio final : public WaveAudio {
         return Find(ins_, handle) == nullptr ? MMSYSERR_INVALHANDLE : UnprepareHeader(header);
     }
     MMRESULT waveInClose(HWAVEIN handle) override { return Close(ins_, handle); }
-    std::string waveInGetErrorText(MMRESULT code) override { return WaveErrorText(code, true); }
 
   private:
     // Opens a device on the system's default output or input, which `defaultDevice` names; it

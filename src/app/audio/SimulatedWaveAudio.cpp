@@ -126,10 +126,6 @@ MMRESULT SimulatedWaveAudio::waveOutClose(HWAVEOUT handle) {
     return MMSYSERR_NOERROR;
 }
 
-std::string SimulatedWaveAudio::waveOutGetErrorText(MMRESULT code) {
-    return WaveErrorText(code, false);
-}
-
 uint32_t SimulatedWaveAudio::AdvanceOutput(uint32_t bytes) {
     if (!out_.open || outBlock_ == nullptr || outPaused_) return 0;
     const uint32_t frame = std::max<uint32_t>(1, out_.format.nBlockAlign);
@@ -212,10 +208,6 @@ MMRESULT SimulatedWaveAudio::waveInClose(HWAVEIN handle) {
     inStarted_ = false;
     in_.notify = nullptr;
     return MMSYSERR_NOERROR;
-}
-
-std::string SimulatedWaveAudio::waveInGetErrorText(MMRESULT code) {
-    return WaveErrorText(code, true);
 }
 
 void SimulatedWaveAudio::SetInputGenerator(InputGenerator generator) {

@@ -87,7 +87,6 @@ class SimulatedWaveAudio : public WaveAudio {
     MMRESULT waveOutReset(HWAVEOUT handle) override;
     MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header) override;
     MMRESULT waveOutClose(HWAVEOUT handle) override;
-    std::string waveOutGetErrorText(MMRESULT code) override;
 
     MMRESULT waveInOpen(HWAVEIN* handle, const WAVEFORMATEX& format, QObject* notify) override;
     MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR* header) override;
@@ -96,7 +95,6 @@ class SimulatedWaveAudio : public WaveAudio {
     MMRESULT waveInReset(HWAVEIN handle) override;
     MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR* header) override;
     MMRESULT waveInClose(HWAVEIN handle) override;
-    std::string waveInGetErrorText(MMRESULT code) override;
 
   private:
     // What the output device (Device = WaveOutDevice) and the input device (WaveInDevice) both

@@ -49,6 +49,11 @@ std::string WaveErrorText(MMRESULT code, bool input) {
     }
 }
 
+std::string WaveAudio::waveOutGetErrorText(MMRESULT code) const {
+    return WaveErrorText(code, false);
+}
+std::string WaveAudio::waveInGetErrorText(MMRESULT code) const { return WaveErrorText(code, true); }
+
 MMRESULT PrepareHeader(WAVEHDR* header) {
     if (header == nullptr || (header->lpData == nullptr && header->dwBufferLength > 0))
         return MMSYSERR_INVALPARAM;

@@ -47,7 +47,7 @@ class WaveAudio {
     virtual MMRESULT waveOutReset(HWAVEOUT handle) = 0;
     virtual MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header) = 0;
     virtual MMRESULT waveOutClose(HWAVEOUT handle) = 0;
-    virtual std::string waveOutGetErrorText(MMRESULT code) = 0;
+    std::string waveOutGetErrorText(MMRESULT code) const;  // WaveErrorText for the output
 
     // Input: queued blocks are filled in order, each reported by one MM_WIM_DATA.
     virtual MMRESULT waveInOpen(HWAVEIN* handle, const WAVEFORMATEX& format, QObject* notify) = 0;
@@ -58,7 +58,7 @@ class WaveAudio {
     virtual MMRESULT waveInReset(HWAVEIN handle) = 0;
     virtual MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR* header) = 0;
     virtual MMRESULT waveInClose(HWAVEIN handle) = 0;
-    virtual std::string waveInGetErrorText(MMRESULT code) = 0;
+    std::string waveInGetErrorText(MMRESULT code) const;  // and for the input
 };
 
 // The real back-end (Qt Multimedia, the system's default devices).
