@@ -12,27 +12,21 @@ namespace sonabi {
 
 namespace {
 
-// Removes, in one pass and keeping the order, every entry i in from .. PeakCount for which
-// drop(i) holds; later entries of all four lists move down to close the gap.
-template <typename Drop>
-void RemovePeaks(DetectionResult& r, int from, Drop drop) {
-    int kept = from - 1;
-    for (int i = from; i <= r.PeakCount; ++i) {
-        if (drop(i)) continue;
-        ++kept;
-        r.PeakLevels[kept] = r.PeakLevels[i];
-        r.PeakValues[kept] = r.PeakValues[i];
-        r.PeakBins[kept] = r.PeakBins[i];
-        r.PeakHarmonics[kept] = r.PeakHarmonics[i];
-    }
-    r.PeakCount = kept;
-}
-
 void MovePeak(DetectionResult& r, int from, int to) {
     r.PeakLevels[to] = r.PeakLevels[from];
     r.PeakValues[to] = r.PeakValues[from];
     r.PeakBins[to] = r.PeakBins[from];
     r.PeakHarmonics[to] = r.PeakHarmonics[from];
+}
+
+// Removes, in one pass and keeping the order, every entry i in from .. PeakCount for which
+// drop(i) holds; later entries of all four lists move down to close the gap.
+template <typename Drop>
+void RemovePeaks(DetectionResult& r, int from, Drop drop) {
+    int kept = from - 1;
+    for (int i = from; i <= r.PeakCount; ++i)
+        if (!drop(i)) MovePeak(r, i, ++kept);
+    r.PeakCount = kept;
 }
 
 // Round(bin / b1): the multiple of the first peak's bin nearest to bin.
