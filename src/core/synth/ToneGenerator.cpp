@@ -139,7 +139,8 @@ struct FastTone {
 
     // Approximate sums of samples t0 .. t0 + len - 1 into acc, harmonics added in the same order
     // as the exact sums; fade sums when `fade` is set.
-    void Sums(long long t0, int len, bool fade, double* acc) const {
+    template <bool fade>
+    void Sums(long long t0, int len, double* acc) const {
         double hh[kBlock];
         for (int j = 0; j < len; ++j) {
             acc[j] = 0.0;
@@ -151,13 +152,8 @@ struct FastTone {
         // Four harmonics at a time: their rotations are independent chains, so they overlap,
         // and each sample still adds the harmonics in order.
         int i = 0;
-        if (fade) {
-            for (; i + 4 <= plan.count; i += 4) AddHarmonics<4, true>(i, t0, len, hh, acc);
-            for (; i < plan.count; ++i) AddHarmonics<1, true>(i, t0, len, hh, acc);
-        } else {
-            for (; i + 4 <= plan.count; i += 4) AddHarmonics<4, false>(i, t0, len, hh, acc);
-            for (; i < plan.count; ++i) AddHarmonics<1, false>(i, t0, len, hh, acc);
-        }
+        for (; i + 4 <= plan.count; i += 4) AddHarmonics<4, fade>(i, t0, len, hh, acc);
+        for (; i < plan.count; ++i) AddHarmonics<1, fade>(i, t0, len, hh, acc);
     }
 
     template <int G, bool fade>
@@ -183,12 +179,12 @@ struct FastTone {
         }
     }
 
-    template <typename Visit>
-    void ForEach(long long begin, long long end, bool fade, Visit visit) const {
+    template <bool fade, typename Visit>
+    void ForEach(long long begin, long long end, Visit visit) const {
         double acc[kBlock];
         for (long long t0 = begin; t0 < end; t0 += kBlock) {
             const int len = static_cast<int>(std::min<long long>(kBlock, end - t0));
-            Sums(t0, len, fade, acc);
+            Sums<fade>(t0, len, acc);
             for (int j = 0; j < len; ++j) visit(t0 + j, acc[j]);
         }
     }
@@ -205,7 +201,7 @@ struct FastTone {
         if (v * maxAbsSum - tol > kToneLimit) return true;
         if (v * maxAbsSum + tol <= kToneLimit) return false;
         bool exceeds = false;
-        ForEach(0, plan.bodyEnd + 1, false, [&](long long t, double sum) {
+        ForEach<false>(0, plan.bodyEnd + 1, [&](long long t, double sum) {
             if (exceeds || v * std::fabs(sum) + tol <= kToneLimit) return;
             exceeds = std::fabs(Scaled(volume, ExactBodySum(plan, t))) > kToneLimit;
         });
@@ -281,7 +277,7 @@ ToneResult GenerateTone(uint8_t* out, uint32_t byteCount, int rate, const ToneSe
     const std::unique_ptr<double[]> kept(
         bodyLength <= kKeptSums ? new (std::nothrow) double[bodyLength] : nullptr);
     double maxAbsSum = 0.0;
-    fast.ForEach(0, p.bodyEnd + 1, false, [&](long long t, double sum) {
+    fast.ForEach<false>(0, p.bodyEnd + 1, [&](long long t, double sum) {
         maxAbsSum = std::max(maxAbsSum, std::fabs(sum));
         if (kept) kept[static_cast<size_t>(t)] = sum;
     });
@@ -297,10 +293,10 @@ ToneResult GenerateTone(uint8_t* out, uint32_t byteCount, int rate, const ToneSe
         StoreSample(out, t, fast.Sample(volume, sum, [&] { return ExactBodySum(p, t); }));
     };
     if (!kept)
-        fast.ForEach(0, p.bodyEnd + 1, false, store);
+        fast.ForEach<false>(0, p.bodyEnd + 1, store);
     else
         for (size_t t = 0; t < bodyLength; ++t) store(static_cast<long long>(t), kept[t]);
-    fast.ForEach(p.fadeBegin, p.n, true, [&](long long t, double sum) {
+    fast.ForEach<true>(p.fadeBegin, p.n, [&](long long t, double sum) {
         StoreSample(out, t, fast.Sample(volume, sum, [&] { return ExactFadeSum(p, t); }));
     });
     return result;
