@@ -15,16 +15,12 @@ namespace {
 
 constexpr uint64_t kMaxBytes = uint64_t{1} << 32;  // more than any WAV file's data
 
-bool ParseUnsigned(const std::string& text, uint64_t& value) {
+// The whole text as a number (uint64_t or a finite double).
+template <typename T>
+bool Parse(const std::string& text, T& value) {
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && ptr == end && !text.empty();
-}
-
-bool ParseReal(const std::string& text, double& value) {
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && ptr == end && !text.empty() && std::isfinite(value);
+    return ec == std::errc() && ptr == end && !text.empty() && std::isfinite(double(value));
 }
 
 }  // namespace
@@ -39,33 +35,32 @@ std::string ReadAnalysisOptions(const ParsedArgs& parsed, AnalysisOptions& o) {
     auto text = [&](const char* name) { return parsed.options.at(name); };
     uint64_t n;
     // A WAV file holds at most 2^32 bytes of sound: an offset beyond that cannot be meant.
-    if (has("--offset") && (!ParseUnsigned(text("--offset"), o.offset) || o.offset > kMaxBytes)) {
+    if (has("--offset") && (!Parse(text("--offset"), o.offset) || o.offset > kMaxBytes)) {
         return "bad --offset (bytes, at most 2^32)";
     }
-    if (has("--step") && (!ParseUnsigned(text("--step"), o.step) || o.step == 0)) {
+    if (has("--step") && (!Parse(text("--step"), o.step) || o.step == 0)) {
         return "bad --step (frames, at least 1)";
     }
     o.countGiven = has("--count");
-    if (o.countGiven && !ParseUnsigned(text("--count"), o.count)) return "bad --count";
+    if (o.countGiven && !Parse(text("--count"), o.count)) return "bad --count";
     if (has("--fft-size")) {
-        if (!ParseUnsigned(text("--fft-size"), n) ||
-            (n != 256 && n != 512 && n != 1024 && n != 2048)) {
+        if (!Parse(text("--fft-size"), n) || (n != 256 && n != 512 && n != 1024 && n != 2048)) {
             return "bad --fft-size (256, 512, 1024 or 2048)";
         }
         o.fftSize = static_cast<unsigned>(n);
     }
-    if (has("--span") && (!ParseReal(text("--span"), o.span) || o.span <= 0)) {
+    if (has("--span") && (!Parse(text("--span"), o.span) || o.span <= 0)) {
         return "bad --span (Hz, above 0)";
     }
     o.lowCutGiven = has("--low-cut");
-    if (has("--low-cut") && (!ParseReal(text("--low-cut"), o.lowCutHz) || o.lowCutHz < 0)) {
+    if (has("--low-cut") && (!Parse(text("--low-cut"), o.lowCutHz) || o.lowCutHz < 0)) {
         return "bad --low-cut (Hz, 0 or more)";
     }
-    if (has("--threshold") && (!ParseReal(text("--threshold"), o.threshold) || o.threshold < 0)) {
+    if (has("--threshold") && (!Parse(text("--threshold"), o.threshold) || o.threshold < 0)) {
         return "bad --threshold (0 or more)";
     }
     if (has("--a4") &&
-        (!ParseReal(text("--a4"), o.a4) || o.a4 < sonabi::kMinA4 || o.a4 > sonabi::kMaxA4)) {
+        (!Parse(text("--a4"), o.a4) || o.a4 < sonabi::kMinA4 || o.a4 > sonabi::kMaxA4)) {
         return "bad --a4 (Hz, 415 .. 466)";
     }
     return "";

@@ -18,7 +18,7 @@ using Args = std::vector<std::string>;
 
 // Exit statuses of every verb.
 constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;    // bad command line (usage on stderr) or verb not available
+constexpr int kExitUsage = 1;    // bad command line (usage on stderr)
 constexpr int kExitRefused = 2;  // some input could not be loaded or analysed
 
 // A verb's run function: runs with every argument except the verb's own option; returns an

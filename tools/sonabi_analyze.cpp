@@ -62,7 +62,7 @@ int Main(const Args& args, std::ostream& out, std::ostream& err) {
     bool optionsEnded = false;
     for (const std::string& arg : args) {
         if (!optionsEnded && arg == "--") optionsEnded = true;
-        const Verb* verb = optionsEnded || arg.empty() ? nullptr : FindVerb(arg);
+        const Verb* verb = optionsEnded ? nullptr : FindVerb(arg);
         if (!verb || verb->option.empty()) {
             rest.push_back(arg);
             continue;
@@ -74,12 +74,7 @@ int Main(const Args& args, std::ostream& out, std::ostream& err) {
         }
         chosen = verb;
     }
-    if (!chosen) chosen = FindVerb("");
-    if (!chosen) {
-        err << "sonabi-analyze: analysis verb not available\n";
-        return kExitUsage;
-    }
-    return chosen->run(rest, out, err);
+    return (chosen ? chosen : &Verbs()[0])->run(rest, out, err);  // the default verb comes first
 }
 
 }  // namespace cli
