@@ -37,6 +37,18 @@ inline SampleCoding CodingOf(const WAVEFORMATEX& f) {
     return {f.wBitsPerSample, f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT};
 }
 
+// The float sample at p (32 or 64 bits), exactly.
+inline double FloatAt(SampleCoding coding, const uint8_t* p) {
+    if (coding.bits == 32) {
+        float f;
+        std::memcpy(&f, p, 4);
+        return f;
+    }
+    double d;
+    std::memcpy(&d, p, 8);
+    return d;
+}
+
 // The value of the sample at p, as described above. The coding must be Readable().
 // SampleValue of a 32-bit float, in double, where it is exact (24 bits of significand): not a
 // number as 0, x 32768, clamped to +-256 x 32768.
@@ -48,20 +60,11 @@ inline double FloatSampleValue(float f) {
 
 inline long double SampleValue(SampleCoding coding, const uint8_t* p) {
     constexpr long double kFloatLimit = 256.0L * 32768;
-    auto fromFloat = [&](long double x) -> long double {
+    if (coding.floating) {
+        long double x = FloatAt(coding, p);
         if (std::isnan(x)) return 0;
         x *= 32768;
         return x > kFloatLimit ? kFloatLimit : x < -kFloatLimit ? -kFloatLimit : x;
-    };
-    if (coding.floating) {
-        if (coding.bits == 32) {
-            float f;
-            std::memcpy(&f, p, 4);
-            return fromFloat(f);
-        }
-        double d;
-        std::memcpy(&d, p, 8);
-        return fromFloat(d);
     }
     switch (coding.bits) {
         case 8:
@@ -91,14 +94,7 @@ inline void DeviceSample(SampleCoding coding, const uint8_t* in, uint8_t* out) {
         out[0] = 0, out[1] = in[0], out[2] = in[1], out[3] = in[2];
         return;
     }
-    double x;
-    if (coding.bits == 32) {
-        float f;
-        std::memcpy(&f, in, 4);
-        x = f;
-    } else {
-        std::memcpy(&x, in, 8);
-    }
+    const double x = FloatAt(coding, in);
     const float f = std::isnan(x) ? 0.0f : x > 1.0 ? 1.0f : x < -1.0 ? -1.0f : float(x);
     std::memcpy(out, &f, 4);
 }
