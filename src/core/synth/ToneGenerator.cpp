@@ -23,8 +23,6 @@ constexpr int kBlock = 256;
 // Body sums kept between the two passes: 3 s at 44.1 kHz, 2 MiB.
 constexpr size_t kKeptSums = 1 << 18;
 
-long long RoundExt(long double x) { return std::llrintl(x); }
-
 void StoreSample(uint8_t* out, long long index, long long value) {
     const auto clipped = static_cast<int16_t>(std::clamp<long long>(value, -32768, 32767));
     const auto bits = static_cast<uint16_t>(clipped);
@@ -217,7 +215,7 @@ struct FastTone {
         if (tol < 0.25 && std::fabs(x - std::floor(x) - 0.5) > tol && std::fabs(x) < 1e15) {
             return std::llrint(x);
         }
-        return RoundExt(Scaled(volume, exact()));
+        return RoundExtended(Scaled(volume, exact()));
     }
 };
 
@@ -234,10 +232,10 @@ bool FastPathApplies(const Plan& p) {
 }  // namespace
 
 uint32_t ToneByteCount(int position) {
-    return static_cast<uint32_t>(RoundExt(std::max(position, 0) * 88200.0L / 10));
+    return static_cast<uint32_t>(RoundExtended(std::max(position, 0) * 88200.0L / 10));
 }
 
-int CutVolume(int v) { return static_cast<int>(RoundExt(v * 0.8L)); }
+int CutVolume(int v) { return static_cast<int>(RoundExtended(v * 0.8L)); }
 
 ToneResult GenerateToneLiteral(uint8_t* out, uint32_t byteCount, int rate,
                                const ToneSettings& settings) {
@@ -254,10 +252,10 @@ ToneResult GenerateToneLiteral(uint8_t* out, uint32_t byteCount, int rate,
             t = -1;  // start the body again
             continue;
         }
-        StoreSample(out, t, RoundExt(s));
+        StoreSample(out, t, RoundExtended(s));
     }
     for (long long t = p.fadeBegin; t < p.n; ++t) {
-        StoreSample(out, t, RoundExt(Scaled(volume, ExactFadeSum(p, t))));
+        StoreSample(out, t, RoundExtended(Scaled(volume, ExactFadeSum(p, t))));
     }
     result.volume = volume;
     return result;
@@ -304,8 +302,8 @@ ToneResult GenerateTone(uint8_t* out, uint32_t byteCount, int rate, const ToneSe
 
 int FadeSamplesFor(int curRate, double seconds) {
     const long double full = static_cast<long double>(curRate) * 0.005L * 10;
-    if (seconds > 0.5) return static_cast<int>(RoundExt(full));
-    return static_cast<int>(RoundExt(full * seconds / 0.5L));
+    if (seconds > 0.5) return static_cast<int>(RoundExtended(full));
+    return static_cast<int>(RoundExtended(full * seconds / 0.5L));
 }
 
 void TakeHarmonicPhases(int peakCount, const int* peakHarmonics, const Complex* peakValues,
