@@ -430,16 +430,11 @@ std::string DecodeGuarded(const Source& src, WaveFileData& out, SoundPart part) 
 }  // namespace
 
 std::string DecodeSoundFile(const std::string& path, WaveFileData& out, SoundPart part) {
-    Source src;
-    src.path = &path;
-    return DecodeGuarded(src, out, part);
+    return DecodeGuarded({&path}, out, part);
 }
 
 std::string DecodeSoundBytes(const uint8_t* bytes, size_t n, WaveFileData& out) {
-    Source src;
-    src.bytes = bytes;
-    src.n = n;
-    return DecodeGuarded(src, out, SoundPart::kSamples);
+    return DecodeGuarded({nullptr, bytes, n}, out, SoundPart::kSamples);
 }
 
 }  // namespace sonabi

@@ -176,23 +176,17 @@ std::string ReadWave(ByteSource& src, WaveFileData& out, bool samples) {
     // A recorder that was cut off may declare more than it wrote: hold what is there.
     const uint64_t present =
         data->dataOffset < fileEnd ? std::min<uint64_t>(data->size, fileEnd - data->dataOffset) : 0;
-    if (!samples) {
-        if (present == 0) return "No read";
-        out.format = format;
-        out.size = static_cast<uint32_t>(present);
-        out.encoding = HeldEncoding(format);
-        return "";
+    uint64_t got = present;
+    uint8_t* bytes = nullptr;
+    if (samples) {
+        bytes = blocks::Allocate(static_cast<size_t>(present));
+        if (!bytes) return "No pwavedata";
+        got = present ? src.ReadAt(data->dataOffset, bytes, static_cast<size_t>(present)) : 0;
+        if (got == 0) blocks::Release(bytes);
     }
-    uint8_t* bytes = blocks::Allocate(static_cast<size_t>(present));
-    if (!bytes) return "No pwavedata";
-    const size_t got =
-        present ? src.ReadAt(data->dataOffset, bytes, static_cast<size_t>(present)) : 0;
-    if (got == 0) {
-        blocks::Release(bytes);
-        return "No read";
-    }
+    if (got == 0) return "No read";
     out.format = format;
-    out.data = bytes;
+    if (samples) out.data = bytes;
     out.size = static_cast<uint32_t>(got);
     out.encoding = HeldEncoding(format);
     return "";
