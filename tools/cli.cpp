@@ -179,6 +179,11 @@ ParsedArgs ParseArgs(const Args& args, const std::vector<OptionSpec>& known) {
 
 std::string JsonString(const std::string& s) {
     std::string out = "\"";
+    const auto escape = [&out](unsigned code) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\u%04x", code);
+        out += buf;
+    };
     for (size_t i = 0; i < s.size();) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
         if (c >= 0x80) {
@@ -187,9 +192,7 @@ std::string JsonString(const std::string& s) {
                 // A byte b that is not UTF-8 is written as the lone surrogate U+DC80 + b, as
                 // Python names undecodable file names: os.fsencode gives the exact bytes back,
                 // and no valid name is ever written that way.
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", 0xDC00u + c);
-                out += escape;
+                escape(0xDC00u + c);
                 ++i;
             } else {
                 out.append(s, i, n);
@@ -202,9 +205,7 @@ std::string JsonString(const std::string& s) {
             out += '\\';
             out += kNames[named - kNamed];
         } else if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
+            escape(c);
         } else {
             out += static_cast<char>(c);
         }
