@@ -83,14 +83,13 @@ void TFormMain::SavePictureClick() {
 
 Profile TFormMain::CurrentProfile() const {
     Profile profile;
-    std::copy(HarmonicLevels, HarmonicLevels + 21, profile.levels.begin());
-    std::copy(HarmonicPhases, HarmonicPhases + 21, profile.phases.begin());
+    // Harmonics 1 .. 20; entry 0 stays 0.
+    std::copy(HarmonicLevels + 1, HarmonicLevels + 21, profile.levels.begin() + 1);
+    std::copy(HarmonicPhases + 1, HarmonicPhases + 21, profile.phases.begin() + 1);
     // While the sliders follow the analysis, ミキサー takes the phases from it first.
     if (HarmonicsFromAnalysis)
         sonabi::TakeHarmonicPhases(Detection.PeakCount, Detection.PeakHarmonics,
                                    Detection.PeakValues, profile.phases.data());
-    profile.levels[0] = 0;
-    profile.phases[0] = 0.0;
     profile.fundamental = freq->Position();
     // A slider that stands at the detection's frequency was set from the analysis: the profile
     // keeps the pitch itself, to the slider's whole hertz and with its fraction beside it.

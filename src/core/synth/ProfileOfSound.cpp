@@ -32,10 +32,9 @@ void KeepStronger(StrongestWindow& best, const StrongestWindow& later) {
 Profile ProfileOfWindow(const StrongestWindow& strongest) {
     Profile profile;
     const WindowResult& r = strongest.result;
-    std::copy(r.harmonicLevels, r.harmonicLevels + 21, profile.levels.begin());
-    profile.levels[0] = 0;
-    std::copy(strongest.phases, strongest.phases + 21, profile.phases.begin());
-    profile.phases[0] = 0.0;
+    // Harmonics 1 .. 20; entry 0 stays 0.
+    std::copy(r.harmonicLevels + 1, r.harmonicLevels + 21, profile.levels.begin() + 1);
+    std::copy(strongest.phases + 1, strongest.phases + 21, profile.phases.begin() + 1);
     // The refined pitch, to the slider's whole hertz; the fraction is kept beside it.
     profile.pitch = r.pitch;
     profile.fundamental =
