@@ -79,15 +79,11 @@ KeyColourChanges HighlightNearestKey(int detected, const int frequencies[kKeyCou
             // Both keys are at least 2 Hz away, so half is at least 2.
             const int half = (f - below) / 2;
             const int mid = (f + below) / 2;
-            if (d >= mid) {
-                const int u = ShadeLevel(f - 2 - d, half);
-                Assign(changes, colours, i, Shade(u));
-                Assign(changes, colours, i - 1, Shade(128 - u));
-            } else {
-                const int u = ShadeLevel(d - below - 2, half);
-                Assign(changes, colours, i - 1, Shade(u));
-                Assign(changes, colours, i, Shade(128 - u));
-            }
+            // The nearer key first: u of it, 128 - u of the other.
+            const bool upper = d >= mid;
+            const int u = ShadeLevel(upper ? f - 2 - d : d - below - 2, half);
+            Assign(changes, colours, upper ? i : i - 1, Shade(u));
+            Assign(changes, colours, upper ? i - 1 : i, Shade(128 - u));
         }
     }
     return changes;
