@@ -100,28 +100,24 @@ void TCanvas::LineTo(int x, int y) {
     if (dx == 0 || dy == 0) {
         // A grid line or a flat run: the pixels it colours are known without walking.
         StraightLine(pixels, x0, y0, x, y, Style == PenStyle::psDot, on);
-        penX_ = x;
-        penY_ = y;
-        Changed();
-        return;
-    }
-    while (!(x0 == x && y0 == y)) {
-        // Past an edge and moving away from the image (or not moving across it): nothing more of
-        // this line can be drawn.
-        if ((x0 < 0 && (sx < 0 || dx == 0)) || (x0 >= w && (sx > 0 || dx == 0)) ||
-            (y0 < 0 && (sy < 0 || dy == 0)) || (y0 >= h && (sy > 0 || dy == 0)))
-            break;
-        if ((Style == PenStyle::psSolid || on) && x0 >= 0 && y0 >= 0 && x0 < w && y0 < h)
-            pixels[static_cast<size_t>(y0) * stride_ + x0] = 0xFF000000u | PenColor;
-        on = !on;
-        const int e2 = 2 * err;
-        if (e2 >= dy) {
-            err += dy;
-            x0 += sx;
-        }
-        if (e2 <= dx) {
-            err += dx;
-            y0 += sy;
+    } else {
+        while (!(x0 == x && y0 == y)) {
+            // Past an edge and moving away from the image: nothing more of it can be drawn.
+            if ((x0 < 0 && sx < 0) || (x0 >= w && sx > 0) || (y0 < 0 && sy < 0) ||
+                (y0 >= h && sy > 0))
+                break;
+            if ((Style == PenStyle::psSolid || on) && x0 >= 0 && y0 >= 0 && x0 < w && y0 < h)
+                pixels[static_cast<size_t>(y0) * stride_ + x0] = 0xFF000000u | PenColor;
+            on = !on;
+            const int e2 = 2 * err;
+            if (e2 >= dy) {
+                err += dy;
+                x0 += sx;
+            }
+            if (e2 <= dx) {
+                err += dx;
+                y0 += sy;
+            }
         }
     }
     penX_ = x;
