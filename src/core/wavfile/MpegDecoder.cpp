@@ -21,16 +21,12 @@ bool Initialised() {
 }
 
 ssize_t CursorRead(void* user, void* dst, size_t count) {
-    auto* c = static_cast<MpegStream::Cursor*>(user);
-    const int64_t n = std::min<int64_t>(static_cast<int64_t>(count), c->size - c->pos);
-    if (n <= 0) return 0;
-    std::memcpy(dst, c->bytes + c->pos, static_cast<size_t>(n));
-    c->pos += n;
-    return static_cast<ssize_t>(n);
+    return static_cast<ssize_t>(
+        static_cast<MemoryCursor*>(user)->Read(dst, static_cast<int64_t>(count)));
 }
 
 off_t CursorSeek(void* user, off_t offset, int whence) {
-    auto* c = static_cast<MpegStream::Cursor*>(user);
+    auto* c = static_cast<MemoryCursor*>(user);
     const int64_t base = whence == SEEK_CUR ? c->pos : whence == SEEK_END ? c->size : 0;
     if (offset < -base || offset > c->size - base) return -1;
     c->pos = base + offset;

@@ -107,13 +107,7 @@ const char* EncodingName(int format) {
 }
 
 // A file image in memory, read through libsndfile's virtual I/O; each open handle has its own
-// cursor.
-struct MemoryCursor {
-    const uint8_t* bytes = nullptr;
-    sf_count_t size = 0;
-    sf_count_t pos = 0;
-};
-
+// cursor (sf_count_t is int64_t).
 sf_count_t MemoryLength(void* user) { return static_cast<MemoryCursor*>(user)->size; }
 
 sf_count_t MemorySeek(sf_count_t offset, int whence, void* user) {
@@ -126,12 +120,7 @@ sf_count_t MemorySeek(sf_count_t offset, int whence, void* user) {
 }
 
 sf_count_t MemoryRead(void* dst, sf_count_t count, void* user) {
-    auto* m = static_cast<MemoryCursor*>(user);
-    if (count <= 0 || m->pos >= m->size) return 0;
-    const sf_count_t n = std::min(count, m->size - m->pos);
-    std::memcpy(dst, m->bytes + m->pos, static_cast<size_t>(n));
-    m->pos += n;
-    return n;
+    return static_cast<MemoryCursor*>(user)->Read(dst, count);
 }
 
 sf_count_t MemoryWrite(const void*, sf_count_t, void*) { return 0; }
