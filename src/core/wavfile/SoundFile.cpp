@@ -8,11 +8,9 @@ namespace sonabi {
 namespace {
 
 bool NamedWav(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string tail = path.substr(path.size() - 4);
-    std::transform(tail.begin(), tail.end(), tail.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return tail == ".wav";
+    return path.size() >= 4 && std::equal(path.end() - 4, path.end(), ".wav", [](char c, char w) {
+               return std::tolower(static_cast<unsigned char>(c)) == w;
+           });
 }
 
 }  // namespace

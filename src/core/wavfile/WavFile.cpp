@@ -329,11 +329,7 @@ std::string WriteWaveFile(const std::string& path, const WAVEFORMATEX& format, c
 }
 
 std::string SaveFileName(const std::string& name) {
-    if (name.size() >= 4) {
-        const std::string tail = name.substr(name.size() - 4);
-        if (tail == ".wav" || tail == ".WAV") return name;
-    }
-    return name + ".wav";
+    return name.ends_with(".wav") || name.ends_with(".WAV") ? name : name + ".wav";
 }
 
 }  // namespace sonabi
