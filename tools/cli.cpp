@@ -184,24 +184,20 @@ std::string JsonString(const std::string& s) {
         std::snprintf(buf, sizeof buf, "\\u%04x", code);
         out += buf;
     };
-    for (size_t i = 0; i < s.size();) {
+    static constexpr char kNamed[] = "\"\\\b\f\n\r\t", kNames[] = "\"\\bfnrt";
+    for (size_t i = 0; i < s.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
         if (c >= 0x80) {
-            const size_t n = Utf8SequenceLength(s, i);
-            if (n == 0) {
+            if (const size_t n = Utf8SequenceLength(s, i)) {
+                out.append(s, i, n);
+                i += n - 1;
+            } else {
                 // A byte b that is not UTF-8 is written as the lone surrogate U+DC80 + b, as
                 // Python names undecodable file names: os.fsencode gives the exact bytes back,
                 // and no valid name is ever written that way.
                 escape(0xDC00u + c);
-                ++i;
-            } else {
-                out.append(s, i, n);
-                i += n;
             }
-            continue;
-        }
-        static constexpr char kNamed[] = "\"\\\b\f\n\r\t", kNames[] = "\"\\bfnrt";
-        if (const char* named = c ? std::strchr(kNamed, c) : nullptr) {
+        } else if (const char* named = c ? std::strchr(kNamed, c) : nullptr) {
             out += '\\';
             out += kNames[named - kNamed];
         } else if (c < 0x20 || c == 0x7F) {
@@ -209,7 +205,6 @@ std::string JsonString(const std::string& s) {
         } else {
             out += static_cast<char>(c);
         }
-        ++i;
     }
     return out + "\"";
 }
