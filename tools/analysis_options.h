@@ -20,7 +20,6 @@ using sonabi::AnalysisPlan;
 using sonabi::LoadForAnalysis;
 using sonabi::LoadOutcome;
 using sonabi::PlanAnalysis;
-using sonabi::PlanFitsEveryFile;
 using sonabi::PlannedWindows;
 using sonabi::UnfitFile;
 

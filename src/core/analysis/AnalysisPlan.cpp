@@ -14,6 +14,16 @@ namespace {
 
 constexpr uint64_t kMaxBytes = uint64_t{1} << 32;  // more than any WAV file's data
 
+// Whether PlanAnalysis accepts the options for every file: its usage errors grow with the block
+// align, so it is asked with the largest one a header can hold (65535).
+bool PlanFitsEveryFile(const AnalysisOptions& options) {
+    WaveFileData widest;
+    widest.format = StartUpFormat();
+    widest.format.nBlockAlign = UINT16_MAX;
+    AnalysisPlan plan;
+    return PlanAnalysis(options, widest, plan).empty();
+}
+
 }  // namespace
 
 std::string PlanAnalysis(const AnalysisOptions& o, const WaveFileData& wave, AnalysisPlan& plan) {
@@ -40,14 +50,6 @@ std::string PlanAnalysis(const AnalysisOptions& o, const WaveFileData& wave, Ana
     // Any --count is taken: only the windows that fit in the sound are analysed.
     plan.bytesPerSecond = uint64_t{f.nSamplesPerSec} * f.nBlockAlign;
     return "";
-}
-
-bool PlanFitsEveryFile(const AnalysisOptions& options) {
-    WaveFileData widest;
-    widest.format = StartUpFormat();
-    widest.format.nBlockAlign = UINT16_MAX;
-    AnalysisPlan plan;
-    return PlanAnalysis(options, widest, plan).empty();
 }
 
 uint64_t PlannedWindows(const AnalysisOptions& o, const AnalysisPlan& plan,

@@ -40,10 +40,6 @@ struct AnalysisPlan {
 std::string PlanAnalysis(const AnalysisOptions& options, const WaveFileData& wave,
                          AnalysisPlan& plan);
 
-// Whether PlanAnalysis accepts the options for every file: its usage errors grow with the block
-// align, so it is asked with the largest one a header can hold (65535).
-bool PlanFitsEveryFile(const AnalysisOptions& options);
-
 // The usage error ("... for FILE") of the first of several files whose format an option cannot
 // apply to, read from the formats alone; "" when the options fit them all. Files that cannot be
 // read are left to be refused in their turn.
