@@ -260,11 +260,6 @@ struct Block {
     ~Block() { blocks::Release(bytes); }
 };
 
-// A zero-filled block of `frames` frames (large ones ask for huge pages: see blocks::Allocate).
-uint8_t* AllocateFrames(sf_count_t frames, size_t frameBytes) {
-    return blocks::Allocate(static_cast<size_t>(frames) * frameBytes);
-}
-
 // Reads on from `count` frames to the end of the sound. A full block may well hold the whole
 // sound, so a chunk is decoded aside before the block doubles and is copied.
 template <typename Reader>
@@ -281,7 +276,7 @@ std::string ReadToEnd(Reader& reader, Block& block, sf_count_t& count) {
             // Doubling keeps the copies linear in the length; the 2^32 limit caps it.
             const sf_count_t grown =
                 std::min(maxFrames, std::max(block.capacity * 2, kMinBlockFrames));
-            uint8_t* bigger = AllocateFrames(grown, frameBytes);
+            uint8_t* bigger = blocks::Allocate(static_cast<size_t>(grown) * frameBytes);
             if (!bigger) return "No pwavedata";
             std::memcpy(bigger, block.bytes, static_cast<size_t>(count) * frameBytes);
             std::memcpy(bigger + static_cast<size_t>(count) * frameBytes, aside.data(),
@@ -348,7 +343,7 @@ std::string DecodeAll(Reader& reader, const WAVEFORMATEX& format, const char* en
         }
     } else {
         block.capacity = firstFrames;
-        block.bytes = AllocateFrames(block.capacity, frameBytes);
+        block.bytes = blocks::Allocate(static_cast<size_t>(block.capacity) * frameBytes);
         if (!block.bytes) return "No pwavedata";
         const std::string refusal = ReadToEnd(reader, block, count);
         if (!refusal.empty()) return refusal;
