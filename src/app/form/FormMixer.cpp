@@ -42,10 +42,8 @@ void TFormMain::UpdateHarmonicLabels() {
 }
 
 void TFormMain::resetClick() {
-    for (int k = 1; k <= 20; ++k) {
-        HarmonicLevels[k] = 0;
-        HarmonicPhases[k] = 0.0;
-    }
+    std::fill(HarmonicLevels + 1, HarmonicLevels + 21, 0);
+    std::fill(HarmonicPhases + 1, HarmonicPhases + 21, 0.0);
     ShowHarmonicLevels();
 }
 
@@ -111,8 +109,7 @@ void TFormMain::SynthesizeAndPlay() {
     HarmonicCount = MaxHarmonicCount();
     std::memset(WaveData, 0, WaveDataSize / 2 * 2);
     GenerateTone(WaveDataSize, 44100);
-    ClearPaintBox(PaintBoxSeimonScale);
-    DrawFreqScale(PaintBoxSeimonScale, FreqGridFineHz, FreqGridCoarseHz, FrequencySpan, 0);
+    PaintBoxSeimonScalePaint();
     ResetView();
     if (!StartOutput(WaveData, ViewOffset, WaveDataSize))
         PlayButton->setText(QString::fromUtf8("再生"));

@@ -80,10 +80,8 @@ void TFormMain::FormCreate() {
         Round(PaintBoxFft->width() * static_cast<double>(LowCutHz) / FrequencySpan));
     BuildHarmonicSliderTable();
     HarmonicCount = MaxHarmonicCount();  // the format is not filled yet: 0
-    for (int k = 1; k <= 20; ++k) {
-        HarmonicLevels[k] = 0;
-        HarmonicPhases[k] = 0.0;
-    }
+    std::fill(HarmonicLevels + 1, HarmonicLevels + 21, 0);
+    std::fill(HarmonicPhases + 1, HarmonicPhases + 21, 0.0);
     FadeSamples = static_cast<int>(Round(CurRate * 0.005 * 10));
     MixSeconds = TBmixtime->Position() * 0.1;
     FillWaveFormat();

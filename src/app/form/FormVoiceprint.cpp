@@ -27,9 +27,8 @@ void TFormMain::DrawVoiceprintColumn(int count, const double* levels, int spanBi
 
 void TFormMain::ResetVoiceprint() {
     ClearPaintBox(PaintBoxSeimon);
-    ClearPaintBox(PaintBoxSeimonScale);
     VoiceprintX = 0;
-    DrawFreqScale(PaintBoxSeimonScale, FreqGridFineHz, FreqGridCoarseHz, FrequencySpan, 0);
+    PaintBoxSeimonScalePaint();
 }
 
 void TFormMain::DrawFreqScale(PaintBox* box, int fine, int coarse, double top, double bottom) {
