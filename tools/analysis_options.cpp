@@ -32,37 +32,28 @@ std::vector<OptionSpec> AnalysisOptionSpecs() {
 
 std::string ReadAnalysisOptions(const ParsedArgs& parsed, AnalysisOptions& o) {
     auto has = [&](const char* name) { return parsed.options.count(name) != 0; };
-    auto text = [&](const char* name) { return parsed.options.at(name); };
-    uint64_t n;
+    // Given, and not a number of value's type; a missing option leaves value at its default.
+    auto unread = [&](const char* name, auto& value) {
+        return has(name) && !Parse(parsed.options.at(name), value);
+    };
+    uint64_t n = 2048;
     // A WAV file holds at most 2^32 bytes of sound: an offset beyond that cannot be meant.
-    if (has("--offset") && (!Parse(text("--offset"), o.offset) || o.offset > kMaxBytes)) {
+    if (unread("--offset", o.offset) || o.offset > kMaxBytes)
         return "bad --offset (bytes, at most 2^32)";
-    }
-    if (has("--step") && (!Parse(text("--step"), o.step) || o.step == 0)) {
+    if (unread("--step", o.step) || (has("--step") && o.step == 0))
         return "bad --step (frames, at least 1)";
-    }
     o.countGiven = has("--count");
-    if (o.countGiven && !Parse(text("--count"), o.count)) return "bad --count";
-    if (has("--fft-size")) {
-        if (!Parse(text("--fft-size"), n) || (n != 256 && n != 512 && n != 1024 && n != 2048)) {
-            return "bad --fft-size (256, 512, 1024 or 2048)";
-        }
-        o.fftSize = static_cast<unsigned>(n);
-    }
-    if (has("--span") && (!Parse(text("--span"), o.span) || o.span <= 0)) {
-        return "bad --span (Hz, above 0)";
-    }
+    if (unread("--count", o.count)) return "bad --count";
+    if (unread("--fft-size", n) || (n != 256 && n != 512 && n != 1024 && n != 2048))
+        return "bad --fft-size (256, 512, 1024 or 2048)";
+    if (has("--fft-size")) o.fftSize = static_cast<unsigned>(n);
+    if (unread("--span", o.span) || o.span <= 0) return "bad --span (Hz, above 0)";
     o.lowCutGiven = has("--low-cut");
-    if (has("--low-cut") && (!Parse(text("--low-cut"), o.lowCutHz) || o.lowCutHz < 0)) {
-        return "bad --low-cut (Hz, 0 or more)";
-    }
-    if (has("--threshold") && (!Parse(text("--threshold"), o.threshold) || o.threshold < 0)) {
+    if (unread("--low-cut", o.lowCutHz) || o.lowCutHz < 0) return "bad --low-cut (Hz, 0 or more)";
+    if (unread("--threshold", o.threshold) || (has("--threshold") && o.threshold < 0))
         return "bad --threshold (0 or more)";
-    }
-    if (has("--a4") &&
-        (!Parse(text("--a4"), o.a4) || o.a4 < sonabi::kMinA4 || o.a4 > sonabi::kMaxA4)) {
+    if (unread("--a4", o.a4) || o.a4 < sonabi::kMinA4 || o.a4 > sonabi::kMaxA4)
         return "bad --a4 (Hz, 415 .. 466)";
-    }
     return "";
 }
 

@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -101,13 +102,6 @@ const Verb kVerbs[] = {
     {"--version", "--version", "Print the program's name and version.", RunVersion},
 };
 
-const OptionSpec* FindOption(const std::vector<OptionSpec>& known, const std::string& name) {
-    for (const OptionSpec& spec : known) {
-        if (spec.name == name) return &spec;
-    }
-    return nullptr;
-}
-
 // Length of the valid UTF-8 sequence starting at s[i], or 0 when the byte starts none.
 size_t Utf8SequenceLength(const std::string& s, size_t i) {
     const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
@@ -154,8 +148,8 @@ ParsedArgs ParseArgs(const Args& args, const std::vector<OptionSpec>& known) {
         }
         const size_t eq = arg.find('=');
         const std::string name = arg.substr(0, eq);
-        const OptionSpec* spec = FindOption(known, name);
-        if (!spec) {
+        const auto spec = std::ranges::find(known, name, &OptionSpec::name);
+        if (spec == known.end()) {
             parsed.error = "unknown option " + name;
             return parsed;
         }

@@ -1,5 +1,6 @@
 // sonabi-analyze: the command-line analyser. It loads sound files with the window's own loader
 // and analyses them with the window's own functions, so the two never disagree.
+#include <algorithm>
 #include <iostream>
 #include <sstream>
 
@@ -19,13 +20,6 @@ std::string ShortVersion(const std::string& full) {
     const size_t first = full.find('.');
     if (first == std::string::npos) return full;
     return full.substr(0, full.find('.', first + 1));
-}
-
-const Verb* FindVerb(const std::string& option) {
-    for (const Verb& verb : Verbs()) {
-        if (verb.option == option) return &verb;
-    }
-    return nullptr;
 }
 
 }  // namespace
@@ -57,12 +51,14 @@ void PrintUsage(std::ostream& os) {
 int Main(const Args& args, std::ostream& out, std::ostream& err) {
     if (args.empty()) return UsageError(err, "no FILE given");
     // --help and --version win wherever they stand; otherwise at most one verb option.
+    const std::span<const Verb> verbs = Verbs();
     const Verb* chosen = nullptr;
     Args rest;
     bool optionsEnded = false;
     for (const std::string& arg : args) {
         if (!optionsEnded && arg == "--") optionsEnded = true;
-        const Verb* verb = optionsEnded ? nullptr : FindVerb(arg);
+        const auto found = std::ranges::find(verbs, std::string_view(arg), &Verb::option);
+        const Verb* verb = optionsEnded || found == verbs.end() ? nullptr : &*found;
         if (!verb || verb->option.empty()) {
             rest.push_back(arg);
             continue;
@@ -74,7 +70,7 @@ int Main(const Args& args, std::ostream& out, std::ostream& err) {
         }
         chosen = verb;
     }
-    return (chosen ? chosen : &Verbs()[0])->run(rest, out, err);  // the default verb comes first
+    return (chosen ? chosen : &verbs[0])->run(rest, out, err);  // the default verb comes first
 }
 
 }  // namespace cli

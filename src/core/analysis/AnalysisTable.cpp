@@ -141,10 +141,8 @@ bool AnalyzeWindowsCsv(const uint8_t* data, size_t dataSize, const WAVEFORMATEX&
     std::unique_ptr<AnalysisWorkspace> ws(new (std::nothrow) AnalysisWorkspace);
     if (!ws) return false;
     const uint64_t fit = WindowCountOf(dataSize, format, settings.fftSize, 0, stepBytes);
-    WindowRange range;
-    range.stepBytes = stepBytes;
-    range.first = std::min(first, fit);
-    range.count = std::min(count, fit - range.first);
+    const uint64_t from = std::min(first, fit);
+    const WindowRange range{0, stepBytes, from, std::min(count, fit - from)};
     try {
         csv = AnalysisCsvHeader();
         AppendWindowTable(csv, TableForm::Csv, "", data, dataSize, format, settings, range, noise,

@@ -31,8 +31,7 @@ inline WAVEFORMATEX MakePcmFormat(int channels, int bits, int rate = 44100) {
     f.wBitsPerSample = static_cast<uint16_t>(bits);
     f.nBlockAlign = static_cast<uint16_t>((bits / 8) * channels);
     f.nAvgBytesPerSec = static_cast<uint32_t>(rate) * f.nBlockAlign;
-    f.cbSize = 0;
-    return f;
+    return f;  // cbSize 0
 }
 
 // The same record for IEEE float samples (bits 32 or 64).
