@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "form/TFormMain.h"
+#include "synth/Keyboard.h"
 
 using namespace sonabi;
 
@@ -209,19 +210,10 @@ void TFormMain::BuildLayout() {
     reset = MakeButton(this, "リセット", 729, 505, 54, 29);
 
     // Keys: the white ones first so that the black ones lie above them.
-    static const int kLefts[61] = {0,   11,  23,  33,  46,  55,  77,  89,  99,  112, 122, 135, 144,
-                                   166, 178, 188, 201, 211, 233, 245, 255, 268, 277, 290, 300, 322,
-                                   335, 344, 357, 366, 388, 400, 410, 423, 432, 445, 454, 476, 488,
-                                   499, 512, 521, 543, 555, 565, 578, 588, 601, 610, 632, 644, 654,
-                                   667, 676, 698, 711, 720, 733, 742, 755, 764};
     for (int pass = 0; pass < 2; ++pass) {
-        for (int i = 1; i <= 60; ++i) {
-            const int semitone = (i - 1) % 12;
-            const bool black =
-                semitone == 1 || semitone == 3 || semitone == 6 || semitone == 8 || semitone == 10;
-            if (black != (pass == 1)) continue;
-            Panels[i] = black ? new KeyPanel(this, kLefts[i], 542, 17, 32)
-                              : new KeyPanel(this, kLefts[i], 542, 22, 56);
+        for (int i = 1; i <= kKeyCount; ++i) {
+            if (KeyAt(i).black != (pass == 1)) continue;
+            Panels[i] = new KeyPanel(this, KeyAt(i).left, kKeyTop, KeyWidth(i), KeyHeight(i));
             Panels[i]->setObjectName(QString("Panel%1").arg(i));
         }
     }
