@@ -23,14 +23,11 @@ std::string RangeText(const char* what, long long value, long long lo, long long
            " .. " + std::to_string(hi);
 }
 
-void AppendDouble(std::string& out, double v) {
-    if (!std::isfinite(v)) {
-        out += "null";
-        return;
-    }
+std::string DoubleText(double v) {
+    if (!std::isfinite(v)) return "null";
     char buf[32];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
-    out.append(buf, end);
+    return std::string(buf, end);
 }
 
 // Checks a profile token by token as nlohmann's parser reports them. The parser keeps no stack
@@ -274,10 +271,7 @@ std::string ProfileToJson(const Profile& p) {
     out += ",\"levels\":[";
     for (int k = 1; k <= 20; ++k) out += (k > 1 ? "," : "") + std::to_string(p.levels[k]);
     out += "],\"phases\":[";
-    for (int k = 1; k <= 20; ++k) {
-        if (k > 1) out += ',';
-        AppendDouble(out, p.phases[k]);
-    }
+    for (int k = 1; k <= 20; ++k) out += (k > 1 ? "," : "") + DoubleText(p.phases[k]);
     out += ']';
     if (p.pitch > 0 && std::isfinite(p.pitch)) out += ",\"pitch\":" + HzText(p.pitch);
     return out + "}\n";
