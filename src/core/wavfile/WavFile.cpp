@@ -275,12 +275,9 @@ std::vector<uint8_t> WaveFileBytes(const WAVEFORMATEX& format, const uint8_t* da
                                    uint32_t byteCount) {
     std::array<uint8_t, 46> h;
     if (!WaveHeaderBytes(format, byteCount, h)) return {};
-    std::vector<uint8_t> bytes(h.begin(), h.end());
-    if (data)
-        bytes.insert(bytes.end(), data, data + byteCount);
-    else
-        bytes.resize(bytes.size() + byteCount, 0);
-    if (byteCount & 1u) bytes.push_back(0);
+    std::vector<uint8_t> bytes(h.size() + byteCount + (byteCount & 1u), 0);
+    std::copy(h.begin(), h.end(), bytes.begin());
+    if (data) std::copy(data, data + byteCount, bytes.begin() + h.size());
     return bytes;
 }
 
