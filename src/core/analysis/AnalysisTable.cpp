@@ -30,14 +30,9 @@ std::string MillisecondsText(uint64_t offset, uint64_t bytesPerSecond) {
     if (bytesPerSecond == 0) return "0.0";  // no format: nothing was analysed anyway
     // offset < 2^33 and bytesPerSecond < 2^35: the products stay far inside 64 bits.
     const uint64_t ms = (offset * 1000 * 2 + bytesPerSecond) / (bytesPerSecond * 2);
-    std::string text = std::to_string(ms / 1000) + '.';
-    const uint64_t fraction = ms % 1000;
-    if (fraction == 0) return text + '0';
-    char digits[3] = {char('0' + fraction / 100), char('0' + fraction / 10 % 10),
-                      char('0' + fraction % 10)};
-    size_t n = 3;
-    while (digits[n - 1] == '0') --n;
-    return text.append(digits, n);
+    std::string fraction = std::to_string(1000 + ms % 1000).substr(1);  // three digits
+    fraction.erase(std::max<size_t>(1, fraction.find_last_not_of('0') + 1));
+    return std::to_string(ms / 1000) + '.' + fraction;
 }
 
 std::string HzText(double hz) {
