@@ -86,9 +86,7 @@ int TFormMain::WaveformLines(PaintBox* box, uint32_t frames, const uint8_t* data
     const SampleCoding coding = CodingFor(bits);
     if (!coding.Readable() || (channels != 1 && channels != 2)) return 0;
     const int W = box->Canvas().Width(), H = box->Canvas().Height();
-    double unit = 1.0;
-    for (int i = 0; i < coding.ScaleBits(); ++i) unit /= 2;
-    const double unitScale = unit * H / 2;
+    const double unitScale = std::ldexp(1.0, -coding.ScaleBits()) * H / 2;
     const double scale = WaveGain() * unitScale;
     const uint8_t* p = data + offset;
     auto line = [&](std::vector<Point>& points, const uint8_t* first, double centre) {
