@@ -5,6 +5,7 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 
 #include "form/TFormMain.h"
 #include "synth/Keyboard.h"
@@ -244,13 +245,9 @@ void TFormMain::BuildLayout() {
     UpDownChoicedata->OnClick = [this](UDBtnType b) { UpDownChoicedataClick(b); };
     UpDownfftscale->OnClick = [this](UDBtnType b) { UpDownfftscaleClick(b); };
     PaintBoxGra->OnPaint = [this] { PaintBoxGraPaint(); };
-    PaintBoxGra->OnMouseDown = [this](Qt::MouseButton b, Qt::KeyboardModifiers s, int x, int y) {
-        PaintBoxGraMouseDown(b, s, x, y);
-    };
+    PaintBoxGra->OnMouseDown = std::bind_front(&TFormMain::PaintBoxGraMouseDown, this);
     PaintBoxFft->OnPaint = [this] { PaintBoxFftPaint(); };
-    PaintBoxFft->OnMouseDown = [this](Qt::MouseButton b, Qt::KeyboardModifiers s, int x, int y) {
-        PaintBoxFftMouseDown(b, s, x, y);
-    };
+    PaintBoxFft->OnMouseDown = std::bind_front(&TFormMain::PaintBoxFftMouseDown, this);
     PaintBoxSeimon->OnPaint = [this] { PaintBoxSeimonPaint(); };
     PaintBoxSeimon->OnClick = [this] { PaintBoxSeimonClick(); };
     Transmit->setToolTip(
