@@ -53,7 +53,7 @@ void TFormMain::ShowMessage(const QString& text, const QString& caption) {
 
 void TFormMain::FormCreate() {
     ViewOffset = 0;
-    ClearAudioHandles();
+    WaveOutHandle = nullptr, WaveInHandle = nullptr, WaveHeader = nullptr, WaveData = nullptr;
     WaveDataHeld = Playing = Recording = CaptureOpen = CaptureRunning = false;
     StopRequested = StopFinished = Closing = HarmonicsFromAnalysis = false;
     SynthActive = false;
@@ -284,13 +284,6 @@ void TFormMain::BringBackUserSound() {
     CurBits = DataBits, CurRate = DataRate, CurChannels = DataChannels;
     FillWaveFormat();
     WaveFormat.wFormatTag = DataFormatTag;  // a float sound comes back as floats
-}
-
-void TFormMain::ClearAudioHandles() {
-    WaveOutHandle = nullptr;
-    WaveInHandle = nullptr;
-    WaveHeader = nullptr;
-    WaveData = nullptr;
 }
 
 // The commands that have no button, listed under 保存's tip.

@@ -227,7 +227,6 @@ class TFormMain : public QWidget {
     void BringBackUserSound();
     // Releases a sound's bytes unless they are the mixer's buffer, which only SynthBuffer owns.
     void ReleaseSound(uint8_t*& data);
-    void ClearAudioHandles();
     void ShutdownAudio();
     bool HasWaveBuffers() const;
     // How samples of `bitsPerSample` bits are read: as floats when the held format is IEEE float
