@@ -176,18 +176,14 @@ UpDown::UpDown(QWidget* parent, int left, int top, int width, int height) : QWid
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    auto* prev = new QToolButton(this);
-    auto* next = new QToolButton(this);
-    prev->setArrowType(Qt::LeftArrow);
-    next->setArrowType(Qt::RightArrow);
-    prev->setObjectName("prev");
-    next->setObjectName("next");
-    for (QToolButton* b : {prev, next}) {
+    for (const UDBtnType type : {btPrev, btNext}) {
+        auto* b = new QToolButton(this);
+        b->setArrowType(type == btPrev ? Qt::LeftArrow : Qt::RightArrow);
+        b->setObjectName(type == btPrev ? "prev" : "next");
         b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         layout->addWidget(b);
+        connect(b, &QToolButton::clicked, this, [this, type] { Click(type); });
     }
-    connect(prev, &QToolButton::clicked, this, [this] { Click(btPrev); });
-    connect(next, &QToolButton::clicked, this, [this] { Click(btNext); });
 }
 
 RadioGroup::RadioGroup(QWidget* parent, const QStringList& items, int columns, int left, int top,
