@@ -49,14 +49,7 @@ void TFormMain::ExportAnalysisClick() {
     const QString path = AskSavePath("csv|*.csv", ".csv");
     if (path.isEmpty()) return;
     // The window's own settings; the harmonic columns are a fresh mixer's, as the analyser's.
-    AnalysisSettings settings;
-    settings.fftSize = FftSize;
-    settings.frequencySpan = FrequencySpan;
-    settings.lowCutBin = LowCutBin;
-    settings.peakThreshold = PeakThreshold;
-    settings.harmonicsFromAnalysis = true;
-    settings.freqPosition = 100;
-    settings.a4 = ReferenceA4;
+    const AnalysisSettings settings = ReportSettings();
     const uint64_t step = uint64_t{FftSize / 2} * WaveFormat.nBlockAlign;
     std::string csv;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
