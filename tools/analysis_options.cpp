@@ -30,6 +30,34 @@ std::vector<OptionSpec> AnalysisOptionSpecs() {
             {"--span", true},   {"--low-cut", true}, {"--threshold", true}, {"--a4", true}};
 }
 
+int EachFile(const Args& files, std::ostream& out,
+             const std::function<int(const std::string& file)>& one) {
+    int status = kExitOk;
+    for (const std::string& file : files) {
+        const int result = one(file);
+        out.flush();
+        if (result == kExitUsage) return result;
+        status = std::max(status, result);
+    }
+    return status;
+}
+
+AnalysisCommand ReadAnalysisCommand(const Args& args, bool csv, const char* noFile,
+                                    std::ostream& err) {
+    std::vector<OptionSpec> specs = AnalysisOptionSpecs();
+    if (csv) specs.push_back({"--csv", false});
+    AnalysisCommand c;
+    c.parsed = ParseArgs(args, specs);
+    c.csv = c.parsed.options.count("--csv") != 0;
+    const Args& files = c.parsed.positional;
+    std::string error = c.parsed.error;
+    if (error.empty() && files.empty()) error = noFile;
+    if (error.empty()) error = ReadAnalysisOptions(c.parsed, c.options);
+    if (error.empty() && files.size() > 1) error = UnfitFile(files, c.options);
+    if (!error.empty()) c.status = UsageError(err, error);
+    return c;
+}
+
 std::string ReadAnalysisOptions(const ParsedArgs& parsed, AnalysisOptions& o) {
     auto has = [&](const char* name) { return parsed.options.count(name) != 0; };
     // Given, and not a number of value's type; a missing option leaves value at its default.

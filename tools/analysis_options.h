@@ -3,6 +3,7 @@
 // what the workers analysing windows share.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,23 @@ std::vector<OptionSpec> AnalysisOptionSpecs();
 
 // Fills options from the command line; returns "" or what is wrong (a usage error).
 std::string ReadAnalysisOptions(const ParsedArgs& parsed, AnalysisOptions& options);
+
+// The command line of a verb that analyses files: the analysis options (and --csv with `csv`),
+// then at least one FILE (`noFile` is the error without one). With several files, an option that
+// cannot apply to one of them is an error too, before anything is printed.
+struct AnalysisCommand {
+    ParsedArgs parsed;  // the FILEs are parsed.positional
+    AnalysisOptions options;
+    bool csv = false;
+    int status = -1;  // -1 when all is well, else the exit status of the usage error on err
+};
+AnalysisCommand ReadAnalysisCommand(const Args& args, bool csv, const char* noFile,
+                                    std::ostream& err);
+
+// Runs `one` on each file in turn, flushing out after each, so that every file's lines appear as
+// it is done: the worst exit status, or at once a usage error's.
+int EachFile(const Args& files, std::ostream& out,
+             const std::function<int(const std::string& file)>& one);
 
 // LoadForAnalysis for a verb of one file: -1 when the samples are loaded, else the exit status,
 // after the usage error on err or the file's error object on out.

@@ -70,15 +70,6 @@ int RunOneFile(const std::string& path, const AnalysisOptions& options, bool csv
     return kExitOk;
 }
 
-// A file name as one CSV field: quoted (quotes doubled) when it holds a comma, a quote or a line
-// break; its bytes as they are otherwise.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
 // One file of several, loaded on a worker: its batches, or its error object as the one part
 // with refused set.
 OpenedJob<std::string> OpenOneOfMany(const std::string& path, const AnalysisOptions& options,
@@ -106,9 +97,6 @@ OpenedJob<std::string> OpenOneOfMany(const std::string& path, const AnalysisOpti
 
 int RunManyFiles(const Args& files, const AnalysisOptions& options, bool csv, std::ostream& out,
                  std::ostream& err) {
-    // An option that cannot apply to one of them is a usage error before anything is printed.
-    if (const std::string bad = UnfitFile(files, options); !bad.empty())
-        return UsageError(err, bad);
     if (csv) out << "file," << AnalysisCsvHeader();
     std::vector<char> refused(files.size(), 0);
     const Workspaces workspaces = MakeWorkspaces();
@@ -127,19 +115,11 @@ int RunManyFiles(const Args& files, const AnalysisOptions& options, bool csv, st
 }  // namespace
 
 int RunAnalyze(const Args& args, std::ostream& out, std::ostream& err) {
-    std::vector<OptionSpec> specs = AnalysisOptionSpecs();
-    specs.push_back({"--csv", false});
-    const ParsedArgs parsed = ParseArgs(args, specs);
-    if (!parsed.error.empty()) return UsageError(err, parsed.error);
-    if (parsed.positional.empty()) return UsageError(err, "no FILE given");
-    AnalysisOptions options;
-    if (const std::string error = ReadAnalysisOptions(parsed, options); !error.empty()) {
-        return UsageError(err, error);
-    }
-    const bool csv = parsed.options.count("--csv") != 0;
-    if (parsed.positional.size() == 1)
-        return RunOneFile(parsed.positional[0], options, csv, out, err);
-    return RunManyFiles(parsed.positional, options, csv, out, err);
+    const AnalysisCommand c = ReadAnalysisCommand(args, true, "no FILE given", err);
+    if (c.status >= 0) return c.status;
+    const Args& files = c.parsed.positional;
+    if (files.size() == 1) return RunOneFile(files[0], c.options, c.csv, out, err);
+    return RunManyFiles(files, c.options, c.csv, out, err);
 }
 
 }  // namespace cli

@@ -171,6 +171,13 @@ ParsedArgs ParseArgs(const Args& args, const std::vector<OptionSpec>& known) {
     return parsed;
 }
 
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
 std::string JsonString(const std::string& s) {
     std::string out = "\"";
     const auto escape = [&out](unsigned code) {

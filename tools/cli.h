@@ -63,9 +63,13 @@ struct ParsedArgs {
 };
 ParsedArgs ParseArgs(const Args& args, const std::vector<OptionSpec>& known);
 
+// A file name as one CSV field: quoted (quotes doubled) when it holds a comma, a quote or a line
+// break; its bytes as they are otherwise.
+std::string CsvField(const std::string& text);
+
 // s as a quoted JSON string, valid JSON whatever a file name holds. Valid UTF-8 is written as it
-// is; each byte that is not valid UTF-8 becomes \u00XX (XX the byte), so the name can be
-// recovered from the text.
+// is; each byte b that is not valid UTF-8 becomes \udcXX (U+DC80 + b, XX its hex digits, as
+// Python's surrogateescape reads it), so the name can be recovered from the text.
 std::string JsonString(const std::string& s);
 // v with up to 6 significant digits, always with a decimal point or an exponent ("1.0", not
 // "1"); non-finite values, which JSON cannot hold, give "null".

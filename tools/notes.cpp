@@ -16,13 +16,27 @@ namespace cli {
 
 namespace {
 
-// A file name as one CSV field, quoted as the default verb quotes it.
-std::string CsvName(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
+// One file's rows; its status. With several files each row names its file.
+int NotesOfFile(const std::string& file, const AnalysisOptions& options, bool csv, bool several,
+                std::ostream& out, std::ostream& err);
+
+}  // namespace
+
+int RunNotes(const Args& args, std::ostream& out, std::ostream& err) {
+    const AnalysisCommand c = ReadAnalysisCommand(args, true, "--notes needs a FILE", err);
+    if (c.status >= 0) return c.status;
+    const bool csv = c.csv, several = c.parsed.positional.size() > 1;
+    if (csv) out << (several ? "file," : "") << HeldNotesCsvHeader();
+    return EachFile(c.parsed.positional, out, [&](const std::string& file) {
+        // With CSV, standard output stays one table: a refused file's object goes to stderr.
+        std::ostringstream refused;
+        const int one = NotesOfFile(file, c.options, csv, several, csv ? refused : out, err);
+        if (csv && one != kExitUsage) (one == kExitOk ? out : err) << refused.str();
+        return one;
+    });
 }
+
+namespace {
 
 // One file's rows; its status. With several files each row names its file.
 int NotesOfFile(const std::string& file, const AnalysisOptions& options, bool csv, bool several,
@@ -42,7 +56,7 @@ int NotesOfFile(const std::string& file, const AnalysisOptions& options, bool cs
         const TakeReport report =
             MakeTakeReport(wave.data, wave.size, wave.format, plan.settings, nullptr, 0, &range);
         if (csv)
-            AppendHeldNotesCsv(text, several ? CsvName(file) + "," : "", report.notes);
+            AppendHeldNotesCsv(text, several ? CsvField(file) + "," : "", report.notes);
         else
             AppendHeldNotesJson(text, several ? "\"file\":" + JsonString(file) + "," : "",
                                 report.notes);
@@ -53,40 +67,9 @@ int NotesOfFile(const std::string& file, const AnalysisOptions& options, bool cs
     }
     blocks::Release(wave.data);
     out << text;
-    out.flush();
     return kExitOk;
 }
 
 }  // namespace
-
-int RunNotes(const Args& args, std::ostream& out, std::ostream& err) {
-    std::vector<OptionSpec> specs = AnalysisOptionSpecs();
-    specs.push_back({"--csv", false});
-    const ParsedArgs parsed = ParseArgs(args, specs);
-    if (!parsed.error.empty()) return UsageError(err, parsed.error);
-    const Args& files = parsed.positional;
-    if (files.empty()) return UsageError(err, "--notes needs a FILE");
-    AnalysisOptions options;
-    if (const std::string error = ReadAnalysisOptions(parsed, options); !error.empty()) {
-        return UsageError(err, error);
-    }
-    if (files.size() > 1) {
-        if (const std::string bad = UnfitFile(files, options); !bad.empty())
-            return UsageError(err, bad);
-    }
-    const bool csv = parsed.options.count("--csv") != 0;
-    const bool several = files.size() > 1;
-    if (csv) out << (several ? "file," : "") << HeldNotesCsvHeader();
-    int status = kExitOk;
-    for (const std::string& file : files) {
-        // With CSV, standard output stays one table: a refused file's object goes to stderr.
-        std::ostringstream refused;
-        const int one = NotesOfFile(file, options, csv, several, csv ? refused : out, err);
-        if (one == kExitUsage) return one;
-        if (csv) (one == kExitOk ? out : err) << refused.str();
-        status = std::max(status, one);
-    }
-    return status;
-}
 
 }  // namespace cli

@@ -47,34 +47,20 @@ int ProfileOfFile(const std::string& file, const AnalysisOptions& options, const
     }
     const Profile profile = ProfileOfWindow(best);
     out << '{' << lead << ProfileToJson(profile).substr(1);
-    out.flush();
     return kExitOk;
 }
 
 }  // namespace
 
 int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
-    const ParsedArgs parsed = ParseArgs(args, AnalysisOptionSpecs());
-    if (!parsed.error.empty()) return UsageError(err, parsed.error);
-    const Args& files = parsed.positional;
-    if (files.empty()) return UsageError(err, "--profile needs a FILE");
-    AnalysisOptions options;
-    if (const std::string error = ReadAnalysisOptions(parsed, options); !error.empty()) {
-        return UsageError(err, error);
-    }
-    if (files.size() > 1) {
-        if (const std::string bad = UnfitFile(files, options); !bad.empty())
-            return UsageError(err, bad);
-    }
+    const AnalysisCommand c = ReadAnalysisCommand(args, false, "--profile needs a FILE", err);
+    if (c.status >= 0) return c.status;
+    const Args& files = c.parsed.positional;
     // One line a file, in the order given; with several, each names its file first.
-    int status = kExitOk;
-    for (const std::string& file : files) {
+    return EachFile(files, out, [&](const std::string& file) {
         const std::string lead = files.size() > 1 ? "\"file\":" + JsonString(file) + "," : "";
-        const int one = ProfileOfFile(file, options, lead, out, err);
-        if (one == kExitUsage) return one;
-        status = std::max(status, one);
-    }
-    return status;
+        return ProfileOfFile(file, c.options, lead, out, err);
+    });
 }
 
 }  // namespace cli

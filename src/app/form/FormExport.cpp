@@ -41,11 +41,7 @@ void TFormMain::BuildShortcuts() {
 }
 
 void TFormMain::ExportAnalysisClick() {
-    if (Playing || Recording) return;
-    if (!WaveDataHeld || !WaveData) {
-        ShowMessage("no data", "error");
-        return;
-    }
+    if (!MayWriteHeldSound()) return;
     const QString path = AskSavePath("csv|*.csv", ".csv");
     if (path.isEmpty()) return;
     // The window's own settings; the harmonic columns are a fresh mixer's, as the analyser's.

@@ -66,11 +66,7 @@ std::string TFormMain::ReportCsv() const {
 }
 
 void TFormMain::TakeReportClick() {
-    if (Playing || Recording) return;
-    if (!WaveDataHeld || !WaveData) {
-        ShowMessage("no data", "error");
-        return;
-    }
+    if (!MayWriteHeldSound()) return;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     bool made = true;
     try {

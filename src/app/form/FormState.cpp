@@ -47,6 +47,13 @@ TFormMain::~TFormMain() {
     FreeFftBuffers();
 }
 
+bool TFormMain::MayWriteHeldSound() {
+    if (Playing || Recording) return false;
+    if (WaveDataHeld && WaveData) return true;
+    ShowMessage("no data", "error");
+    return false;
+}
+
 void TFormMain::ShowMessage(const QString& text, const QString& caption) {
     AppServices::Instance().MessageBox(text, caption);
 }

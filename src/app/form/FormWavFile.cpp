@@ -92,11 +92,7 @@ bool TFormMain::WriteWaveFile(const QString& path, uint32_t byteCount) {
 }
 
 void TFormMain::SaveClick() {
-    if (Playing || Recording) return;
-    if (!WaveDataHeld || !WaveData) {
-        ShowMessage("no data", "error");
-        return;
-    }
+    if (!MayWriteHeldSound()) return;
     AppServices& app = AppServices::Instance();
     const QString name = app.SaveFileName("wav|*.wav");
     if (name.isEmpty()) return;

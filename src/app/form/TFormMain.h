@@ -233,6 +233,10 @@ class TFormMain : public QWidget {
     // (the views and the analysis are handed a width, as the held format gives it).
     sonabi::SampleCoding CodingFor(int bitsPerSample) const;
     void ShowMessage(const QString& text, const QString& caption);
+    // Whether a command that writes out the held sound (保存, its analysis, its report) may run:
+    // not while playing or recording, when nothing is said, nor without a held sound, when the
+    // box says "no data".
+    bool MayWriteHeldSound();
     // Tooltips that tell what the views do not show: which sound 保存 saves, whether captured
     // noise is subtracted, the threshold and low cut-off when they are not the start-up ones.
     void UpdateStateTips();

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#ifdef __SSE2__
-#include "common/Simd.h"
-#endif
 
 namespace sonabi {
 
@@ -20,39 +17,33 @@ constexpr double kDetectedSpread = 0.06;
 constexpr unsigned kSumLanes = 16;
 
 #ifdef __SSE2__
-// The lanes in AVX registers, eight to each: the same sums, lane for lane, as the SSE2 and plain
-// loops.
-__attribute__((target("avx"))) unsigned SumLanesAvx(const float* x, const float* y, unsigned w,
-                                                    float* lanes) {
-    constexpr int kRegisters = kSumLanes / 8;
-    __m256 s[kRegisters];
-    for (__m256& r : s) r = _mm256_setzero_ps();
+// The lanes in registers of W floats, each lane summed in order: the same bits at every width.
+// Inlined into each path, so that its registers are that path's.
+template <int W>
+[[gnu::always_inline]] inline unsigned SumLanesOf(const float* x, const float* y, unsigned w,
+                                                  float* lanes) {
+    typedef float Lanes __attribute__((vector_size(4 * W)));
+    Lanes s[kSumLanes / W] = {};
     unsigned i = 0;
     for (; i + kSumLanes <= w; i += kSumLanes) {
-        for (int k = 0; k < kRegisters; ++k) {
-            __m256 a = _mm256_loadu_ps(x + i + 8 * k);
-            if (y) a = _mm256_sub_ps(a, _mm256_loadu_ps(y + i + 8 * k));
-            s[k] = _mm256_add_ps(s[k], _mm256_mul_ps(a, a));
+        for (unsigned k = 0; k < kSumLanes / W; ++k) {
+            Lanes a, b;
+            std::memcpy(&a, x + i + W * k, sizeof a);
+            if (y) std::memcpy(&b, y + i + W * k, sizeof b), a -= b;
+            s[k] += a * a;
         }
     }
-    for (int k = 0; k < kRegisters; ++k) _mm256_storeu_ps(lanes + 8 * k, s[k]);
+    std::memcpy(lanes, s, sizeof s);
     return i;
 }
 
+__attribute__((target("avx"))) unsigned SumLanesAvx(const float* x, const float* y, unsigned w,
+                                                    float* lanes) {
+    return SumLanesOf<8>(x, y, w, lanes);
+}
+
 unsigned SumLanesSse2(const float* x, const float* y, unsigned w, float* lanes) {
-    constexpr int kRegisters = kSumLanes / 4;
-    __m128 s[kRegisters];
-    for (__m128& r : s) r = _mm_setzero_ps();
-    unsigned i = 0;
-    for (; i + kSumLanes <= w; i += kSumLanes) {
-        for (int k = 0; k < kRegisters; ++k) {
-            __m128 a = _mm_loadu_ps(x + i + 4 * k);
-            if (y) a = _mm_sub_ps(a, _mm_loadu_ps(y + i + 4 * k));
-            s[k] = _mm_add_ps(s[k], _mm_mul_ps(a, a));
-        }
-    }
-    for (int k = 0; k < kRegisters; ++k) _mm_storeu_ps(lanes + 4 * k, s[k]);
-    return i;
+    return SumLanesOf<4>(x, y, w, lanes);
 }
 
 bool HasAvx() {

@@ -49,7 +49,6 @@ inline double FloatAt(SampleCoding coding, const uint8_t* p) {
     return d;
 }
 
-// The value of the sample at p, as described above. The coding must be Readable().
 // SampleValue of a 32-bit float, in double, where it is exact (24 bits of significand): not a
 // number as 0, x 32768, clamped to +-256 x 32768.
 inline double FloatSampleValue(float f) {
@@ -58,6 +57,7 @@ inline double FloatSampleValue(float f) {
     return x > kLimit ? kLimit : x < -kLimit ? -kLimit : x;
 }
 
+// The value of the sample at p, as described above. The coding must be Readable().
 inline long double SampleValue(SampleCoding coding, const uint8_t* p) {
     constexpr long double kFloatLimit = 256.0L * 32768;
     if (coding.floating) {
