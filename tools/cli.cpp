@@ -148,12 +148,12 @@ ParsedArgs ParseArgs(const Args& args, const std::vector<OptionSpec>& known) {
         }
         const size_t eq = arg.find('=');
         const std::string name = arg.substr(0, eq);
-        const auto spec = std::ranges::find(known, name, &OptionSpec::name);
-        if (spec == known.end()) {
+        const auto option = std::ranges::find(known, name, &OptionSpec::name);
+        if (option == known.end()) {
             parsed.error = "unknown option " + name;
             return parsed;
         }
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (eq != std::string::npos) {
                 parsed.error = "option " + name + " takes no value";
                 return parsed;

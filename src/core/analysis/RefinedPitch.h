@@ -1,6 +1,6 @@
 // The fundamental to the cent, for the read-outs that are ours (the note and cents, the
-// analyser's pitch, the profile's fundamental); the specified detection and its rounded Hz stay
-// as they are. No Qt here.
+// analyser's pitch, the profile's fundamental); the detection the window shows and its rounded Hz
+// stay as they are. No Qt here.
 #pragma once
 #include <cstdint>
 
