@@ -52,12 +52,12 @@ py::dtype RowDtype() {
         formats.append(f.format);
         offsets.append(f.offset);
     }
-    py::dict spec;
-    spec["names"] = names;
-    spec["formats"] = formats;
-    spec["offsets"] = offsets;
-    spec["itemsize"] = sizeof(Row);
-    return py::dtype::from_args(spec);
+    py::dict fields;
+    fields["names"] = names;
+    fields["formats"] = formats;
+    fields["offsets"] = offsets;
+    fields["itemsize"] = sizeof(Row);
+    return py::dtype::from_args(fields);
 }
 
 // Rows handed to numpy without a copy: the vector moves into the array's owner.
@@ -278,6 +278,24 @@ py::tuple NoteOf(double hz, double a4) {
     return py::make_tuple(note.name, note.cents);
 }
 
+// NAME_path, NAME_sound and NAME_array: one operation on the view of a file, a Sound or an array.
+template <typename Result>
+void DefineOnEverySource(py::module_& m, const std::string& name,
+                         Result (*run)(const SoundView&, const py::dict&, unsigned)) {
+    m.def((name + "_path").c_str(),
+          [run](const std::string& path, const py::dict& o, unsigned threads) {
+              return run(LoadFile(path, o), o, threads);
+          });
+    m.def((name + "_sound").c_str(),
+          [run](const std::shared_ptr<OwnedSound>& s, const py::dict& o, unsigned threads) {
+              return run(ViewOfSound(s), o, threads);
+          });
+    m.def((name + "_array").c_str(),
+          [run](const py::array& a, uint64_t rate, const py::dict& o, unsigned threads) {
+              return run(ViewOfArray(a, rate), o, threads);
+          });
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_sonabi, m) {
@@ -334,28 +352,8 @@ PYBIND11_MODULE(_sonabi, m) {
         });
 
     m.def("read", [](const std::string& path) { return ReadSound(path, SoundPart::kSamples); });
-    m.def("analyze_path", [](const std::string& path, const py::dict& o, unsigned threads) {
-        return AnalyzeView(LoadFile(path, o), o, threads);
-    });
-    m.def("analyze_sound",
-          [](const std::shared_ptr<OwnedSound>& s, const py::dict& o, unsigned threads) {
-              return AnalyzeView(ViewOfSound(s), o, threads);
-          });
-    m.def("analyze_array",
-          [](const py::array& a, uint64_t rate, const py::dict& o, unsigned threads) {
-              return AnalyzeView(ViewOfArray(a, rate), o, threads);
-          });
-    m.def("profile_path", [](const std::string& path, const py::dict& o, unsigned threads) {
-        return ProfileOfView(LoadFile(path, o), o, threads);
-    });
-    m.def("profile_sound",
-          [](const std::shared_ptr<OwnedSound>& s, const py::dict& o, unsigned threads) {
-              return ProfileOfView(ViewOfSound(s), o, threads);
-          });
-    m.def("profile_array",
-          [](const py::array& a, uint64_t rate, const py::dict& o, unsigned threads) {
-              return ProfileOfView(ViewOfArray(a, rate), o, threads);
-          });
+    DefineOnEverySource(m, "analyze", AnalyzeView);
+    DefineOnEverySource(m, "profile", ProfileOfView);
     m.def("analyze_files",
           [](const std::vector<std::string>& paths, const py::dict& o, unsigned threads) {
               const AnalysisOptions options = OptionsOf(o);
