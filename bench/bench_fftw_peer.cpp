@@ -2,8 +2,7 @@
 // FFTW is found (see CMakeLists.txt). The plan is measured (FFTW_PATIENT) once per size before
 // timing; only the execution is timed, out of place on 16-byte aligned arrays, the real input
 // given as complex values with zero imaginary parts, as ComputeFft sees it. FftVsFftw times both
-// in turn within each iteration, so that their ratio sees the same machine load; this file is
-// built a second time with the AVX-512 path left out (sonabi_bench_avx).
+// in turn within each iteration, so that their ratio sees the same machine load.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 

@@ -8,7 +8,6 @@
 #include "analysis/Extended.h"
 #include "analysis/FftPasses.h"
 #include "analysis/FftPassesAvx.h"
-#include "analysis/FftPassesAvx512.h"
 
 namespace sonabi {
 
@@ -45,7 +44,7 @@ void BuildPlan(FftPlan& plan, int b) {
         plan.lastTwiddles[j] = w;
         plan.lastTurned[j] = {-w.im, w.re};
     }
-    if (b >= 4) BuildGroupedLastFactors(plan, b);
+    if (b >= 4) BuildRowFactors(plan, b);
 }
 
 const FftPlan& PlanFor(int b) {
@@ -102,26 +101,11 @@ bool HasAvx() {
 #endif
 }
 
-// SONABI_FFT_NO_AVX512 forces the AVX paths, to check them on a machine that has AVX-512.
-bool HasAvx512() {
-#if defined(SONABI_FFT_NO_AVX) || defined(SONABI_FFT_NO_AVX512)
-    return false;
-#else
-    static const bool avx512 =
-        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-    return avx512;
-#endif
-}
-
-const char* VectorPathName() { return HasAvx512() ? "avx512" : HasAvx() ? "avx" : "sse2"; }
+const char* VectorPathName() { return HasAvx() ? "avx" : "sse2"; }
 
 // The transform on this machine's widest path; false for n = 2, which the portable path does.
 bool RunVector(unsigned n, int b, const FftPlan& plan, const double* input, Complex* work,
                Complex* output, double* magnitudes) {
-    if (b >= 4 && HasAvx512()) {
-        Run512(n, b, plan, input, work, output, magnitudes);
-        return true;
-    }
     if (b >= 4 && HasAvx()) {
         RunAvx(n, b, plan, input, work, output, magnitudes);
         return true;

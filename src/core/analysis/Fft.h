@@ -25,9 +25,9 @@ unsigned BitReverse(int b, int f, unsigned j);
 Complex FftTwiddle(unsigned t, unsigned n);
 
 // Transforms input[0 .. n - 1] (real samples) into output[0 .. n - 1] (natural bin order, / n)
-// and writes magnitudes[0 .. n/2 - 1] = |output[k]|. work and output hold n values each; after
-// the call work holds the result of the last but one stage, as the stage-by-stage scheme leaves
-// it. Returns false, touching nothing, unless n is a power of two in 2 .. 8192.
+// and writes magnitudes[0 .. n/2 - 1] = |output[k]|. work and output hold n values each; work
+// is scratch, its contents afterwards differ between the code paths. Returns false, touching
+// nothing, unless n is a power of two in 2 .. 8192.
 // Twiddle factors come from a table built once per size (the first call of a size allocates it;
 // later calls allocate nothing). Thread-safe.
 bool ComputeFft(unsigned n, const double* input, Complex* work, Complex* output,
@@ -38,10 +38,9 @@ bool ComputeFft(unsigned n, const double* input, Complex* work, Complex* output,
 bool ComputeFftDirect(unsigned n, const double* input, Complex* work, Complex* output,
                       double* magnitudes);
 
-// The code path ComputeFft takes in this build on this machine: "avx512" (AVX-512F and DQ),
-// "avx", "sse2" or "scalar". Defining SONABI_FFT_NO_AVX512, SONABI_FFT_NO_AVX or
-// SONABI_FFT_SCALAR when compiling Fft.cpp forces the narrower ones, so that a machine with
-// AVX-512 can test all four. Every path gives the same bits.
+// The code path ComputeFft takes in this build on this machine: "avx", "sse2" or "scalar".
+// Defining SONABI_FFT_NO_AVX or SONABI_FFT_SCALAR when compiling Fft.cpp forces the narrower
+// ones, so that a machine with AVX can test all three. Every path gives the same bits.
 const char* FftPath();
 
 }  // namespace sonabi

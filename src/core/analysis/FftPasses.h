@@ -1,6 +1,6 @@
 // The pieces ComputeFft is made of, for Fft.cpp only: the butterfly, the factor tables of one
-// size, and the SSE2 passes that run the stages in place in work (the AVX and AVX-512 passes are
-// in FftPassesAvx.h and FftPassesAvx512.h).
+// size, and the SSE2 passes that run the stages in place in work (the AVX passes are in
+// FftPassesAvx.h).
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -51,33 +51,30 @@ struct FftPlan {
     std::unique_ptr<Complex[]> lastTwiddles;
     std::unique_ptr<Complex[]> lastTurned;
     std::unique_ptr<uint32_t[]> lastTargets;
-    // For b >= 4, the factors of the last two stages in the order RunLastStages512 and
-    // RunLastStagesAvx read them
-    // (see BuildGroupedLastFactors).
-    std::unique_ptr<Complex[]> groupedLast;
+    // For b >= 4, the factors of stages 3 .. b as the AVX passes' rows read them: stage f has
+    // 2^(f - 2) rows of four cosines and four sines, from row 2^(f - 2) - 2 on; lane l of row u
+    // is the factor of block (l << (f - 2)) | u (see BuildRowFactors).
+    std::unique_ptr<double[]> rowFactors;
 
     const Twiddle* Stage(int f) const { return stageTwiddles.get() + ((1u << f) - 2); }
+    const double* RowFactors(int f) const {
+        return rowFactors.get() + 8 * (size_t{1u << (f - 2)} - 2);
+    }
 };
 
-// For each four groups of RunLastStages512 (r = 0, 4, 8, .. < n/4), 12 registers of four values,
-// one value per group i = BitReverse(b - 2, b - 2, r + k), k = 0 .. 3: stage b - 1's two factors
-// and their turned forms, then the last stage's factors of outputs 4i .. 4i + 3 and their turned
-// forms. Needs b >= 4 and the rest of the plan.
-inline void BuildGroupedLastFactors(FftPlan& plan, int b) {
-    const unsigned groups = (1u << b) / 4;
-    plan.groupedLast.reset(new Complex[12 * groups]);
-    const Twiddle* t = plan.Stage(b - 1);
-    const Complex* last = plan.lastTwiddles.get();
-    const Complex* lastTurned = plan.lastTurned.get();
-    Complex* out = plan.groupedLast.get();
-    for (unsigned r = 0; r < groups; r += 4, out += 48) {
-        for (unsigned k = 0; k < 4; ++k) {
-            const unsigned i = BitReverse(b - 2, b - 2, r + k);
-            const Complex set[12] = {
-                t[2 * i].w,      t[2 * i].turned,       t[2 * i + 1].w,  t[2 * i + 1].turned,
-                last[4 * i],     lastTurned[4 * i],     last[4 * i + 1], lastTurned[4 * i + 1],
-                last[4 * i + 2], lastTurned[4 * i + 2], last[4 * i + 3], lastTurned[4 * i + 3]};
-            for (unsigned v = 0; v < 12; ++v) out[4 * v + k] = set[v];
+// Needs b >= 4 and the rest of the plan: the last stage's factors are those of its outputs.
+inline void BuildRowFactors(FftPlan& plan, int b) {
+    const unsigned n = 1u << b;
+    plan.rowFactors.reset(new double[8 * (n / 2 - 2)]);
+    for (int f = 3; f <= b; ++f) {
+        double* row = plan.rowFactors.get() + 8 * ((1u << (f - 2)) - 2);
+        for (unsigned u = 0; u < (1u << (f - 2)); ++u, row += 8) {
+            for (unsigned l = 0; l < 4; ++l) {
+                const unsigned q = (l << (f - 2)) | u;
+                const Complex w = f < b ? plan.Stage(f)[q].w : plan.lastTwiddles[q];
+                row[l] = w.re;
+                row[4 + l] = w.im;
+            }
         }
     }
 }
