@@ -312,8 +312,8 @@ TEST(FillWindowedInput, EveryEightAndSixteenBitValueGivesTheExtendedProductOnEve
 // 24-bit samples (x / 256) and floats (x 32768, clamped) have at most 24 bits of significand,
 // which the vector paths' argument still covers: random 24-bit values, random floats of every
 // exponent and of the usual -1 .. 1, and the odd ones (not a number, infinities, -0, values
-// beyond the clamp, the smallest float) give the extended product on every path, and
-// FloatSampleValue is SampleValue's float rule.
+// beyond the clamp, the smallest float) give the extended product on every path, in mono and in
+// either channel of stereo, and FloatSampleValue is SampleValue's float rule.
 TEST(FillWindowedInput, TwentyFourBitAndFloatSamplesGiveTheExtendedProductOnEveryPath) {
     constexpr unsigned n = 2048;
     std::vector<long double> weights(n);
@@ -346,18 +346,35 @@ TEST(FillWindowedInput, TwentyFourBitAndFloatSamplesGiveTheExtendedProductOnEver
         if (!CanRunWeightingPath(path)) continue;
         size_t differing = 0;
         for (const SampleCoding coding : {SampleCoding(24), SampleCoding(32, true)}) {
-            for (const auto& window : coding.floating ? floats : pcm24) {
-                ASSERT_TRUE(
-                    FillWindowedInputOn(path, n, window.data(), coding, 1, 0, input.data()));
+            const size_t bytes = coding.Bytes();
+            // input against the samples, sample(k) being the one weighted by weights[k]
+            const auto check = [&](auto sample) {
                 for (unsigned k = 0; k < n; ++k) {
-                    const uint8_t* sample = window.data() + k * coding.Bytes();
                     const double expected =
-                        static_cast<double>(SampleValue(coding, sample) * weights[k]);
+                        static_cast<double>(SampleValue(coding, sample(k)) * weights[k]);
                     differing += !SameBits(&input[k], &expected, sizeof expected);
                     if (!coding.floating) continue;
                     float f;  // the double rule the refined pitch reads floats by, too
-                    std::memcpy(&f, sample, 4);
-                    differing += FloatSampleValue(f) != SampleValue(coding, sample);
+                    std::memcpy(&f, sample(k), 4);
+                    differing += FloatSampleValue(f) != SampleValue(coding, sample(k));
+                }
+            };
+            for (const auto& window : coding.floating ? floats : pcm24) {
+                ASSERT_TRUE(
+                    FillWindowedInputOn(path, n, window.data(), coding, 1, 0, input.data()));
+                check([&](unsigned k) { return window.data() + k * bytes; });
+                // The same samples as either channel of a stereo window, the other one reversed.
+                std::vector<uint8_t> stereo(2 * window.size());
+                for (unsigned k = 0; k < n; ++k) {
+                    std::memcpy(&stereo[2 * k * bytes], &window[k * bytes], bytes);
+                    std::memcpy(&stereo[(2 * k + 1) * bytes], &window[(n - 1 - k) * bytes], bytes);
+                }
+                for (const int channel : {0, 1}) {
+                    ASSERT_TRUE(FillWindowedInputOn(path, n, stereo.data(), coding, 2, channel,
+                                                    input.data()));
+                    check([&](unsigned k) {
+                        return window.data() + (channel ? n - 1 - k : k) * bytes;
+                    });
                 }
             }
         }

@@ -204,6 +204,32 @@ __attribute__((target("avx2"))) void ReadSamples256(unsigned count, const uint8_
     }
 }
 
+// Float samples of channel `channel` of frames of `channels` channels (1 or 2) at `data`, as
+// FloatSampleValue gives them, four at a time (frames of two channels read whole, as Read16x8
+// does). Returns whether any of them is -0.
+__attribute__((target("avx2"))) bool ReadFloatSamples(unsigned count, const uint8_t* data,
+                                                      int channels, int channel, double* input) {
+    const __m256d scale = _mm256_set1_pd(32768.0), high = _mm256_set1_pd(256.0 * 32768);
+    const __m256d low = _mm256_set1_pd(-256.0 * 32768), zero = _mm256_setzero_pd();
+    const __m256i pick = channel == 0 ? _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7)
+                                      : _mm256_setr_epi32(1, 3, 5, 7, 0, 2, 4, 6);
+    const float* f = reinterpret_cast<const float*>(data);
+    int negativeZero = 0;
+    for (unsigned n = 0; n < count; n += 4, f += 4 * channels) {
+        const __m128 v =
+            channels == 1
+                ? _mm_loadu_ps(f)
+                : _mm256_castps256_ps128(_mm256_permutevar8x32_ps(_mm256_loadu_ps(f), pick));
+        const __m256d d = _mm256_cvtps_pd(v);
+        // Not a number gives +0; the clamp keeps -0 and takes the infinities to the limits.
+        const __m256d x = _mm256_and_pd(_mm256_mul_pd(d, scale), _mm256_cmp_pd(d, d, _CMP_ORD_Q));
+        const __m256d r = _mm256_min_pd(_mm256_max_pd(x, low), high);
+        _mm256_storeu_pd(input + n, r);
+        negativeZero |= _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(r, zero, _CMP_EQ_OQ), r));
+    }
+    return negativeZero != 0;
+}
+
 // The vector paths this machine runs. SONABI_FFT_NO_AVX512 keeps the weighting off AVX-512 as
 // well, and SONABI_FFT_NO_AVX, SONABI_FFT_SCALAR or SONABI_WEIGHTING_SCALAR on the scalar path,
 // so that a build can run as a CPU without them would.
@@ -250,6 +276,8 @@ bool FillWeightedFast(WeightingPath path, unsigned count, const uint8_t* data, S
             const uint8_t* p = first + n * stride;
             input[n] = static_cast<int16_t>(p[0] | (p[1] << 8));
         }
+    } else if (coding.floating && channels <= 2) {
+        negativeZero = ReadFloatSamples(count, data, channels, channel, input);
     } else if (coding.floating) {
         for (unsigned n = 0; n < count; ++n) {
             float f;
