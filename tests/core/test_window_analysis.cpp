@@ -220,6 +220,31 @@ TEST(RefinedPitch, AnyWindowAndFrequencyStaysInsideTheWindow) {
     }
 }
 
+// Float windows, mono (read four at a time) and the second channel of stereo (one at a time),
+// with the odd values among a sine's, reach the search as FloatSampleValue rounded to float.
+TEST(RefinedPitch, ReadsFloatsAsTheWeightingDoes) {
+    const float odd[] = {NAN, INFINITY, -INFINITY, -0.0f, 0.0f, 300.0f, -257.5f, 1e-45f, 3e38f};
+    for (const unsigned n : {2048u, 1027u}) {
+        std::vector<float> samples(n);
+        for (unsigned i = 0; i < n; ++i)
+            samples[i] =
+                i % 97 < std::size(odd) ? odd[i % 97] : 0.5f * std::sin(2 * M_PI * 440 * i / 44100);
+        std::vector<uint8_t> mono(4 * n), stereo(8 * n, 0);
+        std::memcpy(mono.data(), samples.data(), mono.size());
+        for (unsigned i = 0; i < n; ++i) std::memcpy(&stereo[8 * i + 4], &samples[i], 4);
+        std::vector<float> fromMono(n), fromStereo(n);
+        const SampleCoding coding(32, true);
+        const double a = RefinePitch(mono.data(), coding, 1, 0, n, 44100, 440, fromMono.data());
+        const double b = RefinePitch(stereo.data(), coding, 2, 1, n, 44100, 440, fromStereo.data());
+        EXPECT_EQ(a, b) << n;
+        for (unsigned i = 0; i < n; ++i) {
+            const float expected = static_cast<float>(FloatSampleValue(samples[i]));
+            ASSERT_EQ(std::memcmp(&fromMono[i], &expected, 4), 0) << n << " at " << i;
+            ASSERT_EQ(std::memcmp(&fromStereo[i], &expected, 4), 0) << n << " at " << i;
+        }
+    }
+}
+
 // A take made of held tones and silences: each part's pitch (Hz, 0 for silence) may swing by a
 // vibrato of `depth` cents at `rate` Hz; the phase runs on across the parts, as a voice's does,
 // and each tone fades in and out over 5 ms.

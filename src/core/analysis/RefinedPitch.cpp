@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <immintrin.h>
+#endif
+
 namespace sonabi {
 
 namespace {
@@ -50,6 +54,22 @@ bool HasAvx() {
     static const bool avx = __builtin_cpu_supports("avx");
     return avx;
 }
+
+// FloatSampleFloat of the mono floats at p, four at a time; returns how many it read.
+unsigned ReadFloatsSse2(const uint8_t* p, unsigned n, float* x) {
+    const __m128 scale = _mm_set1_ps(32768.0f), high = _mm_set1_ps(256.0f * 32768);
+    const __m128 low = _mm_set1_ps(-256.0f * 32768);
+    unsigned i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m128 f = _mm_loadu_ps(reinterpret_cast<const float*>(p) + i);
+        // max and min keep -0 and take the infinities to the limits; not a number becomes +0
+        const __m128 clamped = _mm_min_ps(_mm_max_ps(_mm_mul_ps(f, scale), low), high);
+        _mm_storeu_ps(x + i, _mm_and_ps(clamped, _mm_cmpord_ps(f, f)));
+    }
+    return i;
+}
+#else
+unsigned ReadFloatsSse2(const uint8_t*, unsigned, float*) { return 0; }
 #endif
 
 unsigned SumLanesPortable(const float* x, const float* y, unsigned w, float* lanes) {
@@ -167,10 +187,11 @@ double RefinePitch(const uint8_t* frames, SampleCoding coding, int channels, int
             x[i] = v;
         }
     } else if (coding.floating && coding.bits == 32) {
-        for (unsigned i = 0; i < n; ++i, p += stride) {
+        unsigned i = stride == 4 ? ReadFloatsSse2(p, n, x) : 0;
+        for (; i < n; ++i) {
             float f;
-            std::memcpy(&f, p, 4);
-            x[i] = static_cast<float>(FloatSampleValue(f));
+            std::memcpy(&f, p + i * stride, 4);
+            x[i] = FloatSampleFloat(f);
         }
     } else {
         for (unsigned i = 0; i < n; ++i, p += stride)

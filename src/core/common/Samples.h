@@ -57,6 +57,15 @@ inline double FloatSampleValue(float f) {
     return x > kLimit ? kLimit : x < -kLimit ? -kLimit : x;
 }
 
+// FloatSampleValue(f) rounded to float, computed in float so that a loop of it vectorizes: the
+// product is exact unless it overflows, and then the clamp gives the limit either way.
+inline float FloatSampleFloat(float f) {
+    constexpr float kLimit = 256.0f * 32768;
+    const float x = f * 32768.0f;
+    const float clamped = x > kLimit ? kLimit : x < -kLimit ? -kLimit : x;
+    return clamped == clamped ? clamped : 0.0f;  // not a number stays one through the clamp
+}
+
 // The value of the sample at p, as described above. The coding must be Readable().
 inline long double SampleValue(SampleCoding coding, const uint8_t* p) {
     constexpr long double kFloatLimit = 256.0L * 32768;
