@@ -57,8 +57,9 @@ inline double FloatSampleValue(float f) {
     return x > kLimit ? kLimit : x < -kLimit ? -kLimit : x;
 }
 
-// FloatSampleValue(f) rounded to float, computed in float so that a loop of it vectorizes: the
-// product is exact unless it overflows, and then the clamp gives the limit either way.
+// FloatSampleValue(f) rounded to float, computed in float as vector code can do it four samples
+// at a time: the product is exact unless it overflows, and then the clamp gives the limit either
+// way.
 inline float FloatSampleFloat(float f) {
     constexpr float kLimit = 256.0f * 32768;
     const float x = f * 32768.0f;
