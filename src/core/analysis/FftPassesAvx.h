@@ -39,14 +39,15 @@ SONABI_AVX inline Row BroadcastRow(const Twiddle& t) {
     return {_mm256_set1_pd(t.w.re), _mm256_set1_pd(t.w.im)};
 }
 
-// a[l] -> out[l][k] of four registers: out[k] = (a0[k], a1[k], a2[k], a3[k]).
-SONABI_AVX inline void Transpose4(__m256d a0, __m256d a1, __m256d a2, __m256d a3, __m256d out[4]) {
+// Lane k of a0 .. a3 into row k (k = 0 .. 3) of the rows at p: p the real parts, p + 4 the
+// imaginary ones.
+SONABI_AVX inline void StoreTransposed(double* p, __m256d a0, __m256d a1, __m256d a2, __m256d a3) {
     const __m256d t0 = _mm256_unpacklo_pd(a0, a1), t1 = _mm256_unpackhi_pd(a0, a1);
     const __m256d t2 = _mm256_unpacklo_pd(a2, a3), t3 = _mm256_unpackhi_pd(a2, a3);
-    out[0] = _mm256_permute2f128_pd(t0, t2, 0x20);
-    out[1] = _mm256_permute2f128_pd(t1, t3, 0x20);
-    out[2] = _mm256_permute2f128_pd(t0, t2, 0x31);
-    out[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
+    _mm256_storeu_pd(p, _mm256_permute2f128_pd(t0, t2, 0x20));
+    _mm256_storeu_pd(p + 8, _mm256_permute2f128_pd(t1, t3, 0x20));
+    _mm256_storeu_pd(p + 16, _mm256_permute2f128_pd(t0, t2, 0x31));
+    _mm256_storeu_pd(p + 24, _mm256_permute2f128_pd(t1, t3, 0x31));
 }
 
 // Stages 1 and 2 from the real input, four values of each quarter at a time (their factors are
@@ -69,10 +70,8 @@ SONABI_AVX void RunFirstStagesAvx(unsigned n, const FftPlan& plan, const double*
         const Row y2 = ButterflyRow(x0, x2, b), y3 = ButterflyRow(x1, x3, b);
         const Row z0 = ButterflyRow(y0, y1, c0), z1 = ButterflyRow(y0, y1, c1);
         const Row z2 = ButterflyRow(y2, y3, c2), z3 = ButterflyRow(y2, y3, c3);
-        __m256d re[4], im[4];
-        Transpose4(z0.re, z1.re, z2.re, z3.re, re);
-        Transpose4(z0.im, z1.im, z2.im, z3.im, im);
-        for (unsigned i = 0; i < 4; ++i) StoreRow(rows + 8 * (k + i), {re[i], im[i]});
+        StoreTransposed(rows + 8 * k, z0.re, z1.re, z2.re, z3.re);
+        StoreTransposed(rows + 8 * k + 4, z0.im, z1.im, z2.im, z3.im);
     }
 }
 
@@ -124,33 +123,40 @@ SONABI_AVX inline __m256d MagnitudesAvx(__m256d a, __m256d b) {
     return _mm256_sqrt_pd(_mm256_hadd_pd(_mm256_mul_pd(even, even), _mm256_mul_pd(odd, odd)));
 }
 
-// Stages b - 1 and b on rows r .. r + 3, scaled, into output and the magnitudes. Row e's lanes
+// Row e of the last stage, scaled, into output and, for an even row, the magnitudes. Its lanes
 // l = 0, 1, 2, 3 are bins g, g + 2, g + 1, g + 3 with g = BitReverse(b, b, e), so interleaving
 // its real and imaginary parts gives bins g, g + 1 and g + 2, g + 3 in order; g is below n/2,
 // where the magnitudes are, exactly for the even rows.
+SONABI_AVX inline void StoreBins(Row z, __m256d scale, unsigned g, bool even, Complex* output,
+                                 double* magnitudes) {
+    const __m256d re = _mm256_mul_pd(z.re, scale), im = _mm256_mul_pd(z.im, scale);
+    const __m256d low = _mm256_unpacklo_pd(re, im), high = _mm256_unpackhi_pd(re, im);
+    _mm256_storeu_pd(&output[g].re, low);
+    _mm256_storeu_pd(&output[g + 2].re, high);
+    if (even) _mm256_storeu_pd(magnitudes + g, MagnitudesAvx(low, high));
+}
+
+// Stages b - 1 and b on rows r .. r + 3, into output and the magnitudes.
 SONABI_AVX void RunLastStagesAvx(unsigned n, int b, const FftPlan& plan, const double* rows,
                                  Complex* output, double* magnitudes) {
     const __m256d scale = _mm256_set1_pd(1.0 / n);  // exact: n is a power of two
     const double* ff = plan.RowFactors(b - 1);
     const double* fg = plan.RowFactors(b);
+    const uint32_t* targets = plan.lastTargets.get();
     for (unsigned r = 0; r < n / 4; r += 4) {
         const double* p = rows + 8 * r;
         const Row x0 = LoadRow(p), x1 = LoadRow(p + 8), x2 = LoadRow(p + 16), x3 = LoadRow(p + 24);
         const Row a = LoadRow(ff + 4 * r), c = LoadRow(ff + 4 * r + 8);
         const Row y0 = ButterflyRow(x0, x2, a), y1 = ButterflyRow(x1, x3, a);
         const Row y2 = ButterflyRow(x0, x2, c), y3 = ButterflyRow(x1, x3, c);
-        const Row z[4] = {ButterflyRow(y0, y1, LoadRow(fg + 8 * r)),
-                          ButterflyRow(y0, y1, LoadRow(fg + 8 * r + 8)),
-                          ButterflyRow(y2, y3, LoadRow(fg + 8 * r + 16)),
-                          ButterflyRow(y2, y3, LoadRow(fg + 8 * r + 24))};
-        for (unsigned e = 0; e < 4; ++e) {
-            const __m256d re = _mm256_mul_pd(z[e].re, scale), im = _mm256_mul_pd(z[e].im, scale);
-            const __m256d low = _mm256_unpacklo_pd(re, im), high = _mm256_unpackhi_pd(re, im);
-            const unsigned g = plan.lastTargets[r + e];
-            _mm256_storeu_pd(&output[g].re, low);
-            _mm256_storeu_pd(&output[g + 2].re, high);
-            if (e % 2 == 0) _mm256_storeu_pd(magnitudes + g, MagnitudesAvx(low, high));
-        }
+        const double* w = fg + 8 * r;
+        StoreBins(ButterflyRow(y0, y1, LoadRow(w)), scale, targets[r], true, output, magnitudes);
+        StoreBins(ButterflyRow(y0, y1, LoadRow(w + 8)), scale, targets[r + 1], false, output,
+                  magnitudes);
+        StoreBins(ButterflyRow(y2, y3, LoadRow(w + 16)), scale, targets[r + 2], true, output,
+                  magnitudes);
+        StoreBins(ButterflyRow(y2, y3, LoadRow(w + 24)), scale, targets[r + 3], false, output,
+                  magnitudes);
     }
 }
 
