@@ -73,6 +73,16 @@ void FillWeighted(unsigned count, Sample sample, double* input) {
     }
 }
 
+// The lanes of redo (bit k for lane k) among the eight samples that start at frame n, weighted
+// again in extended precision, where the vector paths' two roundings may differ.
+inline void RedoLanes(unsigned redo, const double* samples, const WeightTable& w, unsigned n,
+                      double* input) {
+    for (unsigned k = 0; k < 8; ++k) {
+        if (redo & (1u << k))
+            input[n + k] = static_cast<double>(samples[k] * TableWeight(w, n + k));
+    }
+}
+
 #if defined(__x86_64__)
 // Replaces each sample s in input (an integer of at most 16 bits) by what
 // static_cast<double>(s * weight) gives in extended precision: the exact product rounded to a
@@ -112,11 +122,7 @@ __attribute__((target("avx512f"))) void WeightSamples512(unsigned count, const W
         if (const unsigned redo = inexact & close) {
             double samples[8];
             _mm512_storeu_pd(samples, s);
-            for (unsigned k = 0; k < 8; ++k) {
-                if (redo & (1u << k)) {
-                    input[n + k] = static_cast<double>(samples[k] * TableWeight(w, n + k));
-                }
-            }
+            RedoLanes(redo, samples, w, n, input);
         }
     }
 }
@@ -160,15 +166,11 @@ __attribute__((target("avx2"))) void WeightSamples256(unsigned count, const Weig
         const Weighted4 v0 = Weight4(s0, w, n), v1 = Weight4(s1, w, n + 4);
         _mm256_storeu_pd(input + n, v0.r);
         _mm256_storeu_pd(input + n + 4, v1.r);
-        if (const int redo = v0.redo | v1.redo << 4) {
+        if (const unsigned redo = v0.redo | v1.redo << 4) {
             double samples[8];
             _mm256_storeu_pd(samples, s0);
             _mm256_storeu_pd(samples + 4, s1);
-            for (unsigned k = 0; k < 8; ++k) {
-                if (redo & (1 << k)) {
-                    input[n + k] = static_cast<double>(samples[k] * TableWeight(w, n + k));
-                }
-            }
+            RedoLanes(redo, samples, w, n, input);
         }
     }
 }
